@@ -1,0 +1,248 @@
+#include "driver.h"
+
+#include "frame.h"
+
+#include <cctype>
+#include <thread>
+
+namespace kestra {
+
+namespace {
+
+constexpr std::string_view lowerPrefix = "kestra #";
+
+/// The number after "kestra #" in a get_ID or set_ID payload: the next space-delimited token.
+bool numberFromPayload(std::string_view payload, std::string& number)
+{
+    std::size_t at = payload.find(lowerPrefix);
+    if (at == std::string_view::npos)
+        return false;
+    std::size_t begin = at + lowerPrefix.size();
+    while (begin < payload.size() && payload[begin] == ' ')
+        ++begin;
+    std::size_t end = payload.find(' ', begin);
+    std::string_view token = payload.substr(begin, end == std::string_view::npos ? payload.npos : end - begin);
+    if (token.empty())
+        return false;
+    number.assign(token.substr(0, maxNumberLength));
+    return true;
+}
+
+} // namespace
+
+Driver::Driver(std::unique_ptr<Transport> transport, Milliseconds closePause)
+    : m_transport(std::move(transport))
+    , m_closePause(closePause)
+    , m_wallClock([] { return std::time(nullptr); })
+{
+}
+
+Driver::~Driver()
+{
+    // Unloading closes the port; nobody waits for the line to settle at that point.
+    std::lock_guard lock(m_portLock);
+    if (m_transport->isOpen()) {
+        m_transport->close();
+        m_log.entry("COM port is closed");
+    }
+}
+
+std::string Driver::devicePath(const std::string& portName)
+{
+    if (portName.size() > 3 && (portName.compare(0, 3, "COM") == 0 || portName.compare(0, 3, "com") == 0)) {
+        std::string digits = portName.substr(3);
+        bool allDigits = digits.size() <= 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+        });
+        if (allDigits && std::stoi(digits) >= 1)
+            return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
+    }
+    if (!portName.empty() && portName.find('/') == std::string::npos)
+        return "/dev/" + portName;
+    return portName;
+}
+
+bool Driver::init(const std::string& logDirectory, const std::string& portName, int baud)
+{
+    std::lock_guard lock(m_portLock);
+    m_log.setDirectory(logDirectory);
+    return open(portName, baud);
+}
+
+bool Driver::open(const std::string& portName, int baud)
+{
+    std::lock_guard lock(m_portLock);
+    close();
+    m_portName = portName;
+    m_baud = baud;
+
+    Status status = Status::Ok;
+    switch (m_transport->open(devicePath(portName), baud, status)) {
+    case OpenStep::Done:
+        break;
+    case OpenStep::Open:
+        m_log.entry("COM port open error: " + portName);
+        return false;
+    case OpenStep::GetState:
+        m_log.entry("Error GetCommState");
+        return false;
+    case OpenStep::SetState:
+        m_log.entry("Error SetCommState");
+        return false;
+    case OpenStep::SetTimeouts:
+        m_log.entry("Error SetCommTimeouts");
+        return false;
+    case OpenStep::Purge:
+        m_log.entry("Error PurgeComm");
+        return false;
+    }
+    m_log.entry("COM port is initialized: " + portName);
+    m_sequence = 0;
+    m_number.clear();
+    return true;
+}
+
+void Driver::close()
+{
+    std::lock_guard lock(m_portLock);
+    if (!m_transport->isOpen())
+        return;
+    m_transport->close();
+    m_log.entry("COM port is closed");
+    std::this_thread::sleep_for(m_closePause);
+}
+
+bool Driver::isOpen() const
+{
+    std::lock_guard lock(m_portLock);
+    return m_transport->isOpen();
+}
+
+bool Driver::reopen()
+{
+    return open(m_portName, m_baud);
+}
+
+bool Driver::write(std::string_view frame)
+{
+    std::lock_guard lock(m_portLock);
+    if (!m_transport->isOpen()) {
+        reopen();
+        return false;
+    }
+    if (frame.empty())
+        return true;
+    if (m_transport->purge() != Status::Ok || m_transport->write(frame.data(), frame.size()) != Status::Ok) {
+        reopen();
+        return false;
+    }
+    m_log.entry({}, frame.data(), frame.size(), DriverLog::Direction::ToPort);
+    return true;
+}
+
+Driver::Outcome Driver::collect(int timeoutMs, std::string& payload)
+{
+    char received[commandBufferSize] = {};
+    std::size_t count = 0;
+    auto deadline = Clock::now() + Milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+    while (Clock::now() < deadline) {
+        // A full buffer reads nothing more: the read then just waits out the deadline.
+        std::size_t n = m_transport->read(received + count, commandBufferSize - 1 - count, deadline);
+        if (n == 0)
+            continue;
+        count += n;
+        ReplyCheck check = checkReply(std::string_view(received, count), m_number);
+        if (check.verdict == ReplyVerdict::Accept) {
+            payload = std::move(check.payload);
+            m_log.entry({}, payload.data(), payload.size(), DriverLog::Direction::FromPort);
+            return Outcome::Accepted;
+        }
+        if (check.verdict == ReplyVerdict::BadChecksum) {
+            m_log.entry("CRC Error !!!");
+            return Outcome::Rejected;
+        }
+    }
+    if (count > 0) {
+        m_log.entry("Unknown instrument's number!");
+        // Someone answered, but not the instrument we address: learn the number again.
+        if (std::string_view(received, count).find(framePrefix) != std::string_view::npos)
+            m_number.clear();
+    }
+    return Outcome::Rejected;
+}
+
+bool Driver::transact(std::string_view command, int timeoutMs, std::string& payload)
+{
+    std::lock_guard lock(m_portLock);
+    if (command.size() >= commandBufferSize)
+        return false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (!write(buildFrame(m_number, m_sequence, command)))
+            return false;
+        std::string reply;
+        if (collect(timeoutMs, reply) != Outcome::Accepted)
+            continue;
+        payload = std::move(reply);
+        ++m_sequence;
+        if (payload.find("error") != std::string::npos) {
+            m_log.entry("Error Message!!!");
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool Driver::numberCheck()
+{
+    std::lock_guard lock(m_portLock);
+    return !m_number.empty() || getId(nullptr, nullptr);
+}
+
+bool Driver::getId(std::string* fullId, std::string* number)
+{
+    std::lock_guard lock(m_portLock);
+    m_number.clear();
+    std::string payload;
+    if (!transact("get_ID", 1000, payload))
+        return false;
+    std::string found;
+    if (!numberFromPayload(payload, found))
+        return false;
+    m_number = found;
+    if (fullId)
+        *fullId = std::string(framePrefix) + found;
+    if (number)
+        *number = found;
+    return true;
+}
+
+bool Driver::setId(const std::string* number)
+{
+    std::lock_guard lock(m_portLock);
+    if (m_number.empty() && !getId(nullptr, nullptr))
+        return false;
+    m_number.clear();
+    std::string payload;
+    if (!transact("set_ID numb=" + (number ? *number : std::string(noNumber)), 1000, payload))
+        return false;
+    std::string found;
+    if (!numberFromPayload(payload, found))
+        return false;
+    m_number = found;
+    return true;
+}
+
+std::string Driver::deviceNumber() const
+{
+    std::lock_guard lock(m_portLock);
+    return m_number;
+}
+
+uint16_t Driver::sequence() const
+{
+    std::lock_guard lock(m_portLock);
+    return m_sequence;
+}
+
+} // namespace kestra

@@ -1,0 +1,171 @@
+#include "text.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+namespace kestra {
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string toLower(std::string_view text)
+{
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return result;
+}
+
+std::string fromWide(const char16_t* text, std::size_t limit)
+{
+    std::string result;
+    if (!text)
+        return result;
+    for (std::size_t i = 0; text[i] != 0; ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        char bytes[4];
+        std::size_t n;
+        if (cp < 0x80) {
+            bytes[0] = static_cast<char>(cp);
+            n = 1;
+        } else if (cp < 0x800) {
+            bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
+            bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
+            n = 2;
+        } else if (cp < 0x10000) {
+            bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
+            bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
+            n = 3;
+        } else {
+            bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
+            bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
+            n = 4;
+        }
+        if (result.size() + n > limit)
+            break;
+        result.append(bytes, n);
+    }
+    return result;
+}
+
+void toWide(std::string_view text, char16_t* buffer, std::size_t capacity)
+{
+    if (!buffer || capacity == 0)
+        return;
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text.size() && out + 1 < capacity;) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        char32_t cp = lead;
+        std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        if (extra > 0 && i + extra < text.size()) {
+            cp = lead & (0x3F >> extra);
+            for (std::size_t k = 1; k <= extra; ++k)
+                cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        } else {
+            extra = 0;
+        }
+        i += 1 + extra;
+        if (cp >= 0x10000) {
+            if (out + 2 >= capacity)
+                break;
+            cp -= 0x10000;
+            buffer[out++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            buffer[out++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            buffer[out++] = static_cast<char16_t>(cp);
+        }
+    }
+    buffer[out] = 0;
+}
+
+std::string formatE(double value)
+{
+    char text[64];
+    auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 6);
+    std::string s(text, result.ptr);
+    std::size_t e = s.find('e');
+    if (e == std::string::npos)
+        return s; // inf or nan
+    std::string mantissa = s.substr(0, e);
+    char sign = s[e + 1];
+    std::string exponent = s.substr(e + 2);
+    while (exponent.size() < 3)
+        exponent.insert(exponent.begin(), '0');
+    return mantissa + 'E' + sign + exponent;
+}
+
+std::string formatFixed(double value, int decimals)
+{
+    char text[400];
+    auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    return std::string(text, result.ptr);
+}
+
+double parseDouble(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        return 0.0;
+    double value = 0.0;
+    auto result = std::from_chars(text.data() + i, text.data() + text.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::invalid_argument)
+        return 0.0;
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too large or too small for a double: the C rule gives HUGE_VAL or 0.
+        std::size_t e = text.find_first_of("eE", i);
+        bool tiny = e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-';
+        value = tiny ? 0.0 : HUGE_VAL;
+    }
+    return negative ? -value : value;
+}
+
+int parseInt(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    return static_cast<int>(value);
+}
+
+} // namespace kestra

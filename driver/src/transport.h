@@ -1,0 +1,34 @@
+#pragma once
+
+#include "status.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace kestra {
+
+using Clock = std::chrono::steady_clock;
+
+/// The step of opening a port that failed; each has its own log message.
+enum class OpenStep { Done, Open, GetState, SetState, SetTimeouts, Purge };
+
+/// A serial line as the driver needs it. Reads never block beyond their deadline.
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    /// Opens and configures the line: raw 8N1 at `baud`, no flow control, reads that return at
+    /// once, both directions purged. On failure the line is left closed.
+    virtual OpenStep open(const std::string& path, int baud, Status& status) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+    /// Drops pending input and output.
+    virtual Status purge() = 0;
+    /// Writes all bytes or fails.
+    virtual Status write(const char* data, std::size_t length) = 0;
+    /// Waits until bytes are there or the deadline passes; returns the count read (0: none).
+    virtual std::size_t read(char* buffer, std::size_t capacity, Clock::time_point deadline) = 0;
+};
+
+} // namespace kestra
