@@ -245,4 +245,10 @@ uint16_t Driver::sequence() const
     return m_sequence;
 }
 
+void Driver::setSequence(uint16_t sequence)
+{
+    std::lock_guard lock(m_portLock);
+    m_sequence = sequence;
+}
+
 } // namespace kestra

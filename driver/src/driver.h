@@ -55,6 +55,8 @@ public:
     /// State visible to tests.
     std::string deviceNumber() const;
     uint16_t sequence() const;
+    /// Only for tests: reaching the wrap-around of the counter takes 65536 exchanges otherwise.
+    void setSequence(uint16_t sequence);
 
     /// The library-owned record array of the last history download.
     std::vector<KESTRAdrv_EventRecord>& historyRecords() { return m_history; }
