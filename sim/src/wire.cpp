@@ -1,6 +1,8 @@
 #include "kestrasim/wire.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace kestra::sim {
 
@@ -169,10 +171,13 @@ std::string formatE(double value)
     char text[64];
     std::snprintf(text, sizeof text, "%E", value);
     // The instrument prints three exponent digits (1.200000E-004), as its C library does.
-    std::string result = text;
-    const std::size_t e = result.find('E');
-    if (e != std::string::npos && e + 2 < result.size() && result.size() - (e + 2) == 2)
-        result.insert(e + 2, "0");
+    const char* e = std::strchr(text, 'E');
+    if (!e || !(e[1] == '+' || e[1] == '-'))
+        return text; // INF or NAN
+    const int exponent = std::atoi(e + 1);
+    char result[80];
+    std::snprintf(result, sizeof result, "%.*sE%c%03d", static_cast<int>(e - text), text, exponent < 0 ? '-' : '+',
+        exponent < 0 ? -exponent : exponent);
     return result;
 }
 
