@@ -1,0 +1,80 @@
+#include "historylist.h"
+
+#include "archivestream.h"
+#include "viewflags.h"
+
+#include <algorithm>
+
+ChistoryRec& CHistoryList::addRecord(const ChistoryRec& record)
+{
+    ChistoryRec& stored = m_records.emplace_back(record);
+    if (stored.isAlarm())
+        hasAlarms = true;
+    if (stored.hDateTime > latestTime)
+        latestTime = stored.hDateTime;
+    return stored;
+}
+
+const ChistoryRec* CHistoryList::findEqual(const ChistoryRec& record) const
+{
+    const auto it = std::find(m_records.begin(), m_records.end(), record);
+    return it == m_records.end() ? nullptr : &*it;
+}
+
+ChistoryRec* CHistoryList::findEqual(const ChistoryRec& record)
+{
+    const auto it = std::find(m_records.begin(), m_records.end(), record);
+    return it == m_records.end() ? nullptr : &*it;
+}
+
+int CHistoryList::copyNewer(CHistoryList& target, qint64 t) const
+{
+    int count = 0;
+    for (const ChistoryRec& r : m_records) {
+        if (r.hDateTime > t) {
+            target.addRecord(r);
+            ++count;
+        }
+    }
+    return count;
+}
+
+void CHistoryList::sort()
+{
+    std::stable_sort(m_records.begin(), m_records.end(), &ChistoryRec::newerThan);
+}
+
+void CHistoryList::write(StreamWriter& out) const
+{
+    const bool filtered = !writeAll && out.filterIndex() == ViewFlags::AlarmsOnly;
+    qint32 count = 0;
+    for (const ChistoryRec& r : m_records)
+        count += !filtered || r.isAlarm();
+    out.writeTime(baseTime);
+    out.writeTime(latestTime);
+    out.writeBool(loaded);
+    out.writeBool(hasAlarms);
+    out.writeInt32(count);
+    for (const ChistoryRec& r : m_records) {
+        if (!filtered || r.isAlarm())
+            r.write(out);
+    }
+}
+
+void CHistoryList::read(StreamReader& in)
+{
+    CHistoryList list;
+    list.writeAll = writeAll;
+    list.baseTime = in.readTime();
+    list.latestTime = in.readTime();
+    list.loaded = in.readBool();
+    list.hasAlarms = in.readBool();
+    const qint32 count = in.readInt32();
+    in.checkCount(count, ChistoryRec::minStreamSize);
+    for (qint32 i = 0; i < count; ++i) {
+        ChistoryRec r;
+        r.read(in);
+        list.m_records.push_back(std::move(r));
+    }
+    *this = std::move(list);
+}

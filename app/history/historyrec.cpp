@@ -1,0 +1,196 @@
+#include "historyrec.h"
+
+#include "archivestream.h"
+#include "localtime.h"
+#include "viewflags.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const char* const context = "ChistoryRec";
+
+QString tr(const char* text, const char* disambiguation = nullptr)
+{
+    return QCoreApplication::translate(context, text, disambiguation);
+}
+
+} // namespace
+
+QString ChistoryRec::makeKey(const QString& pagerId, qint64 dateTime)
+{
+    return QStringLiteral("%1|%2").arg(pagerId).arg(static_cast<qint32>(static_cast<quint32>(dateTime)));
+}
+
+QString ChistoryRec::dateText() const
+{
+    return LocalTime::format(hDateTime, "%Y-%m-%d");
+}
+
+QString ChistoryRec::timeText() const
+{
+    return LocalTime::format(hDateTime, "%H:%M:%S");
+}
+
+QString ChistoryRec::eventTypeText(qint32 type)
+{
+    switch (type) {
+    case 3:
+        return tr("Measurement gamma");
+    case 4:
+        return tr("Measurement gamma+beta");
+    case 5:
+        return tr("Measurement beta");
+    case 6:
+        return tr("Survey mode");
+    case 7:
+        return tr("Background");
+    case 8:
+        return tr("Search beta/gamma");
+    case 9:
+        return tr("Instrument is switched On");
+    case 10:
+        return tr("Instrument is switched Off");
+    case 11:
+        return tr("Accumulated DE is cleared");
+    case 12:
+        return tr("Start of instrument calibration");
+    case 13:
+        return tr("End of instrument calibration");
+    case 14:
+        return tr("Instrument sound mode is changed");
+    default:
+        return {};
+    }
+}
+
+QString ChistoryRec::eventTypeText() const
+{
+    return eventTypeText(hType);
+}
+
+bool ChistoryRec::isAlarmBits(qint32 alarm)
+{
+    return alarm
+        & (DetectorError | DoseThreshold | DoseOverload | BetaDanger | GammaDanger | BetaWarning | GammaWarning);
+}
+
+QString ChistoryRec::alarmText(qint32 alarm)
+{
+    // The beta and gamma thresholds share their English texts but stay apart for translation.
+    if (alarm & DetectorError)
+        return tr("Detector error!");
+    if (alarm & DoseThreshold)
+        return tr("Accumulated dose threshold is exceeded!");
+    if (alarm & DoseOverload)
+        return tr("Dose overload!");
+    if (alarm & BetaDanger)
+        return tr("Threshold \"Danger\" is exceeded!", "beta");
+    if (alarm & GammaDanger)
+        return tr("Threshold \"Danger\" is exceeded!", "gamma");
+    if (alarm & BetaWarning)
+        return tr("Threshold \"Warning\" is exceeded!", "beta");
+    if (alarm & GammaWarning)
+        return tr("Threshold \"Warning\" is exceeded!", "gamma");
+    return {};
+}
+
+QString ChistoryRec::alarmText() const
+{
+    return alarmText(hAlarm);
+}
+
+QString ChistoryRec::valueText() const
+{
+    return valueText(ViewFlags::instance().unitsRoentgen());
+}
+
+QString ChistoryRec::valueText(bool unitsRoentgen) const
+{
+    if (hValue < 0)
+        return {};
+    QString number;
+    QString unit;
+    const double v = hValue;
+    switch (hType) {
+    case 3:
+        if (unitsRoentgen) {
+            if (v < 1000) {
+                number = QString::asprintf("%d", static_cast<int>(v));
+                unit = tr("µR/h");
+            } else if (v < 1000000) {
+                number = QString::asprintf("%.2f", v / 1000);
+                unit = tr("mR/h");
+            } else {
+                number = QString::asprintf("%.2f", v / 1000000);
+                unit = tr("R/h");
+            }
+        } else {
+            if (v < 100000) {
+                number = QString::asprintf("%.2f", static_cast<int>(v) / 100.0);
+                unit = tr("µSv/h");
+            } else if (v < 100000000) {
+                number = QString::asprintf("%.2f", v / 100000);
+                unit = tr("mSv/h");
+            } else {
+                number = QString::asprintf("%.2f", v / 100000000);
+                unit = tr("Sv/h");
+            }
+        }
+        break;
+    case 5:
+        number = QString::asprintf("%.2f", v);
+        unit = tr("1/(min*cm²)");
+        break;
+    case 4:
+    case 6:
+    case 7:
+    case 8:
+        number = QString::asprintf(v <= 9999.99 ? "%.2f" : "%3.2g", v);
+        unit = tr("cps");
+        break;
+    default:
+        break;
+    }
+    if (hPrecision != -1)
+        number += QString::asprintf("±%2d%%", hPrecision);
+    return number + QLatin1Char(' ') + unit;
+}
+
+QString ChistoryRec::commentText() const
+{
+    QString text = hComment;
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text.remove(QLatin1Char('\r'));
+    return text;
+}
+
+void ChistoryRec::write(StreamWriter& out) const
+{
+    out.writeText(hPagerID);
+    out.writeTime(hDateTime);
+    out.writeInt32(hAlarm);
+    out.writeDouble(hValue);
+    out.writeText(hComment);
+    out.writeInt32(hType);
+    out.writeText(hID);
+    out.writeDouble(hValue2);
+    out.writeInt32(hPrecision);
+    out.writeInt32(hVariation);
+}
+
+void ChistoryRec::read(StreamReader& in)
+{
+    ChistoryRec r;
+    r.hPagerID = in.readText();
+    r.hDateTime = in.readTime();
+    r.hAlarm = in.readInt32();
+    r.hValue = in.readDouble();
+    r.hComment = in.readText();
+    r.hType = in.readInt32();
+    r.hID = in.readText();
+    r.hValue2 = in.readDouble();
+    r.hPrecision = in.readInt32();
+    r.hVariation = in.readInt32();
+    *this = std::move(r);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// How the core reaches the person: a question with buttons, a message, a progress bar. The
+// window implements it with dialogs; tests install a recorder. The core calls it from the
+// thread it runs on; an implementation that shows widgets must hand calls from other threads
+// over to its own thread.
+class Messenger {
+public:
+    enum class Icon { None, Information, Warning, Error, Question };
+    // Buttons and answers; ask() takes an OR of buttons and returns the one chosen.
+    enum Button { Ok = 0x1, Cancel = 0x2, Yes = 0x4, No = 0x8 };
+
+    virtual ~Messenger();
+
+    virtual int ask(const QString& caption, const QString& text, int buttons, Icon icon) = 0;
+    virtual void tell(const QString& caption, const QString& text, Icon icon) = 0;
+    virtual void progressStart(const QString& text, int range) = 0;
+    virtual void progressStep() = 0;
+    virtual void progressStop() = 0;
+
+    // The process-wide messenger; never null. Until one is installed, messages go to the Qt
+    // log and questions are answered with Cancel or No.
+    static Messenger& instance();
+    // Installs a messenger (not owned; nullptr restores the default). Returns the previous one.
+    static Messenger* install(Messenger* messenger);
+};

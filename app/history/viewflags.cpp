@@ -1,0 +1,7 @@
+#include "viewflags.h"
+
+ViewFlags& ViewFlags::instance()
+{
+    static ViewFlags flags;
+    return flags;
+}

@@ -1,0 +1,3 @@
+# Benchmarks of the event model, stream codec and event database.
+add_executable(bench_history_model ${CMAKE_CURRENT_LIST_DIR}/history_model.cpp)
+target_link_libraries(bench_history_model PRIVATE kestra_history benchmark::benchmark)
