@@ -1,0 +1,152 @@
+#pragma once
+
+// Pure parts of kestractl: argument parsing, unit conversion and text formatting.
+// Nothing here touches the instrument or the process locale, so all of it is testable
+// without a port and prints the same digits whatever LC_NUMERIC says.
+
+#include "KESTRAdrv.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestra::ctl {
+
+enum ExitCode : int { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
+
+inline constexpr int DefaultBaud = 115200;
+// Firmware images of the instrument are a few tens of KiB; anything larger is not an image.
+inline constexpr std::size_t MaxFirmwareSize = 1024 * 1024;
+
+struct Options {
+    std::string port; // empty when neither --port nor KESTRA_PORT was given
+    int baud = DefaultBaud;
+    std::optional<std::string> logDir; // empty: a private temporary directory
+    bool raw = false;
+    bool json = false;
+    bool help = false;
+    std::string command;
+    std::vector<std::string> args;
+};
+
+struct ParsedCommandLine {
+    std::optional<Options> options; // set on success
+    std::string error; // usage error text otherwise
+};
+
+/// Options may stand before or after the command; "--" ends option parsing.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args, const char* envPort);
+
+/// Checks the command name and its argument count; returns an error text or "".
+std::string checkCommandArity(const Options& options);
+
+std::string usageText();
+
+// ---- numbers ------------------------------------------------------------------------------
+
+/// Fixed notation with at least minDecimals and at most maxDecimals digits after the point
+/// (trailing zeros beyond minDecimals are dropped). Always a '.' decimal point.
+std::string formatDecimal(double value, int minDecimals, int maxDecimals);
+/// Shortest text that reads back to the same double.
+std::string formatShortest(double value);
+/// Strict decimal number: the whole text, optional sign, no locale, no nan/inf.
+std::optional<double> parseNumber(std::string_view text);
+/// Strict integer: decimal, or hexadecimal with a 0x prefix; optional sign.
+std::optional<long long> parseInteger(std::string_view text);
+
+// ---- units ----------------------------------------------------------------------------------
+
+/// Driver dose rate (1e-8 Sv/h) as µSv/h, e.g. "1.20 µSv/h".
+std::string formatDoseRate(double driverUnits);
+/// Driver dose (1e-8 Sv) in µSv below 1 mSv, otherwise in mSv.
+std::string formatDose(double driverUnits);
+/// Seconds as h:mm:ss (hours unbounded).
+std::string formatDuration(long long seconds);
+
+std::string modeName(int mode);
+/// Accepts 3/gamma, 4/beta1, 5/beta2, 8/beta-search; other modes cannot be selected.
+std::optional<int> parseSelectableMode(std::string_view text);
+std::optional<bool> parseOnOff(std::string_view text);
+
+/// One text per set bit of the instrument's alarm word, known bits by name.
+std::vector<std::string> alarmTexts(uint16_t word);
+std::string betaStatusText(int status);
+
+/// The unit of the reading that KESTRAdrv_GetMeasurementValue reports in a mode, "" for none.
+std::string_view readingUnit(int mode);
+/// Reading in the units a person reads: µSv/h for gamma, unscaled counts otherwise.
+std::string formatReading(int mode, double value);
+
+// ---- settings -------------------------------------------------------------------------------
+
+enum class SettingKind {
+    OnOff, // bool
+    Units, // roentgen flag
+    DoseRate, // 1e-8 Sv/h, shown in µSv/h
+    Dose, // 1e-8 Sv, shown in µSv / mSv
+    Count, // integer, unit given
+    Real, // double, unit given
+    HexCode, // 16-bit code
+};
+
+struct SettingInfo {
+    std::string_view name;
+    SettingKind kind;
+    std::string_view unit; // unit a person reads ("" for none)
+    std::string_view description;
+    bool integral; // the driver takes an integer
+    double min; // accepted range in the units a person reads
+    double max;
+    double rawMin; // accepted range in driver units (--raw)
+    double rawMax;
+};
+
+std::span<const SettingInfo> settingTable();
+const SettingInfo* findSetting(std::string_view name);
+
+struct SettingValue {
+    std::optional<double> raw; // driver units
+    std::string error;
+};
+
+/// Reads a value typed by a person (or, with rawUnits, in driver units) into driver units.
+SettingValue parseSettingValue(const SettingInfo& setting, std::string_view text, bool rawUnits);
+/// Driver units to text; rawUnits prints the driver's number alone.
+std::string formatSettingValue(const SettingInfo& setting, double raw, bool rawUnits);
+/// JSON object {"value":…, "unit":…, "raw":…} for one setting.
+std::string settingJson(const SettingInfo& setting, double raw);
+
+// ---- history --------------------------------------------------------------------------------
+
+/// "YYYY-MM-DD HH:MM:SS" of a calendar time as the instrument keeps it (its own local time).
+std::string formatSystemTime(const SYSTEMTIME& time);
+std::string eventName(char type);
+std::string eventAlarm(char type);
+/// The event's main value in the units a person reads, "" when the type has none.
+std::string eventValueText(const KESTRAdrv_EventRecord& record);
+std::string historyTable(std::span<const KESTRAdrv_EventRecord> records, bool rawUnits);
+std::string historyJson(std::span<const KESTRAdrv_EventRecord> records);
+
+// ---- text -----------------------------------------------------------------------------------
+
+std::optional<std::u16string> utf8ToUtf16(std::string_view text);
+/// Reads at most maxUnits code units or up to the NUL; bad surrogates become U+FFFD.
+std::string utf16ToUtf8(const char16_t* text, std::size_t maxUnits);
+/// Quoted JSON string; bytes that are not valid UTF-8 become U+FFFD.
+std::string jsonString(std::string_view text);
+/// Control characters and non-ASCII bytes as \xNN, so instrument text cannot upset a terminal.
+std::string printable(std::string_view text);
+
+std::string toHex(std::span<const uint8_t> bytes);
+/// Exactly KESTRADRV_MENU_WRITE_SIZE bytes as hex digits (blanks ignored).
+std::optional<std::array<uint8_t, KESTRADRV_MENU_WRITE_SIZE>> parseMenuHex(std::string_view text);
+
+/// The device path the driver opens for a port name: a path as is, "COMn" as /dev/ttyS(n-1),
+/// any other bare name under /dev.
+std::string resolvePortPath(std::string_view name);
+
+} // namespace kestra::ctl
