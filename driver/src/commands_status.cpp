@@ -42,12 +42,12 @@ bool getDeviceMode(Driver& d, int32_t* mode)
         return false;
     static constexpr std::string_view words[]
         = { "read_history ", "test ", "gm ", "betta_1 ", "betta_2 ", "survey ", "backgr ", "search_bg " };
+    // Each word found overrides the ones before it in mode order, so with two words in one
+    // reply the higher mode counts ("survey " beats "betta_1 ").
     *mode = 0;
     for (int i = 0; i < 8; ++i) {
-        if (fields::has(payload, words[i])) {
+        if (fields::has(payload, words[i]))
             *mode = i + 1;
-            break;
-        }
     }
     return true;
 }
