@@ -1,0 +1,480 @@
+#include "historydb.h"
+
+#include "localtime.h"
+#include "messenger.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("HistoryDb", text);
+}
+
+// Caption of errors while opening or reading fields; of the day summary's row errors.
+QString openCaption()
+{
+    return tr("Database error");
+}
+QString summaryCaption()
+{
+    return tr("Database Error!");
+}
+
+QMutex s_mutex;
+std::unique_ptr<HistoryDb> s_handle;
+std::atomic<quint64> s_generation { 0 };
+
+// The calling thread's connection; removed when the thread ends.
+struct ThreadConnection {
+    QString name;
+    ~ThreadConnection() { drop(); }
+    void drop()
+    {
+        if (name.isEmpty())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isValid())
+                db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        name.clear();
+    }
+};
+thread_local ThreadConnection t_connection;
+
+// The decimal text-to-integer rule for integer columns: leading blanks, a sign, digits.
+qint32 intField(const QVariant& value)
+{
+    if (value.isNull())
+        return 0;
+    const int type = value.typeId();
+    if (type == QMetaType::LongLong || type == QMetaType::Int)
+        return static_cast<qint32>(value.toLongLong());
+    return std::atoi(value.toString().toLatin1().constData());
+}
+
+double numberField(const QVariant& value)
+{
+    return value.isNull() ? 0.0 : value.toDouble();
+}
+
+QString textField(const QVariant& value)
+{
+    return value.isNull() ? QString() : value.toString();
+}
+
+[[noreturn]] void fail(const QSqlQuery& query)
+{
+    throw DbError(query.lastError().text());
+}
+
+const char* const schema[] = {
+    "CREATE TABLE IF NOT EXISTS History (hID TEXT, hType INTEGER, hAlarm INTEGER, hDate REAL, hTime REAL, "
+    "hValue REAL, hValue2 REAL, hPrecision INTEGER, hVariation INTEGER, hComment TEXT, hPagerID TEXT, "
+    "hDateTime INTEGER)",
+    // Record equality is the store's uniqueness: a re-import adds nothing, distinct events of
+    // one second both stay.
+    "CREATE UNIQUE INDEX IF NOT EXISTS HistoryEvent ON History (hPagerID, hDateTime, hType, hAlarm, hValue)",
+    // Day events (instrument and date, by time) and the day summary (covering).
+    "CREATE INDEX IF NOT EXISTS HistoryDay ON History (hPagerID, hDate, hTime, hAlarm)",
+    "CREATE INDEX IF NOT EXISTS HistoryKey ON History (hID)",
+    "CREATE TABLE IF NOT EXISTS Pagers (pID TEXT PRIMARY KEY, pName TEXT)",
+};
+
+} // namespace
+
+HistoryDb::HistoryDb(const QString& path, quint64 generation)
+    : m_path(path)
+    , m_generation(generation)
+{
+}
+
+HistoryDb* HistoryDb::current()
+{
+    QMutexLocker lock(&s_mutex);
+    return s_handle.get();
+}
+
+void HistoryDb::close()
+{
+    QMutexLocker lock(&s_mutex);
+    s_handle.reset();
+    ++s_generation;
+    t_connection.drop();
+}
+
+HistoryDb* HistoryDb::open(const QString& path, OpenMode mode)
+{
+    QMutexLocker lock(&s_mutex);
+    if (s_handle && s_handle->m_path == path)
+        return s_handle.get();
+    if (!QFileInfo::exists(path)) {
+        if (mode == OpenMode::Existing)
+            return nullptr;
+        if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+            Messenger::instance().tell(openCaption(),
+                tr("The folder of the database cannot be created: %1").arg(QFileInfo(path).absolutePath()),
+                Messenger::Icon::Error);
+            return nullptr;
+        }
+    }
+    s_handle.reset();
+    t_connection.drop();
+    auto handle = std::unique_ptr<HistoryDb>(new HistoryDb(path, ++s_generation));
+    QString error;
+    if (!handle->prepareStore(&error)) {
+        t_connection.drop();
+        ++s_generation;
+        lock.unlock();
+        Messenger::instance().tell(openCaption(), error, Messenger::Icon::Error);
+        return nullptr;
+    }
+    s_handle = std::move(handle);
+    return s_handle.get();
+}
+
+QSqlDatabase HistoryDb::connection()
+{
+    const QString name = QStringLiteral("kestra-history-%1-%2")
+                             .arg(m_generation)
+                             .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+    if (t_connection.name != name) {
+        t_connection.drop();
+        t_connection.name = name;
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_path);
+        const QFileInfo info(m_path);
+        if (info.exists() && !info.isWritable())
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("PRAGMA busy_timeout = 5000"));
+            // A lost event is the worst fault: every commit reaches the disk.
+            q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+        }
+    }
+    return QSqlDatabase::database(name, false);
+}
+
+bool HistoryDb::prepareStore(QString* error)
+{
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        *error = db.lastError().text();
+        return false;
+    }
+    QSqlQuery q(db);
+    // Reading the catalogue fails at once on a file that is not a database.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                               "('History', 'Pagers')"))
+        || !q.next()) {
+        *error = tr("%1 is not an event database: %2").arg(m_path, q.lastError().text());
+        return false;
+    }
+    const bool complete = q.value(0).toInt() == 2;
+    q.finish();
+    const bool writable = QFileInfo(m_path).isWritable();
+    if (writable) {
+        // WAL lets a job thread read while another connection writes; a read-only folder keeps
+        // the file's own journal mode.
+        q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        q.finish();
+    }
+    if (complete && !writable)
+        return true;
+    if (!complete && !writable) {
+        *error = tr("%1 has no event tables and cannot be written").arg(m_path);
+        return false;
+    }
+    for (const char* statement : schema) {
+        if (!q.exec(QString::fromLatin1(statement))) {
+            *error = q.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+double HistoryDb::dayNumber(const QString& dateText)
+{
+    const QStringList parts = dateText.split(QLatin1Char('-'));
+    if (parts.size() != 3)
+        return -1;
+    bool ok1, ok2, ok3;
+    const int y = parts[0].toInt(&ok1), m = parts[1].toInt(&ok2), d = parts[2].toInt(&ok3);
+    if (!ok1 || !ok2 || !ok3 || m < 1 || m > 12 || d < 1 || d > 31 || y < 1)
+        return -1;
+    return LocalTime::automationDay(y, m, d);
+}
+
+bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString& dateText, int queryMode)
+{
+    QString condition;
+    if (!id.isEmpty()) {
+        condition = QStringLiteral("WHERE hPagerID = :id");
+        if (!dateText.isEmpty())
+            condition += QStringLiteral(" AND hDate = :date");
+        if (queryMode & 1)
+            condition += QStringLiteral(" AND hAlarm > 0");
+    }
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, hVariation, "
+                                  "iif(hComment is null, ' ', hComment) as comment, hPagerID, hDateTime FROM History "
+                                  "%1 ORDER BY hDate DESC, hTime DESC;")
+                       .arg(condition)))
+        fail(q);
+    if (!id.isEmpty()) {
+        q.bindValue(QStringLiteral(":id"), id);
+        if (!dateText.isEmpty()) {
+            const double day = dayNumber(dateText);
+            q.bindValue(QStringLiteral(":date"), day < 0 ? QVariant() : QVariant(day));
+        }
+    }
+    if (!q.exec())
+        fail(q);
+    CPager* pager = id.isEmpty() ? nullptr : &list.findOrCreate(id);
+    while (q.next()) {
+        CPager* owner = pager ? pager : &list.findOrCreate(textField(q.value(10)));
+        ChistoryRec r;
+        const QVariant exact = q.value(11);
+        if (!exact.isNull()) {
+            r.hDateTime = exact.toLongLong();
+        } else {
+            const auto t = LocalTime::fromAutomation(numberField(q.value(4)) + numberField(q.value(3)));
+            r.hDateTime = t.value_or(0);
+        }
+        r.hType = intField(q.value(1));
+        r.hAlarm = intField(q.value(2));
+        r.hValue = numberField(q.value(5));
+        r.hComment = textField(q.value(9));
+        r.hID = textField(q.value(0));
+        r.hValue2 = numberField(q.value(6));
+        r.hPrecision = intField(q.value(7));
+        r.hVariation = intField(q.value(8));
+        r.hPagerID = owner->identifier();
+        owner->addEvent(r);
+    }
+    if (q.lastError().isValid())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::insertEvents(const CHistoryList& list, int* added)
+{
+    std::vector<ChistoryRec> records(list.records().begin(), list.records().end());
+    return insertEvents(records, added);
+}
+
+bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added)
+{
+    if (added)
+        *added = 0;
+    QSqlDatabase db = connection();
+    if (!db.isOpen())
+        return false;
+    QString error;
+    int count = 0;
+    if (!db.transaction()) {
+        error = db.lastError().text();
+    } else {
+        QSqlQuery q(db);
+        // OR IGNORE: an event already stored is skipped; any other failure ends the batch.
+        if (!q.prepare(QStringLiteral("INSERT OR IGNORE INTO History (hID, hType, hAlarm, hDate, hTime, hValue, "
+                                      "hValue2, hPrecision, hVariation, hComment, hPagerID, hDateTime) "
+                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);"))) {
+            error = q.lastError().text();
+        } else {
+            for (const ChistoryRec& r : records) {
+                const auto when = LocalTime::toAutomation(r.hDateTime);
+                if (!when)
+                    continue;
+                q.bindValue(0, r.hID);
+                q.bindValue(1, r.hType);
+                q.bindValue(2, r.hAlarm);
+                q.bindValue(3, when->first);
+                q.bindValue(4, when->second);
+                q.bindValue(5, r.hValue);
+                q.bindValue(6, r.hValue2);
+                q.bindValue(7, r.hPrecision);
+                q.bindValue(8, r.hVariation);
+                q.bindValue(9, r.hComment);
+                q.bindValue(10, r.hPagerID);
+                q.bindValue(11, r.hDateTime);
+                if (!q.exec()) {
+                    error = q.lastError().text();
+                    break;
+                }
+                count += q.numRowsAffected();
+            }
+        }
+        q.finish();
+        if (error.isEmpty() && !db.commit())
+            error = db.lastError().text();
+        if (!error.isEmpty())
+            db.rollback();
+    }
+    if (!error.isEmpty()) {
+        Messenger::instance().tell(
+            openCaption(), tr("The events could not be stored: %1").arg(error), Messenger::Icon::Error);
+        return false;
+    }
+    if (added)
+        *added = count;
+    return true;
+}
+
+bool HistoryDb::updateComment(const ChistoryRec& record)
+{
+    QSqlQuery q(connection());
+    // The key alone is shared by events of one second; the event's own fields pick it out.
+    if (!q.prepare(QStringLiteral("UPDATE History SET hComment = ? WHERE hID = ? AND hPagerID = ? AND hDateTime = ? "
+                                  "AND hType = ? AND hAlarm = ? AND hValue = ?")))
+        fail(q);
+    q.addBindValue(record.commentText());
+    q.addBindValue(record.hID);
+    q.addBindValue(record.hPagerID);
+    q.addBindValue(record.hDateTime);
+    q.addBindValue(record.hType);
+    q.addBindValue(record.hAlarm);
+    q.addBindValue(record.hValue);
+    if (!q.exec())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::deleteOldEvents(qint64 now)
+{
+    const auto yesterday = LocalTime::toAutomation(now - 86400);
+    if (!yesterday)
+        throw DbError(tr("The current time has no local date"));
+    QSqlQuery q(connection());
+    if (!q.prepare(QStringLiteral("DELETE FROM History WHERE hDate < ?")))
+        fail(q);
+    q.addBindValue(yesterday->first);
+    if (!q.exec())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::saveInstrumentName(const CPager& pager)
+{
+    QSqlQuery q(connection());
+    if (!q.prepare(QStringLiteral("SELECT pID, pName FROM Pagers WHERE pID = ?")))
+        return false;
+    q.addBindValue(pager.identifier());
+    if (!q.exec())
+        return false;
+    const bool exists = q.next();
+    q.finish();
+    if (!exists) {
+        if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?);")))
+            fail(q);
+        q.addBindValue(pager.identifier());
+        q.addBindValue(pager.displayName());
+    } else {
+        if (!q.prepare(QStringLiteral("UPDATE Pagers SET pName = ? WHERE pID = ?;")))
+            fail(q);
+        q.addBindValue(pager.displayName());
+        q.addBindValue(pager.identifier());
+    }
+    if (!q.exec())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::loadInstrumentNames(CPagerList& list)
+{
+    list.clearNameTable();
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT pID, iif(pName is null, pID, pName) as Name FROM Pagers;")))
+        fail(q);
+    while (q.next())
+        list.setTableName(textField(q.value(0)), textField(q.value(1)));
+    if (q.lastError().isValid())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::loadDaySummary(CPagerList& list)
+{
+    list.clearInstruments();
+    try {
+        loadInstrumentNames(list);
+    } catch (const DbError& e) {
+        Messenger::instance().tell(summaryCaption(), QString::fromStdString(e.what()), Messenger::Icon::Error);
+    }
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT DISTINCT History.hPagerID, History.hDate, Sum(IIf([hAlarm]=0,0,1)) AS cAlarm "
+                               "\t\tFROM History \t\tGROUP BY History.hPagerID, History.hDate "
+                               "\t\tORDER BY History.hPagerID, History.hDate;")))
+        return false;
+    while (q.next()) {
+        const QString id = textField(q.value(0));
+        const auto day = LocalTime::fromAutomation(numberField(q.value(1)));
+        if (!day) {
+            Messenger::instance().tell(summaryCaption(),
+                tr("The date of a day of %1 cannot be read: %2").arg(id, q.value(1).toString()),
+                Messenger::Icon::Error);
+            continue;
+        }
+        CPager& pager = list.findOrCreate(id);
+        pager.setName(list.tableName(id));
+        pager.setDayAlarm(*day, numberField(q.value(2)) > 0);
+    }
+    if (q.lastError().isValid())
+        Messenger::instance().tell(summaryCaption(), q.lastError().text(), Messenger::Icon::Error);
+    return true;
+}
+
+bool HistoryDb::backupTo(const QString& destination, QString* error, int* code)
+{
+    const QString part = destination + QStringLiteral(".part");
+    QFile::remove(part);
+    QSqlQuery q(connection());
+    // VACUUM INTO reads one snapshot of the store: the copy is consistent however the file
+    // changes meanwhile. It writes a new file, which then replaces the destination.
+    bool ok = q.prepare(QStringLiteral("VACUUM INTO ?"));
+    if (ok) {
+        q.addBindValue(part);
+        ok = q.exec();
+    }
+    if (!ok) {
+        if (error)
+            *error = q.lastError().text();
+        if (code)
+            *code = q.lastError().nativeErrorCode().toInt();
+        QFile::remove(part);
+        return false;
+    }
+    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(destination).constData()) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        if (code)
+            *code = errno;
+        QFile::remove(part);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,165 @@
+#include "historyfiles.h"
+
+#include "archivestream.h"
+#include "historydb.h"
+#include "localtime.h"
+#include "messenger.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <vector>
+
+namespace HistoryFiles {
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("HistoryFiles", text);
+}
+
+bool tellFileError(const QString& text)
+{
+    Messenger::instance().tell(tr("Error!"), text, Messenger::Icon::Error);
+    return false;
+}
+
+// Writes the bytes whole or not at all: an existing file is replaced only on success.
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return tellFileError(tr("The file %1 cannot be written: %2").arg(path, file.errorString()));
+    return true;
+}
+
+} // namespace
+
+QString archivesFolder(const QString& programFolder)
+{
+    const QString folder = QDir(programFolder).filePath(QStringLiteral("Archives"));
+    return QDir().mkpath(folder) ? folder : QString();
+}
+
+QString proposedName(const QString& pagerId, qint64 now)
+{
+    return QStringLiteral("%1[%2]").arg(pagerId, LocalTime::format(now, "%Y-%m-%d"));
+}
+
+QString archiveFileName(qint64 now)
+{
+    return QStringLiteral("DBArchive[%1].db").arg(LocalTime::format(now, "%Y-%m-%d"));
+}
+
+bool exportDay(const CHistoryList* day, const QString& path, int filterIndex)
+{
+    QByteArray bytes;
+    if (day) {
+        StreamWriter out(&bytes, filterIndex);
+        day->write(out);
+    }
+    return writeFile(path, bytes);
+}
+
+void addImported(CPager& pager, const ChistoryRec& record)
+{
+    CHistoryList& day = pager.ensureDay(record.hDateTime);
+    if (day.loaded && !day.findEqual(record))
+        day.addRecord(record);
+}
+
+bool importFile(const QString& path, CPagerList& list, HistoryDb& db, const ImportHooks& hooks, int* added)
+{
+    if (added)
+        *added = 0;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return tellFileError(tr("The file %1 cannot be opened: %2").arg(path, file.errorString()));
+    CHistoryList incoming;
+    try {
+        StreamReader in(&file);
+        incoming.read(in);
+    } catch (const StreamError& e) {
+        return tellFileError(tr("The file %1 is not a history export: %2").arg(path, QString::fromUtf8(e.what())));
+    }
+    // Records whose time has no local day cannot be filed; the whole file is refused.
+    for (const ChistoryRec& r : incoming.records()) {
+        if (!LocalTime::toLocal(r.hDateTime))
+            return tellFileError(tr("The file %1 holds an event with an impossible time").arg(path));
+    }
+
+    // Group per instrument in the order the instruments first appear.
+    std::vector<QString> order;
+    std::map<QString, std::vector<ChistoryRec>> groups;
+    for (const ChistoryRec& r : incoming.records()) {
+        auto [it, isNew] = groups.try_emplace(r.hPagerID);
+        if (isNew)
+            order.push_back(r.hPagerID);
+        it->second.push_back(r);
+    }
+    std::vector<ChistoryRec> batch;
+    batch.reserve(static_cast<size_t>(incoming.size()));
+    for (const QString& id : order)
+        batch.insert(batch.end(), groups[id].begin(), groups[id].end());
+    if (!db.insertEvents(batch, added))
+        return false;
+
+    for (const ChistoryRec& r : incoming.records()) {
+        const bool known = list.contains(r.hPagerID);
+        CPager& pager = list.findOrCreate(r.hPagerID);
+        if (!known && hooks.instrumentCreated)
+            hooks.instrumentCreated(pager);
+        if (hooks.addAndShow)
+            hooks.addAndShow(pager, r);
+        else
+            addImported(pager, r);
+    }
+    return true;
+}
+
+QByteArray textLines(const CHistoryList& day, int filterIndex, bool unitsRoentgen)
+{
+    QString text;
+    for (const ChistoryRec& r : day.records()) {
+        if (filterIndex == 1 && !r.isAlarm())
+            continue;
+        text += r.dateText() + QLatin1Char('\t') + r.timeText() + QLatin1Char('\t') + r.eventTypeText()
+            + QLatin1Char('\t') + r.valueText(unitsRoentgen) + QLatin1Char('\t') + r.alarmText() + QLatin1Char('\t')
+            + r.commentText() + QLatin1Char('\n');
+    }
+    return text.toLocal8Bit();
+}
+
+bool saveAsText(const CHistoryList* day, const QString& path, int filterIndex, bool unitsRoentgen)
+{
+    return writeFile(path, day ? textLines(*day, filterIndex, unitsRoentgen) : QByteArray());
+}
+
+bool archive(HistoryDb& db, const QString& destination, qint64 now)
+{
+    QString error;
+    int code = 0;
+    bool ok = db.backupTo(destination, &error, &code);
+    if (ok) {
+        try {
+            db.deleteOldEvents(now);
+        } catch (const DbError& e) {
+            ok = false;
+            error = QString::fromStdString(e.what());
+            code = -1;
+        }
+    }
+    if (!ok) {
+        Messenger::instance().tell(tr("Error!"),
+            tr("Error during database archiving!\nError:%1").arg(code) + QLatin1Char('\n') + error,
+            Messenger::Icon::Error);
+        return false;
+    }
+    Messenger::instance().tell(tr("Attention!"), tr("Database is successfully archived"), Messenger::Icon::Information);
+    return true;
+}
+
+} // namespace HistoryFiles

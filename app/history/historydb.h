@@ -1,0 +1,79 @@
+#pragma once
+
+#include "pagerlist.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <span>
+#include <stdexcept>
+
+// A statement or query the store rejected. Carries the driver's description.
+class DbError : public std::runtime_error {
+public:
+    explicit DbError(const QString& text)
+        : std::runtime_error(text.toStdString())
+    {
+    }
+};
+
+// The event database: one SQLite file with the tables History and Pagers, open once for the
+// process. hDate and hTime hold the local date and time as automation dates; hDateTime holds
+// the moment itself, so that the repeated hour of a daylight-saving change keeps its events
+// apart. An event is stored once: instrument, time, type, alarm and value are unique.
+//
+// Threads: a SQLite connection belongs to the thread that opened it. Every operation uses a
+// connection of the calling thread on the open file, made on first use and dropped when the
+// thread ends or the database is switched; so the document's job threads may call the
+// operations directly. Only one operation runs at a time (the document waits for its jobs);
+// Open and Close belong to the user-interface thread and are not called while a job runs.
+class HistoryDb {
+public:
+    enum class OpenMode { Existing, Create };
+
+    // Opens the store at path. The same path as the open one returns the same handle. A
+    // missing file fails without a message (and leaves the open store as it is) unless mode is
+    // Create, which creates the file and its folder. Other failures are told to the person and
+    // leave no store open. Returns nullptr on failure.
+    static HistoryDb* open(const QString& path, OpenMode mode = OpenMode::Existing);
+    static HistoryDb* current();
+    static void close();
+
+    const QString& path() const { return m_path; }
+
+    // Files the events of an instrument's day (all events of every instrument when id is empty;
+    // the whole instrument when dateText is empty) into the list, newest first. Bit 0 of
+    // queryMode keeps only events with alarm bits. Throws DbError when the query fails.
+    bool loadDayEvents(CPagerList& list, const QString& id, const QString& dateText, int queryMode);
+    // Stores the records in one transaction; records already stored (equal events) and records
+    // whose time has no local date are skipped. A failure of the store rolls the whole batch
+    // back, is told to the person and returns false. added receives the number of new rows.
+    bool insertEvents(std::span<const ChistoryRec> records, int* added = nullptr);
+    bool insertEvents(const CHistoryList& list, int* added = nullptr);
+    // Sets the comment text of exactly that event. Throws DbError when rejected.
+    bool updateComment(const ChistoryRec& record);
+    // Removes events dated before the local day before now. Throws DbError when rejected.
+    bool deleteOldEvents(qint64 now);
+    // Stores the display name of the instrument. Throws DbError when rejected.
+    bool saveInstrumentName(const CPager& pager);
+    // Fills the name table. Throws DbError when the query fails.
+    bool loadInstrumentNames(CPagerList& list);
+    // Rebuilds the instruments and their days (with alarm marks) without loading events.
+    bool loadDaySummary(CPagerList& list);
+    // Writes a consistent copy of the store to destination, replacing an existing file.
+    // On failure returns false with a description and a code.
+    bool backupTo(const QString& destination, QString* error = nullptr, int* code = nullptr);
+
+    // Automation day number of a "%Y-%m-%d" text; negative when the text is no date.
+    static double dayNumber(const QString& dateText);
+
+    // The connection of the calling thread; opened on first use.
+    QSqlDatabase connection();
+
+private:
+    HistoryDb(const QString& path, quint64 generation);
+    bool prepareStore(QString* error);
+
+    QString m_path;
+    quint64 m_generation;
+};

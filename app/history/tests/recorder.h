@@ -1,0 +1,31 @@
+#pragma once
+
+#include "messenger.h"
+
+#include <QStringList>
+
+// Records what the core tells the person; answers questions with a fixed button.
+class Recorder final : public Messenger {
+public:
+    Recorder() { m_previous = Messenger::install(this); }
+    ~Recorder() override { Messenger::install(m_previous); }
+
+    int ask(const QString& caption, const QString& text, int, Icon) override
+    {
+        messages << caption + QLatin1Char('|') + text;
+        return answer;
+    }
+    void tell(const QString& caption, const QString& text, Icon) override
+    {
+        messages << caption + QLatin1Char('|') + text;
+    }
+    void progressStart(const QString&, int) override { }
+    void progressStep() override { }
+    void progressStop() override { }
+
+    QStringList messages;
+    int answer = Cancel;
+
+private:
+    Messenger* m_previous = nullptr;
+};

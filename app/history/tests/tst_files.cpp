@@ -1,0 +1,201 @@
+#include "historydb.h"
+#include "historyfiles.h"
+#include "localtime.h"
+#include "recorder.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+qint64 local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
+{
+    return *LocalTime::fromLocal(y, mo, d, h, mi, s);
+}
+
+ChistoryRec rec(const QString& pager, qint64 t, qint32 alarm = 0, double value = 10, qint32 type = 3)
+{
+    ChistoryRec r;
+    r.hPagerID = pager;
+    r.hDateTime = t;
+    r.hType = type;
+    r.hAlarm = alarm;
+    r.hValue = value;
+    r.hPrecision = -1;
+    r.hID = ChistoryRec::makeKey(pager, t);
+    return r;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+int rows(HistoryDb* db)
+{
+    QSqlQuery q(db->connection());
+    return q.exec("SELECT count(*) FROM History") && q.next() ? q.value(0).toInt() : -1;
+}
+
+} // namespace
+
+class TestFiles : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+    void cleanup() { HistoryDb::close(); }
+
+    void names()
+    {
+        const qint64 christmas = local(2008, 12, 25, 15);
+        QCOMPARE(HistoryFiles::proposedName("A1", christmas), QString("A1[2008-12-25]"));
+        QCOMPARE(HistoryFiles::archiveFileName(christmas), QString("DBArchive[2008-12-25].db"));
+        const QString folder = HistoryFiles::archivesFolder(path("prog"));
+        QCOMPARE(folder, path("prog/Archives"));
+        QVERIFY(QFileInfo(folder).isDir());
+    }
+
+    void exportGoldenBytes()
+    {
+        CHistoryList empty;
+        QVERIFY(HistoryFiles::exportDay(&empty, path("empty.ksexp"), 0));
+        QCOMPARE(fileBytes(path("empty.ksexp")), QByteArray(22, '\0'));
+        QVERIFY(HistoryFiles::exportDay(nullptr, path("none.ksexp"), 0));
+        QCOMPARE(fileBytes(path("none.ksexp")), QByteArray());
+
+        CHistoryList day;
+        ChistoryRec r = rec("A1", 0x01020304, 0x001, 1.0);
+        r.hID = "A1|1";
+        day.addRecord(r);
+        day.addRecord(rec("A1", 0x01020305, 0, 2.0));
+        QVERIFY(HistoryFiles::exportDay(&day, path("one.ksexp"), 1));
+        // Base time, latest time, not loaded, has alarms, one record (the filter left one out).
+        const QByteArray expected = QByteArray::fromHex("0000000000000000"
+                                                        "0503020100000000"
+                                                        "00"
+                                                        "01"
+                                                        "01000000"
+                                                        "FFFEFF0241003100"
+                                                        "0403020100000000"
+                                                        "01000000"
+                                                        "000000000000F03F"
+                                                        "FFFEFF00"
+                                                        "03000000"
+                                                        "FFFEFF0441003100"
+                                                        "7C003100"
+                                                        "0000000000000000FFFFFFFF00000000");
+        QCOMPARE(fileBytes(path("one.ksexp")).toHex(), expected.toHex());
+        // An unwritable target is told, not silently skipped.
+        Recorder recorder;
+        QVERIFY(!HistoryFiles::exportDay(&day, path("no/such/folder/x.ksexp"), 0));
+        QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    void importAddsOnceAndCreatesInstruments()
+    {
+        Recorder recorder;
+        HistoryDb* db = HistoryDb::open(path("import.db"), HistoryDb::OpenMode::Create);
+        const qint64 t = local(2009, 7, 1, 12);
+        CHistoryList day;
+        day.addRecord(rec("OLD", t, 0, 1));
+        day.addRecord(rec("NEW", t, 0x002, 2));
+        day.addRecord(rec("OLD", t + 1, 0, 3));
+        day.addRecord(rec("NEW", t + 86400, 0, 4));
+        QVERIFY(HistoryFiles::exportDay(&day, path("in.ksexp"), 0));
+
+        CPagerList list;
+        CPager& old = list.findOrCreate("OLD");
+        old.ensureDay(t).loaded = true;
+        old.addEvent(rec("OLD", t, 0, 1));
+        QStringList created;
+        HistoryFiles::ImportHooks hooks;
+        hooks.instrumentCreated = [&](CPager& p) { created << p.identifier(); };
+        int added = -1;
+        QVERIFY(HistoryFiles::importFile(path("in.ksexp"), list, *db, hooks, &added));
+        QCOMPARE(added, 4);
+        QCOMPARE(created, QStringList({ "NEW" }));
+        QCOMPARE(old.dayEventCount(t), 2); // the duplicate was dropped, the new one joined
+        QCOMPARE(list.find("NEW")->days().size(), size_t(2));
+        QCOMPARE(list.find("NEW")->dayEventCount(t), 0); // a day not loaded gets no events in memory
+
+        QVERIFY(HistoryFiles::importFile(path("in.ksexp"), list, *db, hooks, &added));
+        QCOMPARE(added, 0);
+        QCOMPARE(rows(db), 4);
+        QCOMPARE(old.dayEventCount(t), 2);
+        QVERIFY(recorder.messages.isEmpty());
+
+        // A file that ends early imports nothing and leaves the store usable.
+        QByteArray cut = fileBytes(path("in.ksexp"));
+        cut.chop(5);
+        QFile f(path("cut.ksexp"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(cut);
+        f.close();
+        CPagerList fresh;
+        QVERIFY(!HistoryFiles::importFile(path("cut.ksexp"), fresh, *db));
+        QCOMPARE(fresh.count(), 0);
+        QCOMPARE(recorder.messages.size(), 1);
+        QVERIFY(!HistoryFiles::importFile(path("absent.ksexp"), fresh, *db));
+        QCOMPARE(rows(db), 4);
+    }
+
+    void textLines()
+    {
+        CHistoryList day;
+        ChistoryRec a = rec("A", local(2009, 1, 2, 3, 4, 5), 0, 1500);
+        a.hComment = "line\r\nbreak";
+        day.addRecord(a);
+        ChistoryRec b = rec("A", local(2009, 1, 2, 3, 4, 6), 0x002, 2.5, 5);
+        b.hPrecision = 12;
+        day.addRecord(b);
+        const QByteArray all = HistoryFiles::textLines(day, 0, true);
+        QCOMPARE(QString::fromUtf8(all),
+            QString(
+                "2009-01-02\t03:04:05\tMeasurement gamma\t1.50 mR/h\t\tline break\n"
+                "2009-01-02\t03:04:06\tMeasurement beta\t2.50±12% 1/(min*cm²)\tThreshold \"Danger\" is exceeded!\t\n"));
+        const QByteArray alarms = HistoryFiles::textLines(day, 1, false);
+        QVERIFY(alarms.startsWith("2009-01-02\t03:04:06"));
+        QCOMPARE(alarms.count('\n'), 1);
+        QVERIFY(HistoryFiles::saveAsText(&day, path("day.xls"), 0, true));
+        QCOMPARE(fileBytes(path("day.xls")), all);
+    }
+
+    void archiveCopiesThenDeletes()
+    {
+        Recorder recorder;
+        HistoryDb* db = HistoryDb::open(path("main.db"), HistoryDb::OpenMode::Create);
+        db->insertEvents(std::vector<ChistoryRec> {
+            rec("A", local(2009, 2, 27, 12)), rec("A", local(2009, 3, 1, 12)), rec("A", local(2009, 3, 2, 0, 10)) });
+        const QString target = HistoryFiles::archivesFolder(m_dir.path()) + "/" + HistoryFiles::archiveFileName(0);
+        QFile stale(target);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("old archive");
+        stale.close();
+        QVERIFY(HistoryFiles::archive(*db, target, local(2009, 3, 2, 0, 30)));
+        QCOMPARE(recorder.messages, QStringList({ "Attention!|Database is successfully archived" }));
+        QCOMPARE(rows(db), 2);
+        HistoryDb* archive = HistoryDb::open(target);
+        QVERIFY(archive);
+        QCOMPARE(rows(archive), 3);
+
+        // A copy that cannot be made deletes nothing.
+        db = HistoryDb::open(path("main.db"));
+        QVERIFY(!HistoryFiles::archive(*db, path("no/folder/x.db"), local(2010, 1, 1)));
+        QVERIFY(recorder.messages.last().contains("Error during database archiving!\nError:"));
+        QCOMPARE(rows(db), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFiles)
+#include "tst_files.moc"
