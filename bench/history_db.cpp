@@ -1,0 +1,163 @@
+// Event database benchmarks on a generated store of 1,000,000 events (50 instruments, two
+// years, 27 or 28 events a day) plus one instrument-day of 10,000 events. The store is made
+// once under $TMPDIR and reused.
+#include "historydb.h"
+#include "localtime.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+
+namespace {
+
+const qint64 start = 1199174400; // 2008-01-01 UTC
+
+ChistoryRec makeRecord(const QString& pager, qint64 t, int i)
+{
+    ChistoryRec r;
+    r.hPagerID = pager;
+    r.hDateTime = t;
+    r.hType = 3 + i % 6;
+    r.hAlarm = i % 97 == 0 ? 0x002 : 0;
+    r.hValue = 10 + i % 1000;
+    r.hValue2 = i;
+    r.hPrecision = i % 30;
+    r.hID = ChistoryRec::makeKey(pager, t);
+    return r;
+}
+
+QString storePath()
+{
+    return QDir::temp().filePath(QStringLiteral("kestra-bench-1m.db"));
+}
+
+HistoryDb* store()
+{
+    const QString path = storePath();
+    if (HistoryDb* db = HistoryDb::open(path))
+        return db;
+    HistoryDb* db = HistoryDb::open(path, HistoryDb::OpenMode::Create);
+    std::vector<ChistoryRec> batch;
+    int i = 0;
+    for (int p = 0; p < 50; ++p) {
+        const QString id = QStringLiteral("KESTRA #%1").arg(2000 + p);
+        batch.clear();
+        for (int e = 0; e < 20000; ++e, ++i)
+            batch.push_back(makeRecord(id, start + qint64(e) * 3153, i)); // two years
+        db->insertEvents(batch);
+    }
+    batch.clear();
+    const qint64 bigDay = *LocalTime::fromLocal(2009, 6, 15);
+    for (int e = 0; e < 10000; ++e)
+        batch.push_back(makeRecord(QStringLiteral("BIG"), bigDay + e * 8, e));
+    db->insertEvents(batch);
+    return db;
+}
+
+std::atomic<qint64> s_next { 1500000000 };
+
+void BM_Insert100kInto1M(benchmark::State& state)
+{
+    HistoryDb* db = store();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<ChistoryRec> batch;
+        for (int e = 0; e < 100000; ++e)
+            batch.push_back(makeRecord(QStringLiteral("KESTRA #%1").arg(2000 + e % 50), s_next++, e));
+        state.ResumeTiming();
+        int added = 0;
+        db->insertEvents(batch, &added);
+        if (added != 100000)
+            state.SkipWithError("events were not stored");
+    }
+}
+BENCHMARK(BM_Insert100kInto1M)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The naive road for comparison: one autocommitted statement per event. Per event.
+void BM_NaiveInsertPerEvent(benchmark::State& state)
+{
+    HistoryDb* db = store();
+    QSqlQuery q(db->connection());
+    q.prepare("INSERT OR IGNORE INTO History (hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, "
+              "hVariation, hComment, hPagerID, hDateTime) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    for (auto _ : state) {
+        const ChistoryRec r = makeRecord("NAIVE", s_next++, 1);
+        const auto when = LocalTime::toAutomation(r.hDateTime);
+        const QVariant values[] = { r.hID, r.hType, r.hAlarm, when->first, when->second, r.hValue, r.hValue2,
+            r.hPrecision, r.hVariation, r.hComment, r.hPagerID, r.hDateTime };
+        for (int i = 0; i < 12; ++i)
+            q.bindValue(i, values[i]);
+        q.exec();
+    }
+}
+BENCHMARK(BM_NaiveInsertPerEvent)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// For the ratio: the batched road, per event, in the same run.
+void BM_BatchedInsertPerEvent(benchmark::State& state)
+{
+    HistoryDb* db = store();
+    std::vector<ChistoryRec> batch;
+    for (auto _ : state) {
+        state.PauseTiming();
+        batch.clear();
+        for (int e = 0; e < 10000; ++e)
+            batch.push_back(makeRecord("BATCH", s_next++, e));
+        state.ResumeTiming();
+        db->insertEvents(batch);
+    }
+    state.SetItemsProcessed(state.iterations() * 10000);
+}
+BENCHMARK(BM_BatchedInsertPerEvent)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_DaySummary1M(benchmark::State& state)
+{
+    HistoryDb* db = store();
+    for (auto _ : state) {
+        CPagerList list;
+        db->loadDaySummary(list);
+        benchmark::DoNotOptimize(list.count());
+    }
+}
+BENCHMARK(BM_DaySummary1M)->Unit(benchmark::kMillisecond);
+
+void BM_DayEvents10k(benchmark::State& state)
+{
+    HistoryDb* db = store();
+    for (auto _ : state) {
+        CPagerList list;
+        db->loadDayEvents(list, "BIG", "2009-06-15", 0);
+        if (list.find("BIG")->dayEventCount(*LocalTime::fromLocal(2009, 6, 15)) != 10000)
+            state.SkipWithError("wrong day");
+    }
+}
+BENCHMARK(BM_DayEvents10k)->Unit(benchmark::kMillisecond);
+
+// A fresh open (no cached pages in this process) followed by the day summary.
+void BM_OpenPlusSummary(benchmark::State& state)
+{
+    store();
+    for (auto _ : state) {
+        HistoryDb::close();
+        HistoryDb* db = HistoryDb::open(storePath());
+        CPagerList list;
+        db->loadDaySummary(list);
+        benchmark::DoNotOptimize(list.count());
+    }
+}
+BENCHMARK(BM_OpenPlusSummary)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    HistoryDb::close();
+    return 0;
+}
