@@ -431,8 +431,12 @@ std::string formatShortest(double value)
 {
     if (!std::isfinite(value))
         return std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf");
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Plain digits where a person expects them (100000, not 1e+05); exponents only far out.
+    double magnitude = std::fabs(value);
+    bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e15);
+    char buffer[400];
+    auto [end, ec] = plain ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
+                           : std::to_chars(buffer, buffer + sizeof buffer, value);
     return ec == std::errc() ? std::string(buffer, end) : std::string("?");
 }
 

@@ -224,7 +224,7 @@ void addAlarm(Report& report, uint16_t alarm)
         text += ")";
     }
     report.add("alarm", "alarm", text, std::to_string(alarm));
-    report.add("alarms", "alarms", texts.empty() ? "none" : std::to_string(texts.size()), jsonStringList(texts));
+    report.add("", "alarms", "", jsonStringList(texts));
 }
 
 // ---- settings -------------------------------------------------------------------------------
@@ -508,12 +508,10 @@ int runBattery(Session& session, const Options& options)
 {
     int32_t value = 0;
     session.require([&] { return KESTRAdrv_GetBattery(&value); }, "reading the battery");
-    // The driver reports the instrument's number times ten; a person reads the number itself.
+    // The instrument counts 0 to 10 bars; the driver's tenfold value reads as a percentage.
     Report report;
-    report.add("battery", "battery", options.raw ? std::to_string(value) : formatDecimal(value / 10.0, 1, 1),
-        formatShortest(value / 10.0));
-    if (options.json)
-        report.add("", "raw", "", std::to_string(value));
+    report.add(
+        "battery", "battery", options.raw ? std::to_string(value) : std::to_string(value) + "%", std::to_string(value));
     printReport(options, report);
     return ExitOk;
 }

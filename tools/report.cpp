@@ -18,7 +18,8 @@ std::string Report::text() const
         width = std::max(width, f.label.size());
     std::string out;
     for (const Field& f : m_fields)
-        out += f.label + ":" + std::string(width - f.label.size() + 1, ' ') + f.text + "\n";
+        if (!f.label.empty())
+            out += f.label + ":" + std::string(width - f.label.size() + 1, ' ') + f.text + "\n";
     return out;
 }
 

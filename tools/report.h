@@ -9,7 +9,9 @@ namespace kestra::ctl {
 /// labels aligned) or as one JSON object. Keeping both forms in one place keeps them in step.
 class Report {
 public:
-    /// @param label shown to a person; @param key JSON member name; @param jsonValue ready JSON text
+    /// @param label shown to a person (empty: the field is for JSON only)
+    /// @param key JSON member name
+    /// @param jsonValue ready JSON text
     void add(std::string label, std::string key, std::string text, std::string jsonValue);
     std::string text() const;
     std::string json() const;
