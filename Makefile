@@ -7,7 +7,7 @@ ASAN_BUILD ?= build-asan
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev sqlite3
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench format clean
+.PHONY: all deps build build-asan test test-plain test-asan test-fuzz demo bench format clean
 
 all: build
 
@@ -26,14 +26,20 @@ build: deps $(BUILD)/build.ninja
 build-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-# Both variants run: the plain build, then the same suites under ASan and UBSan.
-test: test-plain test-asan
+# Both variants run: the plain build, then the same suites under ASan and UBSan, then a short
+# fuzzing run of the stream reader.
+FUZZ_SECONDS ?= 30
+
+test: test-plain test-asan test-fuzz
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: build-asan
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+test-fuzz: deps
+	./scripts/fuzz-stream $(FUZZ_SECONDS)
 
 demo: build
 	./scripts/demo $(BUILD)
