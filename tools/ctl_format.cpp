@@ -363,7 +363,8 @@ Commands:
   info                      mode, current reading, alarm word, beta status
   alarm                     alarm word alone
   mode                      operating mode
-  set-mode MODE             gamma, beta1, beta2 or beta-search (or 3, 4, 5, 8)
+  set-mode MODE             gamma, beta (beta1, beta2: the instrument picks which) or
+                            beta-search (or 3, 4, 5, 8); prints the mode now set
   dose                      dose rate, accumulation time, accumulated dose
   reset-dose                clear the accumulated dose
   reset-stat [on|off]       reset the statistics (or switch the reset on/off)
@@ -535,8 +536,8 @@ std::optional<int> parseSelectableMode(std::string_view text)
         std::string_view text;
         int mode;
     };
-    static constexpr Name names[] = { { "gamma", 3 }, { "3", 3 }, { "beta1", 4 }, { "beta-1", 4 }, { "4", 4 },
-        { "beta2", 5 }, { "beta-2", 5 }, { "5", 5 }, { "beta-search", 8 }, { "search", 8 }, { "8", 8 } };
+    static constexpr Name names[] = { { "gamma", 3 }, { "3", 3 }, { "beta", 4 }, { "beta1", 4 }, { "beta-1", 4 },
+        { "4", 4 }, { "beta2", 5 }, { "beta-2", 5 }, { "5", 5 }, { "beta-search", 8 }, { "search", 8 }, { "8", 8 } };
     for (const Name& n : names)
         if (equalsIgnoreCase(text, n.text))
             return n.mode;

@@ -477,7 +477,10 @@ Action prepareSetMode(const Options& options)
         usageError("mode must be gamma, beta1, beta2 or beta-search (3, 4, 5 or 8)");
     return [mode = *mode](Session& session) {
         session.require([&] { return KESTRAdrv_SetDeviceMode(mode); }, "switching to mode " + modeName(mode));
-        print("mode set to " + modeName(mode) + "\n");
+        // Both beta modes go out as the same word, so only the instrument knows which it chose.
+        int32_t now = 0;
+        session.require([&] { return KESTRAdrv_GetDeviceMode(&now); }, "reading the mode back");
+        print("mode: " + modeName(now) + " (" + std::to_string(now) + ")\n");
         return int(ExitOk);
     };
 }

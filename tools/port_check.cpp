@@ -91,8 +91,8 @@ std::string accessDeniedMessage(const AccessDenied& d)
             + "', but this login session started before you joined it: log out and in again (or run 'newgrp " + d.group
             + "').\n";
     std::string typically = d.group == "dialout" ? "" : " (typically 'dialout')";
-    return head + "To use serial ports you must be a member of the group that owns the device, here '" + d.group
-        + "'" + typically + ":\n    sudo usermod -aG " + d.group
+    return head + "To use serial ports you must be a member of the group that owns the device, here '" + d.group + "'"
+        + typically + ":\n    sudo usermod -aG " + d.group
         + " $USER\nthen log out and in again so that the new group membership takes effect.\n";
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <string>
@@ -330,6 +331,54 @@ TEST_F(CtlWithInstrument, MenuFirmwareAndInstrumentFailures)
     EXPECT_NE(run.err.find("reading sound failed"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("driver log:"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Error Message!!!"), std::string::npos) << run.err;
+}
+
+TEST_F(CtlWithInstrument, EveryCommandFamilyReachesTheInstrument)
+{
+    kestra::sim::Settings settings = m_sim->settings();
+    settings.dose = 1.5e-6; // Sv
+    settings.doseTime = 3725;
+    settings.battery = 9;
+    settings.clockOffset = -100000;
+    m_sim->setSettings(settings);
+
+    struct Step {
+        std::vector<std::string> args;
+        std::string output; // expected part of stdout
+        std::function<bool()> state; // what the instrument must show afterwards
+    };
+    const Step steps[] = {
+        // Both beta modes travel as one word; the instrument picks, and kestractl says which.
+        { { "set-mode", "beta2" }, "mode: beta ", [&] { return m_sim->mode() == 4 || m_sim->mode() == 5; } },
+        { { "set-mode", "beta-search" }, "mode: beta search (8)\n", [&] { return m_sim->mode() == 8; } },
+        { { "mode" }, "beta search (8)\n", nullptr },
+        { { "lock", "on" }, "keys locked\n", [&] { return m_sim->locked(); } },
+        { { "lock", "off" }, "keys unlocked\n", [&] { return !m_sim->locked(); } },
+        { { "set-mode", "gamma" }, "", [&] { return m_sim->mode() == 3; } },
+        { { "autocal", "start", "120", "5", "40" }, "autocalibration started at 120.00 \xC2\xB5Sv/h\n",
+            [&] { return m_sim->autocalRunning(); } },
+        { { "autocal", "status" }, "running\n", nullptr },
+        { { "autocal", "params" }, "reference rate: 120.00 \xC2\xB5Sv/h\ntolerance:      5%\nprecision:      40%\n",
+            nullptr },
+        { { "autocal", "stop" }, "autocalibration stopped\n", [&] { return !m_sim->autocalRunning(); } },
+        { { "version", "0" }, kestra::sim::Instrument::versionText(0) + "\n", nullptr },
+        { { "dose" }, "accumulated dose:  1.50 \xC2\xB5Sv\n", nullptr },
+        { { "reset-dose" }, "accumulated dose cleared\n", [&] { return m_sim->settings().dose < 1e-9; } },
+        { { "battery" }, "battery: 90%\n", nullptr },
+        { { "alarm" }, "alarm: 0x", nullptr },
+        { { "reset-stat", "on" }, "statistics reset on\n", [&] { return sent("reset_stat_on"); } },
+        { { "set-time" }, "",
+            [&] { return std::fabs(m_sim->instrumentClock() - kestra::sim::localSecondsSince1999Now()) < 5; } },
+        { { "set-number", "777" }, "instrument: KESTRA #777\n", [&] { return m_sim->number() == "777"; } },
+    };
+    for (const Step& step : steps) {
+        CtlRun run = ctl(step.args);
+        ASSERT_EQ(run.exitCode, 0) << step.args[0] << "\n" << describe(run);
+        EXPECT_NE(run.out.find(step.output), std::string::npos) << step.args[0] << "\n" << run.out;
+        if (step.state) {
+            EXPECT_TRUE(step.state()) << step.args[0];
+        }
+    }
 }
 
 TEST(CtlPort, MissingPortAndUsageErrors)
