@@ -1,0 +1,95 @@
+#pragma once
+
+#include "historylist.h"
+#include "measurements.h"
+#include "pager.h"
+#include "userparams.h"
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+// The application's only road to the instrument.
+//
+// A DevWorker object runs one long job on a thread of its own: the creator fills in the command
+// and its arguments, sets busy, starts it and polls isBusy() (every 50 ms, keeping its window
+// painted) until the job is done, then reads succeeded() and deletes the object. The short
+// operations are static and run on the caller's thread. Every driver call is made under the
+// process-wide driver lock, and progress goes to the application log.
+class DevWorker : public QThread {
+public:
+    enum Command : qint32 { ReadUserParams = 2, ReadHistory = 3, WriteUserParams = 4 };
+
+    explicit DevWorker(QObject* parent = nullptr);
+    ~DevWorker() override; // waits for a running job
+
+    void setCommand(qint32 command) { m_command = command; }
+    qint32 command() const { return m_command; }
+    // Commands 2 (output) and 4 (input).
+    void setUserParams(CUserParams* params) { m_params = params; }
+    // Command 3: the instrument whose history is read and the list that receives its new events.
+    void setPager(const CPager* pager) { m_pager = pager; }
+    void setOutputList(CHistoryList* list) { m_output = list; }
+    // The port opened by the port check; the process-wide port name when the object is made.
+    void setPortName(const QString& port) { m_portName = port; }
+    const QString& portName() const { return m_portName; }
+    // Where command 3 keeps the download until it is stored; HistorySpool::defaultFolder() unless set.
+    void setSpoolFolder(const QString& folder) { m_spoolFolder = folder; }
+    // The spool written by the last command 3, to be removed (HistorySpool::remove) once its
+    // events are committed; empty when nothing was spooled.
+    const QString& spoolPath() const { return m_spoolPath; }
+
+    bool isBusy() const { return m_busy.load(); }
+    void setBusy(bool busy) { m_busy.store(busy); }
+    bool succeeded() const { return m_success.load(); }
+    // 1 after a successful command, 0 otherwise.
+    int exitCode() const { return m_exitCode.load(); }
+
+    // Runs the command on the calling thread, as the thread body does.
+    bool execute();
+
+    // The port check: opens the driver on the port when it is not open yet. Without force it
+    // refuses while the connected flag is false.
+    static bool initDevice(const QString& portName, bool force);
+
+    // Short operations on the process-wide port name.
+    static bool readStatus(quint32& status); // forces the port check; status is the alarm word
+    static bool readMeasurements(CMeasurements& measurements);
+    static bool readUnits(); // into the process-wide units flag
+    static bool instrumentName(QString& name); // clears the connected flag on failure
+    static bool synchronizeClock();
+    static bool clearHistory();
+
+    // The jobs themselves, on the calling thread.
+    static bool readUserParams(CUserParams& params, const QString& portName);
+    static bool writeUserParams(const CUserParams& params, const QString& portName);
+    bool downloadHistory();
+
+    // Test hook: called right after the instrument's memory was cleared, before anything else.
+    static void setAfterClearHook(void (*hook)());
+
+protected:
+    void run() override;
+
+private:
+    std::atomic<bool> m_busy { false };
+    std::atomic<bool> m_success { false };
+    std::atomic<int> m_exitCode { 0 };
+    qint32 m_command = 0;
+    CUserParams* m_params = nullptr;
+    const CPager* m_pager = nullptr;
+    CHistoryList* m_output = nullptr;
+    QString m_portName;
+    QString m_spoolFolder;
+    QString m_spoolPath;
+};
+
+// The equality rules of the user-parameter read-back.
+namespace ReadBack {
+// Integer thresholds: within 1.
+bool closeEnough(qint32 written, qint32 read);
+// Search threshold: equal to a thousandth, and the written value must be a whole number of
+// thousandths (the instrument's resolution).
+bool sameThousandths(double written, double read);
+} // namespace ReadBack

@@ -1,0 +1,152 @@
+#include "measurementtexts.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+namespace MeasurementTexts {
+
+namespace {
+
+QString tr(const char* text, const char* disambiguation = nullptr)
+{
+    return QCoreApplication::translate("DevWorker", text, disambiguation);
+}
+
+// Truncates toward zero without the undefined behaviour of casting a value out of range.
+qint64 truncated(double x)
+{
+    if (!std::isfinite(x))
+        return 0;
+    if (x >= 9.0e18)
+        return Q_INT64_C(9000000000000000000);
+    if (x <= -9.0e18)
+        return -Q_INT64_C(9000000000000000000);
+    return static_cast<qint64>(x);
+}
+
+} // namespace
+
+void doseRate(double x, bool roentgen, QString* number, QString* unit)
+{
+    if (roentgen) {
+        if (x < 1000) {
+            *number = QString::number(truncated(x));
+            *unit = tr("µR/h");
+        } else if (x < 1000000) {
+            *number = QString::asprintf("%.2f", x / 1000);
+            *unit = tr("mR/h");
+        } else {
+            *number = QString::asprintf("%.2f", x / 1000000);
+            *unit = tr("R/h");
+        }
+    } else {
+        if (x < 100000) {
+            *number = QString::asprintf("%.2f", static_cast<double>(truncated(x)) / 100);
+            *unit = tr("µSv/h");
+        } else if (x < 100000000) {
+            *number = QString::asprintf("%.2f", x / 100000);
+            *unit = tr("mSv/h");
+        } else {
+            *number = QString::asprintf("%.2f", x / 100000000);
+            *unit = tr("Sv/h");
+        }
+    }
+}
+
+QString countRate(double value)
+{
+    return value > 9999.99 ? QString::asprintf("%3.2g", value) : QString::asprintf("%.2f", value);
+}
+
+QString betaVerdict(int betaState)
+{
+    QString verdict;
+    switch (betaState) {
+    case 0:
+        verdict = tr("in process...");
+        break;
+    case 1:
+        verdict = tr("safe");
+        break;
+    case 2:
+        verdict = tr("contaminated");
+        break;
+    default:
+        verdict = tr("uncertain result");
+        break;
+    }
+    return QStringLiteral(" (%1)").arg(verdict);
+}
+
+QString statusText(quint32 statusWord)
+{
+    // The beta and gamma threshold texts read alike in English but are separate entries, so
+    // that a translation can tell them apart.
+    if (statusWord & 0x200)
+        return tr("Detector error!");
+    if (statusWord & 0x008)
+        return tr("Accumulated dose threshold is exceeded!");
+    if (statusWord & 0x004)
+        return tr("Dose overload!");
+    if (statusWord & 0x800)
+        return tr("Threshold \"Danger\" is exceeded!", "beta");
+    if (statusWord & 0x002)
+        return tr("Threshold \"Danger\" is exceeded!", "gamma");
+    if (statusWord & 0x400)
+        return tr("Threshold \"Warning\" is exceeded!", "beta");
+    if (statusWord & 0x001)
+        return tr("Threshold \"Warning\" is exceeded!", "gamma");
+    return {};
+}
+
+void fill(CMeasurements& out, const Reading& reading, bool roentgen)
+{
+    const QString cps = tr("cps");
+    switch (reading.mode) {
+    case 3:
+        doseRate(reading.value, roentgen, &out.value, &out.units);
+        out.mode = tr("Measurement gamma");
+        out.radiation = tr("gamma");
+        break;
+    case 4:
+        out.value = countRate(reading.value);
+        out.units = cps;
+        out.mode = tr("Measurement gamma+beta");
+        out.radiation = tr("gamma+beta");
+        break;
+    case 5:
+        out.value = QString::asprintf("%.2f", reading.value);
+        out.units = tr("1/(min*cm²)");
+        out.mode = tr("Measurement beta") + betaVerdict(reading.betaState);
+        out.radiation = tr("beta");
+        break;
+    case 6:
+        out.value = countRate(reading.value);
+        out.units = cps;
+        out.mode = tr("Survey mode") + betaVerdict(reading.betaState);
+        out.radiation = tr("gamma+beta");
+        break;
+    case 7:
+        out.value = countRate(reading.value);
+        out.units = cps;
+        out.mode = tr("Background");
+        break;
+    case 8:
+        out.value = countRate(reading.value);
+        out.units = cps;
+        out.mode = tr("Search beta/gamma");
+        out.radiation = tr("gamma+beta");
+        break;
+    default:
+        out.mode.clear();
+        break;
+    }
+    if (reading.mode >= 3 && reading.mode <= 8)
+        out.error = QString::asprintf("±%02d %%", reading.error);
+    out.dose = QStringLiteral("-1");
+    out.doseTime = QStringLiteral("00:00:00");
+    out.status = statusText(reading.statusWord);
+}
+
+} // namespace MeasurementTexts
