@@ -1,10 +1,10 @@
 #include "frame.h"
 
 #include "crc.h"
+#include "fields.h"
 #include "text.h"
 
 #include <cstdio>
-#include <limits>
 
 namespace kestra {
 
@@ -29,19 +29,10 @@ uint64_t parseHexDigits(std::string_view text)
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') && i + 2 < text.size()
+    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')
         && hexDigitValue(text[i + 2]) >= 0)
         i += 2;
-    uint64_t value = 0;
-    for (; i < text.size(); ++i) {
-        int digit = hexDigitValue(text[i]);
-        if (digit < 0)
-            break;
-        if (value > (std::numeric_limits<uint64_t>::max() >> 4))
-            return std::numeric_limits<uint64_t>::max();
-        value = (value << 4) | static_cast<uint64_t>(digit);
-    }
-    return value;
+    return fields::hexValue(text.substr(i));
 }
 
 ReplyCheck checkReply(std::string_view received, std::string_view number)
