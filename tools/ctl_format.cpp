@@ -202,13 +202,6 @@ std::string padRight(std::string text, std::size_t width)
     return text;
 }
 
-std::string jsonNumber(double value)
-{
-    if (!std::isfinite(value))
-        return "null";
-    return formatShortest(value);
-}
-
 } // namespace
 
 // ---- command line ---------------------------------------------------------------------------
@@ -426,6 +419,17 @@ std::string formatDecimal(double value, int minDecimals, int maxDecimals)
     if (text == "-0" || (text.starts_with("-0.") && text.find_first_not_of("-0.") == std::string::npos))
         text.erase(0, 1); // no "-0.00" for a value that rounds to zero
     return text;
+}
+
+std::string jsonNumber(double value)
+{
+    if (!std::isfinite(value))
+        return "null";
+    // Ten decimals hide the noise of a division (0.08315431000000001) without losing digits
+    // that the instrument sends; tiny values keep their exponent.
+    if (std::fabs(value) >= 1e-4 && std::fabs(value) < 1e15)
+        return formatDecimal(value, 0, 10);
+    return formatShortest(value);
 }
 
 std::string formatShortest(double value)
@@ -1036,6 +1040,36 @@ std::optional<std::array<uint8_t, KESTRADRV_MENU_WRITE_SIZE>> parseMenuHex(std::
         menu[i] = static_cast<uint8_t>(value);
     }
     return menu;
+}
+
+std::string readableLogLine(std::string_view line)
+{
+    std::string out;
+    for (char c : line)
+        out += c == '\t' ? ' ' : c;
+    for (std::string_view marker : { "to COM port: ", "from COM port: " }) {
+        std::size_t at = out.find(marker);
+        if (at == std::string::npos)
+            continue;
+        std::string_view hex = std::string_view(out).substr(at + marker.size());
+        std::string bytes;
+        for (std::size_t i = 0; i < hex.size();) {
+            if (hex[i] == ' ') {
+                ++i;
+                continue;
+            }
+            unsigned value = 0;
+            auto [end, ec] = std::from_chars(hex.data() + i, hex.data() + std::min(hex.size(), i + 2), value, 16);
+            if (ec != std::errc() || end != hex.data() + std::min(hex.size(), i + 2))
+                return printable(out); // not a traffic line after all
+            bytes += static_cast<char>(value);
+            i += 2;
+        }
+        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r'))
+            bytes.pop_back();
+        return printable(out.substr(0, at) + std::string(marker) + bytes);
+    }
+    return printable(out);
 }
 
 std::string resolvePortPath(std::string_view name)

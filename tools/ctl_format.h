@@ -53,6 +53,8 @@ std::string usageText();
 std::string formatDecimal(double value, int minDecimals, int maxDecimals);
 /// Shortest text that reads back to the same double.
 std::string formatShortest(double value);
+/// A JSON number ("null" for nan/inf), without the noise digits of binary fractions.
+std::string jsonNumber(double value);
 /// Strict decimal number: the whole text, optional sign, no locale, no nan/inf.
 std::optional<double> parseNumber(std::string_view text);
 /// Strict integer: decimal, or hexadecimal with a 0x prefix; optional sign.
@@ -144,6 +146,10 @@ std::string printable(std::string_view text);
 std::string toHex(std::span<const uint8_t> bytes);
 /// Exactly KESTRADRV_MENU_WRITE_SIZE bytes as hex digits (blanks ignored).
 std::optional<std::array<uint8_t, KESTRADRV_MENU_WRITE_SIZE>> parseMenuHex(std::string_view text);
+
+/// A driver log line for a person: tabs as blanks, the hex bytes of a traffic entry as the
+/// frame text they carry (non-printable bytes escaped).
+std::string readableLogLine(std::string_view line);
 
 /// The device path the driver opens for a port name: a path as is, "COMn" as /dev/ttyS(n-1),
 /// any other bare name under /dev.

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,19 @@ std::u16string toDriverText(const std::string& text, const char* what)
     if (!wide)
         usageError(std::string(what) + " is not valid UTF-8 text");
     return *wide;
+}
+
+// The temporary log directory, for removal when a signal ends the run (fixed buffers: a
+// signal handler may not allocate).
+char g_tempLogFile[4096];
+char g_tempLogDir[4096];
+
+extern "C" void removeTempLogAndDie(int signal)
+{
+    unlink(g_tempLogFile);
+    rmdir(g_tempLogDir);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 /// One connection to the instrument for the run of one command: checks the port, opens the
@@ -87,6 +101,8 @@ public:
     {
         std::string message = what;
         std::string lines = newLogLines();
+        if (lines.find("to COM port:") != std::string::npos && lines.find("from COM port:") == std::string::npos)
+            message += "\nno reply came back: is the instrument switched on and connected to " + m_options.port + "?";
         if (m_tempLogDir.empty()) {
             message += "\n(see the driver log " + logPath() + ")";
         } else if (!lines.empty()) {
@@ -129,6 +145,12 @@ private:
                     "cannot create a temporary directory for the driver log: " + std::string(std::strerror(errno)) };
             m_tempLogDir = buffer.data();
             m_logDir = m_tempLogDir;
+            if (m_tempLogDir.size() + 16 < sizeof g_tempLogDir) {
+                std::snprintf(g_tempLogDir, sizeof g_tempLogDir, "%s", m_tempLogDir.c_str());
+                std::snprintf(g_tempLogFile, sizeof g_tempLogFile, "%s/KESTRAdrv.log", m_tempLogDir.c_str());
+                for (int signal : { SIGINT, SIGTERM, SIGHUP })
+                    std::signal(signal, removeTempLogAndDie);
+            }
         }
         struct stat info { };
         m_logStart = stat(logPath().c_str(), &info) == 0 ? info.st_size : 0;
@@ -158,11 +180,8 @@ private:
             std::string line = tail.substr(start, end == std::string::npos ? std::string::npos : end - start);
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            std::string clean;
-            for (char c : line)
-                clean += c == '\t' ? ' ' : c;
-            if (!clean.empty())
-                lines.push_back("  " + printable(clean));
+            if (!line.empty())
+                lines.push_back("  " + readableLogLine(line));
             if (end == std::string::npos)
                 break;
             start = end + 1;
@@ -429,11 +448,11 @@ int runInfo(Session& session, const Options& options)
         report.add("reading", "value", "none", "null");
     } else {
         double shown = mode == 3 ? value / 100.0 : value;
-        report.add("reading", "value", options.raw ? formatShortest(value) : formatReading(mode, value),
-            formatShortest(shown));
+        report.add(
+            "reading", "value", options.raw ? formatShortest(value) : formatReading(mode, value), jsonNumber(shown));
         if (options.json) {
             report.add("", "unit", "", jsonString(unit));
-            report.add("", "raw", "", formatShortest(value));
+            report.add("", "raw", "", jsonNumber(value));
         }
         report.add("precision", "precision", "\xC2\xB1" + std::to_string(precision) + "%", std::to_string(precision));
     }
@@ -493,14 +512,14 @@ int runDose(Session& session, const Options& options)
     session.require([&] { return KESTRAdrv_GetDose(&rate, &time, &dose); }, "reading the dose");
     Report report;
     report.add(
-        "dose rate", "rate", options.raw ? formatShortest(rate) : formatDoseRate(rate), formatShortest(rate / 100.0));
+        "dose rate", "rate", options.raw ? formatShortest(rate) : formatDoseRate(rate), jsonNumber(rate / 100.0));
     report.add("accumulation time", "time",
         options.raw ? std::to_string(time) : formatDuration(time) + " (" + std::to_string(time) + " s)",
         std::to_string(time));
-    report.add("accumulated dose", "dose", options.raw ? std::to_string(dose) : formatDose(dose),
-        formatShortest(dose / 100.0));
+    report.add(
+        "accumulated dose", "dose", options.raw ? std::to_string(dose) : formatDose(dose), jsonNumber(dose / 100.0));
     if (options.json) {
-        report.add("", "rate_raw", "", formatShortest(rate));
+        report.add("", "rate_raw", "", jsonNumber(rate));
         report.add("", "dose_raw", "", std::to_string(dose));
     }
     printReport(options, report);
@@ -577,8 +596,8 @@ int runAutocalParams(Session& session, const Options& options)
     session.require(
         [&] { return KESTRAdrv_GetAutocalParams(&rate, &tolerance, &precision); }, "reading the autocalibration");
     Report report;
-    report.add("reference rate", "rate", options.raw ? std::to_string(rate) : formatDoseRate(rate),
-        formatShortest(rate / 100.0));
+    report.add(
+        "reference rate", "rate", options.raw ? std::to_string(rate) : formatDoseRate(rate), jsonNumber(rate / 100.0));
     report.add("tolerance", "tolerance", std::to_string(tolerance) + "%", std::to_string(tolerance));
     report.add("precision", "precision", std::to_string(precision) + "%", std::to_string(precision));
     printReport(options, report);

@@ -331,6 +331,14 @@ TEST_F(CtlWithInstrument, MenuFirmwareAndInstrumentFailures)
     EXPECT_NE(run.err.find("reading sound failed"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("driver log:"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Error Message!!!"), std::string::npos) << run.err;
+
+    // A silent instrument: the frames sent are shown as text, with a hint at the cabling.
+    m_sim->clearFaults();
+    m_sim->injectFault(FaultKind::Silence, 100);
+    run = ctl({ "get", "sound" });
+    EXPECT_EQ(run.exitCode, 1) << describe(run);
+    EXPECT_NE(run.err.find("no reply came back"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("to COM port: KESTRA #nonumber $0000 get_ID CRC=8ECE\n"), std::string::npos) << run.err;
 }
 
 TEST_F(CtlWithInstrument, EveryCommandFamilyReachesTheInstrument)

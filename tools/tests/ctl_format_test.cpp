@@ -335,6 +335,15 @@ TEST(Text, MenuHexAndPortPaths)
         EXPECT_EQ(resolvePortPath(name), path) << name;
 }
 
+TEST(Text, DriverLogLinesForAPerson)
+{
+    EXPECT_EQ(readableLogLine("08.12.2026\t01:55:27\tto COM port: \t4B 45 20 24 30 0D 0A "),
+        "08.12.2026 01:55:27 to COM port: KE $0");
+    EXPECT_EQ(readableLogLine("d\tt\tfrom COM port: \t6B 01 "), "d t from COM port: k\\x01");
+    EXPECT_EQ(readableLogLine("d\tt\tCOM port open error: /dev/x"), "d t COM port open error: /dev/x");
+    EXPECT_EQ(readableLogLine("to COM port: zz"), "to COM port: zz");
+}
+
 TEST(PortAccess, MessageSaysWhatFixesIt)
 {
     AccessDenied denied { "/dev/ttyUSB0", "ann", "root", "dialout", 020660, false, false };
