@@ -5,6 +5,7 @@
 #include "port_check.h"
 #include "report.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -103,13 +104,12 @@ public:
         std::string lines = newLogLines();
         if (lines.find("to COM port:") != std::string::npos && lines.find("from COM port:") == std::string::npos)
             message += "\nno reply came back: is the instrument switched on and connected to " + m_options.port + "?";
-        if (m_tempLogDir.empty()) {
-            message += "\n(see the driver log " + logPath() + ")";
-        } else if (!lines.empty()) {
+        if (!lines.empty()) {
             message += "\ndriver log:\n" + lines;
-            if (message.back() == '\n')
-                message.pop_back();
+            message.pop_back();
         }
+        if (m_tempLogDir.empty())
+            message += "\n(the whole driver log is " + logPath() + ")";
         throw CommandError { ExitFailure, message };
     }
 
@@ -856,7 +856,7 @@ int main(int argc, char** argv)
         return ExitUsage;
     }
     const Options& options = *parsed.options;
-    if (options.help) {
+    if (options.help || options.command == "help") {
         print(usageText());
         return ExitOk;
     }
