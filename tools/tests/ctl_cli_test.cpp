@@ -448,6 +448,8 @@ TEST(CtlPort, PortWithoutPermission)
     }
     CtlRun run = runCtl({ "--port", path, "identify" }, {}, asNobody ? nobody : 0);
     unlink(path);
+    if (asNobody && (run.exitCode == 126 || run.exitCode == 127))
+        GTEST_SKIP() << "the build tree is out of reach of user nobody; the message is checked in PortAccess";
     EXPECT_EQ(run.exitCode, 1) << describe(run);
     EXPECT_NE(run.err.find("permission denied"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(path), std::string::npos) << run.err;
