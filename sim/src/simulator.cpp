@@ -28,6 +28,8 @@ constexpr int kFaultKinds = 8;
 constexpr auto kWriteStall = std::chrono::seconds(2); // a reader that takes nothing for this long loses the reply
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 constexpr auto kSavePeriod = std::chrono::seconds(1);
+constexpr auto kSameNameWait = std::chrono::seconds(5); // how long a hang-up waits to get its old pty name back
+constexpr std::size_t kMaxHeldPtys = 64;
 
 const char* const kFaultNames[kFaultKinds]
     = { "silence", "badcrc", "split", "stray", "foreign", "error", "latency", "hangup" };
@@ -156,7 +158,7 @@ struct Simulator::Impl {
         }
     }
 
-    bool openPty(std::string* error)
+    bool openPty(std::string* error, bool link = true)
     {
         const int fd = posix_openpt(O_RDWR | O_NOCTTY);
         if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
@@ -198,7 +200,7 @@ struct Simulator::Impl {
             pty = name;
         }
         parser.clear();
-        return linkPty(error);
+        return !link || linkPty(error);
     }
 
     bool linkPty(std::string* error)
@@ -236,16 +238,36 @@ struct Simulator::Impl {
     void hangUp(int ms)
     {
         logLine("!!", "hang-up for " + std::to_string(ms) + " ms");
+        const std::string oldName = pty;
         closePty();
         if (!options.linkPath.empty())
             ::unlink(options.linkPath.c_str());
         if (!pauseUntil(Clock::now() + std::chrono::milliseconds(ms)))
             return;
+        // Come back under the old name, as a replugged device does, so a host that reopens its port
+        // by name finds us. The old index frees once the host closes its end; meanwhile every other
+        // index we are given is held, so the allocator cannot hand it out again.
+        std::vector<int> held;
+        const auto deadline = Clock::now() + kSameNameWait;
         std::string error;
-        if (!openPty(&error))
+        while (openPty(&error, false)) {
+            if (pty == oldName || Clock::now() >= deadline || held.size() >= kMaxHeldPtys)
+                break;
+            held.push_back(master);
+            ::close(slaveKeep);
+            master = slaveKeep = -1;
+            if (!pauseUntil(Clock::now() + std::chrono::milliseconds(20)))
+                break;
+        }
+        for (int fd : held)
+            ::close(fd);
+        if (master < 0) {
             logLine("!!", "cannot come back after the hang-up: " + error);
-        else
-            logLine("!!", "back on " + pty);
+            return;
+        }
+        if (!linkPty(&error))
+            logLine("!!", error);
+        logLine("!!", "back on " + pty);
     }
 
     // Writes all bytes, paced to the line rate when one is set. False when the reply was cut.

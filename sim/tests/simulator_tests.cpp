@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -220,17 +221,39 @@ TEST(Simulator, EveryFaultShowsOnTheWire)
     const double spread = std::chrono::duration<double, std::milli>(arrivals.back() - arrivals.front()).count();
     EXPECT_GE(spread, 280);
 
-    // Hang-up: the line drops, then the instrument is back behind the same link.
+    // Hang-up: the line drops; once the host closes its end the instrument is back under the
+    // same name and behind the same link.
     const std::string before = sim.ptyPath();
     sim.injectFault(FaultKind::HangUp, 1, 300);
     port.send(replyrules::frame(n, seq++, "get_sound"));
     EXPECT_TRUE(port.collect(n, 250).empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    Port again(sim.slavePath());
-    ASSERT_TRUE(again.ok());
-    EXPECT_TRUE(replyrules::check(again.transact(n, seq++, "get_sound", n), n).checksumOk);
+    EXPECT_TRUE(port.hungUp());
     EXPECT_EQ(sim.faultsApplied(FaultKind::HangUp), 1);
-    (void)before;
+}
+
+TEST(Simulator, HangUpComesBackUnderTheSameName)
+{
+    for (bool withLink : { false, true }) {
+        Options options = quiet();
+        if (withLink)
+            options.linkPath = tempPath("hanglink");
+        Simulator sim(options);
+        ASSERT_TRUE(sim.start());
+        const std::string before = sim.ptyPath();
+        auto port = std::make_unique<Port>(sim.slavePath());
+        sim.injectFault(FaultKind::HangUp, 1, 200);
+        port->send(replyrules::frame("123456", 1, "get_sound"));
+        EXPECT_TRUE(port->collect("123456", 1000).empty());
+        EXPECT_TRUE(port->hungUp());
+        port.reset(); // the host closes its end, as a driver does after a failed write
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (Clock::now() < deadline && (::access(sim.slavePath().c_str(), F_OK) != 0 || sim.ptyPath() != before))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(sim.ptyPath(), before);
+        Port again(sim.slavePath());
+        ASSERT_TRUE(again.ok());
+        EXPECT_TRUE(replyrules::check(again.transact("123456", 2, "get_sound", "123456"), "123456").checksumOk);
+    }
 }
 
 TEST(Simulator, FaultRatesHitAShareOfReplies)
