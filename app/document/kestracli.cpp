@@ -1,0 +1,481 @@
+// kestra-cli: the document's operations without a window, for headless stations and scripts.
+// Uses the program folder and configuration of the window program.
+#include "historydb.h"
+#include "historyfiles.h"
+#include "historyscheduler.h"
+#include "kestradoc.h"
+#include "localtime.h"
+#include "messenger.h"
+#include "programconfig.h"
+#include "programfolder.h"
+#include "viewflags.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+enum Exit { Ok = 0, Failed = 1, Usage = 2, NoDatabase = 3, NoInstrument = 4 };
+
+const char* const UsageText = R"(usage: kestra-cli [--home DIR] [--port PORT] COMMAND [ARGS]
+
+commands:
+  download                          read the instrument's history into the database
+  watch [--for SECONDS]             watch the instrument and read its history on schedule
+                                    and on alarm, until interrupted
+  instruments                       list the instruments in the database
+  days ID                           list the days of an instrument (* marks alarms)
+  events ID DATE [--alarms] [--json]
+                                    the events of one day, newest first
+  export ID DATE FILE               write one day as an export file
+  import FILE                       store the events of an export file
+  save-text ID DATE FILE            write one day as tab-separated text
+  archive [FILE]                    copy the database and remove events before yesterday
+  rename ID NAME                    give an instrument a display name
+
+DATE is YYYY-MM-DD or DD-MM-YYYY. --home chooses the program folder, --port the serial
+port (instead of the configured or detected one).
+)";
+
+void out(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void err(const QString& text)
+{
+    std::fputs(("kestra-cli: " + text).toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
+// Messages go to the standard error; questions get "No" (there is nobody to ask).
+class ConsoleMessenger final : public Messenger {
+public:
+    int ask(const QString& caption, const QString& text, int buttons, Icon) override
+    {
+        err(caption + u' ' + QString(text).replace(u'\n', u' ') + QStringLiteral(" [answered no]"));
+        return (buttons & No) ? No : Cancel;
+    }
+    void tell(const QString& caption, const QString& text, Icon icon) override
+    {
+        const QString line = caption + u' ' + QString(text).replace(u'\n', u' ');
+        if (icon == Icon::Information)
+            out(line);
+        else
+            err(line);
+    }
+    void progressStart(const QString&, int) override { }
+    void progressStep() override { }
+    void progressStop() override { }
+};
+
+class ConsoleHost final : public DocumentHost {
+public:
+    void setWindowTitle(const QString&) override { }
+    std::optional<QString> promptPassword() override { return std::nullopt; }
+    bool openProgramSettings() override
+    {
+        err(QStringLiteral("settings are in %1; use --port to choose a port").arg(ProgramFolder::iniPath()));
+        return false;
+    }
+    void exitApplication() override { }
+};
+
+// watch reports what arrives.
+class ConsoleViews final : public DocumentViews {
+public:
+    void addInstrumentNode(const CPager& pager) override
+    {
+        out(QStringLiteral("new instrument %1").arg(pager.identifier()));
+    }
+    void addDayNode(const QString& id, qint64 day) override
+    {
+        out(QStringLiteral("new day %1 of %2").arg(LocalTime::format(day, "%Y-%m-%d"), id));
+    }
+    void rebuildTree() override { }
+    void showDay(const QString&, const QString&) override { }
+    bool insertEventAtTop(const ChistoryRec&) override { return true; }
+};
+
+volatile std::sig_atomic_t g_stop = 0;
+int g_stopPipe[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    g_stop = 1;
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_stopPipe[1], &c, 1);
+}
+
+struct Args {
+    QString port;
+    QString command;
+    QStringList positional;
+    bool alarms = false;
+    bool json = false;
+    int forSeconds = -1;
+    QString error;
+};
+
+Args parse(const QStringList& arguments)
+{
+    Args a;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        auto value = [&](const QString& name) -> QString {
+            if (arg.startsWith(name + u'='))
+                return arg.mid(name.size() + 1);
+            if (i + 1 >= arguments.size()) {
+                a.error = name + QStringLiteral(" needs a value");
+                return {};
+            }
+            return arguments[++i];
+        };
+        if (arg == u"--home" || arg.startsWith(u"--home="))
+            value(QStringLiteral("--home")); // taken by ProgramFolder
+        else if (arg == u"--port" || arg.startsWith(u"--port="))
+            a.port = value(QStringLiteral("--port"));
+        else if (arg == u"--for" || arg.startsWith(u"--for=")) {
+            bool ok = false;
+            a.forSeconds = value(QStringLiteral("--for")).toInt(&ok);
+            if (!ok || a.forSeconds < 0)
+                a.error = QStringLiteral("--for needs a number of seconds");
+        } else if (arg == u"--alarms")
+            a.alarms = true;
+        else if (arg == u"--json")
+            a.json = true;
+        else if (arg == u"-h" || arg == u"--help")
+            a.command = QStringLiteral("help");
+        else if (arg.startsWith(u"--"))
+            a.error = QStringLiteral("unknown option ") + arg;
+        else if (a.command.isEmpty())
+            a.command = arg;
+        else
+            a.positional << arg;
+        if (!a.error.isEmpty())
+            break;
+    }
+    return a;
+}
+
+// The day of a date argument, or 0.
+qint64 parseDate(const QString& text)
+{
+    try {
+        return CPager::parseDayText(text);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+class Cli {
+public:
+    Cli(CKESTRADoc& doc, const Args& args)
+        : m_doc(doc)
+        , m_args(args)
+    {
+    }
+
+    int run()
+    {
+        const QString& c = m_args.command;
+        if (c == u"download" || c == u"watch") {
+            if (!m_args.positional.isEmpty())
+                return usage(c + QStringLiteral(" takes no arguments"));
+            return c == u"download" ? download() : watch();
+        }
+        const QHash<QString, int> counts { { QStringLiteral("instruments"), 0 }, { QStringLiteral("days"), 1 },
+            { QStringLiteral("events"), 2 }, { QStringLiteral("export"), 3 }, { QStringLiteral("import"), 1 },
+            { QStringLiteral("save-text"), 3 }, { QStringLiteral("archive"), -1 }, { QStringLiteral("rename"), 2 } };
+        if (!counts.contains(c))
+            return usage(QStringLiteral("unknown command ") + c);
+        const int n = counts.value(c);
+        if (n >= 0 && m_args.positional.size() != n)
+            return usage(QStringLiteral("%1 takes %2 argument(s)").arg(c).arg(n));
+        if (n < 0 && m_args.positional.size() > 1)
+            return usage(QStringLiteral("archive takes at most one argument"));
+        if (const int e = openDatabase(); e != Ok)
+            return e;
+        if (c == u"instruments")
+            return instruments();
+        if (c == u"import")
+            return importFile();
+        if (c == u"archive")
+            return archive();
+        CPager* pager = instrument(m_args.positional[0]);
+        if (!pager)
+            return Failed;
+        if (c == u"days")
+            return days(*pager);
+        if (c == u"rename")
+            return rename(*pager);
+        const qint64 date = parseDate(m_args.positional[1]);
+        if (date == 0)
+            return usage(QStringLiteral("not a date: ") + m_args.positional[1]);
+        if (c == u"events")
+            return events(*pager, date);
+        const CHistoryList* day = m_doc.dayEvents(pager->identifier(), date, 0);
+        const QString& file = m_args.positional[2];
+        if (c == u"export")
+            return HistoryFiles::exportDay(day, file, ViewFlags::AllEvents) ? Ok : Failed;
+        return HistoryFiles::saveAsText(day, file, ViewFlags::AllEvents, ViewFlags::instance().unitsRoentgen())
+            ? Ok
+            : Failed;
+    }
+
+    static int usage(const QString& problem)
+    {
+        if (!problem.isEmpty())
+            err(problem);
+        std::fputs(UsageText, stderr);
+        return Usage;
+    }
+
+private:
+    // Database commands work on this computer's database and leave the instrument alone.
+    int openDatabase()
+    {
+        m_doc.state().localMode = true;
+        const QString path = ProgramFolder::filePath(ProgramConfig::instance().databasePath);
+        if (!HistoryDb::open(path)) {
+            err(QStringLiteral("no event database at %1").arg(path));
+            return NoDatabase;
+        }
+        if (!m_doc.loadInstrumentList()) {
+            err(QStringLiteral("the event database %1 cannot be read").arg(path));
+            return NoDatabase;
+        }
+        return Ok;
+    }
+
+    CPager* instrument(const QString& id)
+    {
+        if (CPager* p = m_doc.pagers().find(id))
+            return p;
+        err(QStringLiteral("no instrument %1 in the database").arg(id));
+        return nullptr;
+    }
+
+    int instruments()
+    {
+        CPagerList& list = m_doc.pagers();
+        for (int i = 0; i < list.count(); ++i) {
+            const CPager* p = list.instrumentAt(i);
+            out(QStringLiteral("%1\t%2\t%3 days").arg(p->identifier(), p->displayName()).arg(p->days().size()));
+        }
+        return Ok;
+    }
+
+    int days(const CPager& pager)
+    {
+        for (const auto& [day, list] : pager.days())
+            out(LocalTime::format(day, "%Y-%m-%d") + (list.hasAlarms ? QStringLiteral(" *") : QString()));
+        return Ok;
+    }
+
+    int events(const CPager& pager, qint64 date)
+    {
+        CHistoryList* day = m_doc.dayEvents(pager.identifier(), date, m_args.alarms ? 1 : 0);
+        CHistoryList sorted;
+        if (day) {
+            sorted = *day;
+            sorted.sort();
+        }
+        const bool roentgen = ViewFlags::instance().unitsRoentgen();
+        if (m_args.json) {
+            QJsonArray array;
+            for (const ChistoryRec& r : sorted.records()) {
+                array.append(QJsonObject { { QStringLiteral("time"), r.hDateTime },
+                    { QStringLiteral("date"), r.dateText() }, { QStringLiteral("clock"), r.timeText() },
+                    { QStringLiteral("type"), r.hType }, { QStringLiteral("event"), r.eventTypeText() },
+                    { QStringLiteral("value"), r.hValue }, { QStringLiteral("valueText"), r.valueText(roentgen) },
+                    { QStringLiteral("alarmBits"), r.hAlarm }, { QStringLiteral("alarm"), r.alarmText() },
+                    { QStringLiteral("comment"), r.hComment.trimmed() }, { QStringLiteral("key"), r.hID } });
+            }
+            out(QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)).trimmed());
+            return Ok;
+        }
+        for (const ChistoryRec& r : sorted.records()) {
+            out(QStringList { r.dateText(), r.timeText(), r.eventTypeText(), r.valueText(roentgen), r.alarmText(),
+                r.commentText().trimmed() }
+                    .join(u'\t'));
+        }
+        return Ok;
+    }
+
+    int importFile()
+    {
+        int added = 0;
+        HistoryFiles::ImportHooks hooks;
+        hooks.addAndShow = [this](CPager& pager, const ChistoryRec& r) { m_doc.addAndShowEvent(pager, r); };
+        if (!HistoryFiles::importFile(m_args.positional[0], m_doc.pagers(), *HistoryDb::current(), hooks, &added))
+            return Failed;
+        out(QStringLiteral("imported %1 new events").arg(added));
+        return Ok;
+    }
+
+    int archive()
+    {
+        const qint64 now = std::time(nullptr);
+        QString destination;
+        if (!m_args.positional.isEmpty()) {
+            destination = m_args.positional[0];
+        } else {
+            const QString folder = HistoryFiles::archivesFolder(ProgramFolder::path());
+            if (folder.isEmpty()) {
+                err(QStringLiteral("the archives folder cannot be made"));
+                return Failed;
+            }
+            destination = folder + u'/' + HistoryFiles::archiveFileName(now);
+        }
+        if (!HistoryFiles::archive(*HistoryDb::current(), destination, now))
+            return Failed;
+        out(destination);
+        return Ok;
+    }
+
+    int rename(CPager& pager)
+    {
+        const QString name = m_args.positional[1].trimmed();
+        if (name.isEmpty())
+            return usage(QStringLiteral("the name is empty"));
+        pager.setName(name);
+        try {
+            return HistoryDb::current()->saveInstrumentName(pager) ? Ok : Failed;
+        } catch (const DbError& e) {
+            err(QString::fromUtf8(e.what()));
+            return Failed;
+        }
+    }
+
+    // Opens the database and the link, as the window does at start-up.
+    int startLocal()
+    {
+        m_doc.setPortOverride(m_args.port);
+        ProgramConfig::instance().localMode = true; // this program drives a local instrument only
+        if (!m_doc.initialise()) {
+            err(QStringLiteral("the event database cannot be opened"));
+            return NoDatabase;
+        }
+        return Ok;
+    }
+
+    int download()
+    {
+        if (const int e = startLocal(); e != Ok)
+            return e;
+        m_doc.watcherProbe(); // forces the port check and brings the link up
+        if (!m_doc.state().connected()) {
+            err(QStringLiteral("no instrument answers on %1").arg(m_doc.state().portName()));
+            return NoInstrument;
+        }
+        int stored = 0;
+        bool committed = true;
+        QObject::connect(&m_doc, &CKESTRADoc::historyStored, [&](const QString& id, int count, int newOnes, bool ok) {
+            if (ok)
+                out(QStringLiteral("%1: %2 events read, %3 new in the database").arg(id).arg(count).arg(newOnes));
+            else
+                err(QStringLiteral("%1: %2 events read but not stored; they are kept for the next run")
+                        .arg(id)
+                        .arg(count));
+            stored += count;
+            committed = committed && ok;
+        });
+        const bool read = m_doc.readHistory();
+        if (!read && !m_doc.state().connected()) {
+            err(QStringLiteral("the history could not be read"));
+            return NoInstrument;
+        }
+        if (stored == 0)
+            out(QStringLiteral("no new events"));
+        return committed ? Ok : Failed;
+    }
+
+    int watch()
+    {
+        if (const int e = startLocal(); e != Ok)
+            return e;
+        ConsoleViews views;
+        m_doc.setViews(&views);
+        QObject::connect(
+            &m_doc, &CKESTRADoc::historyStored, [](const QString& id, int count, int added, bool committed) {
+                out(QStringLiteral("%1 %2: %3 events read, %4 new%5")
+                        .arg(LocalTime::format(std::time(nullptr), "%Y-%m-%d %H:%M:%S"), id)
+                        .arg(count)
+                        .arg(added)
+                        .arg(committed ? QString() : QStringLiteral(" (not stored; kept for the next run)")));
+            });
+        QObject::connect(
+            &m_doc, &CKESTRADoc::historyTimerRestartRequested, [] { out(QStringLiteral("alarm: reading history")); });
+        HistoryScheduler scheduler(m_doc);
+
+        if (::pipe(g_stopPipe) == 0) {
+            std::signal(SIGINT, onSignal);
+            std::signal(SIGTERM, onSignal);
+        }
+        QSocketNotifier stopper(g_stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(&stopper, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+        if (m_args.forSeconds >= 0)
+            QTimer::singleShot(m_args.forSeconds * 1000, [] { QCoreApplication::quit(); });
+
+        out(QStringLiteral("watching %1 (%2)").arg(m_doc.state().portName(), m_doc.title()));
+        m_doc.watcherProbe();
+        scheduler.restart(ProgramConfig::instance().downloadingInterval);
+        m_doc.startWatcher();
+        if (!g_stop)
+            QCoreApplication::exec();
+        scheduler.stop();
+        m_doc.stopBackground();
+        m_doc.setViews(nullptr);
+        out(QStringLiteral("stopped"));
+        return Ok;
+    }
+
+    CKESTRADoc& m_doc;
+    const Args& m_args;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const Args args = parse(app.arguments());
+    if (!args.error.isEmpty())
+        return Cli::usage(args.error);
+    if (args.command.isEmpty() || args.command == u"help")
+        return Cli::usage({});
+
+    QString error;
+    if (!ProgramFolder::initialise(app.arguments(), &error)) {
+        err(QStringLiteral("the program folder cannot be used: ") + error);
+        return Failed;
+    }
+    for (const QString& problem : ProgramConfig::instanceProblems())
+        err(QStringLiteral("configuration: ") + problem);
+
+    ConsoleMessenger messenger;
+    Messenger::install(&messenger);
+    ConsoleHost host;
+    int code = Failed;
+    {
+        CKESTRADoc doc;
+        doc.setHost(&host);
+        Cli cli(doc, args);
+        code = cli.run();
+    }
+    HistoryDb::close();
+    Messenger::install(nullptr);
+    return code;
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "docstate.h"
+#include "documentui.h"
+#include "pagerlist.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+
+class CMeasurements;
+class CUserParams;
+class HistoryDb;
+class QIODevice;
+
+// The single document: owns the instrument list and is the one place through which commands,
+// views and dialogs reach instrument data. Every data operation has a local road (the device
+// worker and the event database) and a remote road (RemoteRoad), chosen by the mode flag.
+//
+// The document runs on one thread (the user-interface thread, or the main thread of the
+// command line). Long jobs run on threads of their own while that thread polls their busy
+// flag, stepping a progress bar and keeping the window alive. The instrument watcher and the
+// remote poll thread run beside it and reach it only through flags and queued signals.
+class CKESTRADoc : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char* ApplicationName = "KESTRA Software";
+
+    explicit CKESTRADoc(QObject* parent = nullptr);
+    ~CKESTRADoc() override; // stops the background threads
+
+    // Not owned; they must outlive the document or be replaced by nullptr first.
+    void setHost(DocumentHost* host) { m_host = host; }
+    void setViews(DocumentViews* views) { m_views = views; }
+    void setRemoteRoad(RemoteRoad* remote) { m_remote = remote; }
+
+    // The archive database being viewed; empty while the main database is shown.
+    void setArchivePath(const QString& path) { m_archivePath = path; }
+    const QString& archivePath() const { return m_archivePath; }
+    bool mainDatabaseShown() const { return m_archivePath.isEmpty(); }
+    // A port that replaces discovery and the configured port (the command line's --port).
+    void setPortOverride(const QString& port) { m_portOverride = port; }
+
+    DocState& state() const { return DocState::instance(); }
+    CPagerList& pagers() { return m_pagers; }
+    QString title() const;
+    bool portQuestionAsked() const { return m_portQuestionAsked; }
+
+    // 1. Initialise, then the title.
+    bool newDocument();
+    // 2. Opens the database, stores downloads left by an earlier run, decides the mode, finds
+    // the port, archives when due and sets the title. False when the database cannot be opened
+    // (the document goes on without one).
+    bool initialise();
+    // 3.
+    void updateTitle();
+    // 4. The instrument list (without events); nullptr when it cannot be loaded.
+    CPagerList* loadInstrumentList();
+    // 5. The day of an instrument, loaded on first use; nullptr when the instrument is unknown
+    // or the day cannot be loaded.
+    CHistoryList* dayEvents(const QString& pagerId, qint64 date, int queryMode);
+    // 6. Loads a day into a list, waiting with the "Data reading" bar. False on failure.
+    bool loadDayJob(CPagerList& list, const QString& pagerId, const QString& dateText, int queryMode);
+    // 7. Downloads, stores and shows the instrument's new events. True when events were read.
+    bool readHistory();
+    // 8. Remote mode: fetches the current instrument's events newer than its latest into out,
+    // oldest first. busy receives the server's download flag.
+    bool eventsSince(CHistoryList& out, bool& busy);
+    // 9 to 14.
+    bool readMeasurements(CMeasurements& measurements);
+    bool readUserParams(CUserParams& params);
+    bool writeUserParams(const CUserParams& params);
+    bool instrumentName(QString& name);
+    bool units();
+    bool updateComment(const ChistoryRec& record);
+    // 15. Commits the events of an instrument, waiting with the "Data writing" bar. False
+    // when nothing could be stored; added receives the number of events new to the store.
+    bool storeEvents(const QString& pagerId, std::span<const ChistoryRec> events, int* added = nullptr);
+    // 16. Copies one day of the server's events (alarms only) into this computer's database.
+    bool downloadFromRemote(const QString& pagerId, qint64 date);
+    // 17. Reads an instrument list into the document, or writes the current day's list.
+    bool loadFrom(QIODevice* device);
+    bool storeTo(QIODevice* device);
+    // 18. Archives the open database beside the program and removes its old events.
+    bool autoArchive();
+    // 19. Files an event that arrived after its day may have been shown.
+    void addAndShowEvent(CPager& pager, const ChistoryRec& record);
+
+    // The auto-archiving check of initialisation; true when an archive was made.
+    bool autoArchiveCheck(qint64 now);
+    // Whole days since the last archiving after which an interval of months is due.
+    static bool archiveDue(qint64 last, qint64 now, int intervalMonths);
+
+    // Stores every download spooled by an earlier run; returns how many were stored.
+    int storePendingDownloads();
+
+    // Instrument watcher (local mode): probes every 2 s or when poked.
+    void startWatcher();
+    // One probe, as the watcher makes it; public so that a station can probe on demand.
+    void watcherProbe();
+    // Remote poll thread (remote mode).
+    void startPoll();
+    // Sets both stop flags and waits, in 50 ms sleeps, for both threads to end.
+    void stopBackground();
+
+signals:
+    // The watcher saw new alarm bits: the history timer should fire after ms milliseconds.
+    // Emitted from the watcher's thread.
+    void historyTimerRestartRequested(int ms);
+    // Read history downloaded count events of an instrument, of which added were new to the
+    // store; committed is false when the store failed (the download then stays spooled).
+    void historyStored(const QString& pagerId, int count, int added, bool committed);
+    // Emitted from the poll thread; handled on the document's thread.
+    void remoteEventsArrived(const CHistoryList& events);
+
+private:
+    void tellError(const QString& text);
+    // Polls busy every periodMs until it drops, stepping the progress bar.
+    void waitWhile(const std::atomic<bool>& busy, int periodMs);
+    void fileRemoteEvents(const CHistoryList& events);
+    void watcherLoop();
+    void pollLoop();
+
+    CPagerList m_pagers;
+    QString m_title;
+    QString m_remotePassword;
+    bool m_portQuestionAsked = false;
+    QString m_archivePath;
+    QString m_portOverride;
+    QString m_serverText;
+    DocumentHost* m_host = nullptr;
+    DocumentViews* m_views = nullptr;
+    RemoteRoad* m_remote = nullptr;
+    bool m_remoteUsable = false;
+    std::thread m_watcher;
+    std::thread m_poll;
+    mutable std::mutex m_titleLock;
+};

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "documentui.h"
+#include "localtime.h"
+#include "messenger.h"
+#include "pager.h"
+
+#include <QStringList>
+
+#include <mutex>
+
+// Stand-ins for the window: they record what the document asks of them.
+class RecordingMessenger final : public Messenger {
+public:
+    RecordingMessenger() { m_previous = Messenger::install(this); }
+    ~RecordingMessenger() override { Messenger::install(m_previous); }
+
+    int ask(const QString& caption, const QString& text, int, Icon) override
+    {
+        std::lock_guard guard(m_lock);
+        questions << caption + u'|' + text;
+        return answer;
+    }
+    void tell(const QString& caption, const QString& text, Icon) override
+    {
+        std::lock_guard guard(m_lock);
+        messages << caption + u'|' + text;
+    }
+    void progressStart(const QString& text, int) override
+    {
+        std::lock_guard guard(m_lock);
+        progress << text;
+    }
+    void progressStep() override { }
+    void progressStop() override { }
+
+    std::mutex m_lock;
+    QStringList questions;
+    QStringList messages;
+    QStringList progress;
+    int answer = No;
+
+private:
+    Messenger* m_previous = nullptr;
+};
+
+class RecordingHost final : public DocumentHost {
+public:
+    void setWindowTitle(const QString& title) override
+    {
+        std::lock_guard guard(m_lock);
+        titles << title;
+    }
+    std::optional<QString> promptPassword() override { return std::nullopt; }
+    bool openProgramSettings() override
+    {
+        ++settingsOpened;
+        return false;
+    }
+    void exitApplication() override { ++exits; }
+
+    std::mutex m_lock;
+    QStringList titles;
+    int settingsOpened = 0;
+    int exits = 0;
+};
+
+class RecordingViews final : public DocumentViews {
+public:
+    void addInstrumentNode(const CPager& pager) override
+    {
+        calls << QStringLiteral("instrument ") + pager.identifier();
+    }
+    void addDayNode(const QString& id, qint64 day) override
+    {
+        calls << QStringLiteral("day %1 %2").arg(id, LocalTime::format(day, "%Y-%m-%d"));
+    }
+    void rebuildTree() override { calls << QStringLiteral("rebuild"); }
+    void showDay(const QString& id, const QString& date) override
+    {
+        calls << QStringLiteral("show %1 %2").arg(id, date);
+    }
+    bool insertEventAtTop(const ChistoryRec& r) override
+    {
+        calls << QStringLiteral("top ") + LocalTime::format(r.hDateTime, "%Y-%m-%d %H:%M:%S");
+        return true;
+    }
+
+    QStringList calls;
+};
