@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class StreamReader;
+class StreamWriter;
+
+// The requests one copy of the program sends another: a code word, then the request's values,
+// all in the stream form; one request per connection.
+namespace Remote {
+
+enum Request : qint32 {
+    LoadInstruments = 0,
+    DayEvents = 1,
+    ReadHistory = 2,
+    ReadMeasurements = 3,
+    WriteUserParams = 4,
+    ReadUserParams = 5,
+    InstrumentName = 6,
+    Units = 7,
+    EventsSince = 8,
+    Subscribe = 9,
+    UpdateComment = 10,
+    CheckPassword = 11,
+};
+
+// Requests 4, 5 and 11 start with the password check.
+inline bool needsPassword(qint32 code)
+{
+    return code == WriteUserParams || code == ReadUserParams || code == CheckPassword;
+}
+
+// A peer must deliver its whole request within this time, or its connection is closed.
+inline constexpr int inputDeadlineMs = 5000;
+// No request is larger than this (the largest carries one event record or the user parameters).
+inline constexpr qsizetype maxRequestBytes = 64 * 1024;
+// Connections kept open by request 9.
+inline constexpr int maxSubscribers = 16;
+// How long a client waits for a reply: reading the instrument's history may take minutes.
+inline constexpr int replyTimeoutMs = 30000;
+inline constexpr int historyReplyTimeoutMs = 10 * 60 * 1000;
+
+// A server entry "<host>:<port>": host before the first ":", the leading number after it.
+// Accepted when the host is not empty and the port is not 0.
+bool parseServer(const QString& text, QString* host, quint16* port);
+
+// The rule of the "Add Server" entry: a ":" present, the lower-cased host starting with one of
+// the allowed characters, a port other than 0. Gives the listed form "%s:%d".
+bool acceptServerEntry(const QString& text, QString* listed);
+
+} // namespace Remote

@@ -1,0 +1,394 @@
+#include "remoteserver.h"
+
+#include "archivestream.h"
+#include "password.h"
+#include "remotebackend.h"
+#include "remoteprotocol.h"
+
+#include <QtEndian>
+
+namespace {
+
+// Connections open at one time, subscribed ones included; more are closed at once.
+constexpr int maxConnections = 64;
+
+qint32 wordAt(const QByteArray& bytes)
+{
+    return qFromLittleEndian<qint32>(bytes.constData());
+}
+
+QByteArray word(qint32 value)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+} // namespace
+
+CClientSocket::CClientSocket(CPool* pool)
+    : QTcpSocket(pool)
+    , m_pool(pool)
+{
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        // Silent or slow peers lose their connection; nobody else waits for them.
+        abort();
+        m_pool->drop(this);
+    });
+    connect(this, &QTcpSocket::readyRead, this, &CClientSocket::takeInput);
+    connect(this, &QTcpSocket::disconnected, this, [this] { m_pool->drop(this); });
+}
+
+void CClientSocket::takeInput()
+{
+    if (m_stage == Stage::Ready) {
+        // A subscriber or a connection waiting to be served: nothing more is read.
+        if (bytesAvailable() > Remote::maxRequestBytes) {
+            abort();
+            m_pool->drop(this);
+        }
+        return;
+    }
+    m_input += readAll();
+    if (m_input.size() > Remote::maxRequestBytes) {
+        abort();
+        m_pool->drop(this);
+        return;
+    }
+    try {
+        while (advance()) { }
+    } catch (const StreamError&) {
+        // A malformed request closes its connection; the server goes on listening.
+        abort();
+        m_pool->drop(this);
+    }
+}
+
+bool CClientSocket::parseValues(qint32 code, const QByteArray& bytes, qsizetype* used)
+{
+    StreamReader in(bytes);
+    try {
+        switch (code) {
+        case Remote::DayEvents:
+            in.readText();
+            in.readText();
+            in.readInt32();
+            break;
+        case Remote::EventsSince:
+            in.readTime();
+            break;
+        case Remote::UpdateComment: {
+            ChistoryRec record;
+            record.read(in);
+            break;
+        }
+        case Remote::WriteUserParams: {
+            CUserParams params;
+            params.read(in);
+            break;
+        }
+        default:
+            break;
+        }
+    } catch (const StreamError& error) {
+        if (error.kind() == StreamError::Kind::EndOfFile)
+            return false; // the rest has not arrived yet
+        throw;
+    }
+    *used = bytes.size() - in.remaining();
+    return true;
+}
+
+// Takes the next step of the request from the input; false when it needs more bytes.
+bool CClientSocket::advance()
+{
+    switch (m_stage) {
+    case Stage::Code:
+        if (m_input.size() < 4)
+            return false;
+        m_code = wordAt(m_input);
+        m_input.remove(0, 4);
+        if (Remote::needsPassword(m_code)) {
+            const bool required = m_pool->passwordSet();
+            write(word(required ? 0 : 1));
+            if (required)
+                m_stage = Stage::Password;
+            else
+                m_stage = m_code == Remote::WriteUserParams ? Stage::ParamsAfterPassword : Stage::Ready;
+        } else {
+            m_stage = Stage::Values;
+        }
+        break;
+    case Stage::Password: {
+        StreamReader in(m_input);
+        QString value;
+        try {
+            value = in.readText();
+        } catch (const StreamError& error) {
+            if (error.kind() == StreamError::Kind::EndOfFile)
+                return false;
+            throw;
+        }
+        m_input.remove(0, m_input.size() - in.remaining());
+        const bool accepted = Password::matches(value, m_pool->m_backend->passwordDigest());
+        write(word(accepted ? 1 : 0));
+        if (!accepted) {
+            // Nothing more for this request.
+            m_deadline.stop();
+            m_stage = Stage::Ready;
+            served = true;
+            disconnectFromHost();
+            return false;
+        }
+        m_stage = m_code == Remote::WriteUserParams ? Stage::ParamsAfterPassword : Stage::Ready;
+        break;
+    }
+    case Stage::Values:
+    case Stage::ParamsAfterPassword: {
+        qsizetype used = 0;
+        if (!parseValues(m_code, m_input, &used))
+            return false;
+        m_values = m_input.left(used);
+        m_input.remove(0, used);
+        m_stage = Stage::Ready;
+        break;
+    }
+    case Stage::Ready:
+        return false;
+    }
+    if (m_stage == Stage::Ready && !served) {
+        m_deadline.stop();
+        m_pool->ready(this);
+        return false;
+    }
+    return true;
+}
+
+CServer::CServer(CPool* pool)
+    : QTcpServer(pool)
+    , m_pool(pool)
+{
+}
+
+void CServer::incomingConnection(qintptr descriptor)
+{
+    m_pool->accept(descriptor);
+}
+
+CPool::CPool(RemoteBackend* backend, QObject* parent)
+    : QObject(parent)
+    , m_backend(backend)
+{
+}
+
+CPool::~CPool()
+{
+    stop();
+}
+
+bool CPool::start(quint16 port)
+{
+    stop();
+    m_server = new CServer(this);
+    if (!m_server->listen(QHostAddress::Any, port)) {
+        m_lastError = static_cast<int>(m_server->serverError());
+        m_lastErrorText = m_server->errorString();
+        delete m_server;
+        m_server = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void CPool::stop()
+{
+    const auto clients = m_clients;
+    m_clients.clear();
+    m_queue.clear();
+    for (CClientSocket* client : clients) {
+        client->disconnect(this);
+        client->abort();
+        delete client;
+    }
+    delete m_server;
+    m_server = nullptr;
+}
+
+bool CPool::listening() const
+{
+    return m_server && m_server->isListening();
+}
+
+quint16 CPool::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+int CPool::subscriberCount() const
+{
+    int n = 0;
+    for (const CClientSocket* client : m_clients)
+        n += client->subscribed ? 1 : 0;
+    return n;
+}
+
+bool CPool::passwordSet() const
+{
+    return Password::isSet(m_backend->passwordDigest());
+}
+
+void CPool::accept(qintptr descriptor)
+{
+    auto* client = new CClientSocket(this);
+    if (!client->setSocketDescriptor(descriptor) || m_clients.size() >= maxConnections) {
+        delete client;
+        return;
+    }
+    m_clients.append(client);
+    client->m_deadline.start(Remote::inputDeadlineMs);
+    if (client->bytesAvailable() > 0)
+        client->takeInput();
+}
+
+void CPool::drop(CClientSocket* client)
+{
+    if (!m_clients.removeOne(client))
+        return;
+    client->m_deadline.stop();
+    client->disconnect(this);
+    client->deleteLater();
+}
+
+void CPool::ready(CClientSocket* client)
+{
+    m_queue.append(client);
+    serveQueue();
+}
+
+void CPool::serveQueue()
+{
+    // One request at a time: a request that arrives while another is served (the document may
+    // spin an event loop during a long job) waits its turn.
+    if (m_serving)
+        return;
+    m_serving = true;
+    while (!m_queue.isEmpty()) {
+        QPointer<CClientSocket> client = m_queue.takeFirst();
+        if (client && m_clients.contains(client.data()))
+            serve(client);
+    }
+    m_serving = false;
+}
+
+void CPool::serve(CClientSocket* client)
+{
+    // The document may run an event loop during a long request; the peer may be gone after it.
+    QPointer<CClientSocket> guard(client);
+    client->served = true;
+    QByteArray reply;
+    StreamWriter out(&reply);
+    StreamReader in(client->values());
+    try {
+        switch (client->code()) {
+        case Remote::LoadInstruments:
+            m_backend->loadInstrumentList().write(out);
+            break;
+        case Remote::DayEvents: {
+            const QString id = in.readText();
+            const QString date = in.readText();
+            const qint32 queryMode = in.readInt32();
+            CHistoryList list = m_backend->dayEvents(id, date, queryMode);
+            list.writeAll = true;
+            list.write(out);
+            break;
+        }
+        case Remote::ReadHistory:
+            out.writeInt32(m_backend->readHistory() ? 1 : 0);
+            break;
+        case Remote::ReadMeasurements: {
+            CMeasurements values;
+            const bool ok = m_backend->readMeasurements(values);
+            out.writeInt32(ok ? 1 : 0);
+            if (ok)
+                values.write(out);
+            break;
+        }
+        case Remote::WriteUserParams: {
+            CUserParams params;
+            params.read(in);
+            out.writeInt32(m_backend->writeUserParams(params) ? 1 : 0);
+            break;
+        }
+        case Remote::ReadUserParams: {
+            CUserParams params;
+            const bool ok = m_backend->readUserParams(params);
+            out.writeInt32(ok ? 1 : 0);
+            if (ok)
+                params.write(out);
+            break;
+        }
+        case Remote::InstrumentName: {
+            QString name;
+            const bool ok = m_backend->instrumentName(name);
+            out.writeInt32(ok ? 1 : 0);
+            if (ok)
+                out.writeText(name);
+            break;
+        }
+        case Remote::Units: {
+            bool roentgen = false;
+            out.writeInt32(m_backend->units(roentgen) ? 1 : 0);
+            out.writeBool(roentgen);
+            break;
+        }
+        case Remote::EventsSince: {
+            const qint64 since = in.readTime();
+            out.writeInt32(1);
+            if (m_backend->downloadBusy()) {
+                out.writeInt32(1);
+                break;
+            }
+            out.writeInt32(0);
+            const std::vector<ChistoryRec> events = m_backend->eventsNewerThan(since);
+            out.writeInt32(static_cast<qint32>(events.size()));
+            for (const ChistoryRec& record : events)
+                record.write(out);
+            break;
+        }
+        case Remote::Subscribe:
+            if (subscriberCount() >= Remote::maxSubscribers) {
+                // Beyond the bound a subscription is refused by closing its connection.
+                client->abort();
+                drop(client);
+                return;
+            }
+            client->subscribed = true;
+            out.writeInt32(1);
+            break;
+        case Remote::UpdateComment: {
+            ChistoryRec record;
+            record.read(in);
+            out.writeInt32(m_backend->updateComment(record) ? 1 : 0);
+            break;
+        }
+        case Remote::CheckPassword:
+            break;
+        default:
+            out.writeByte(0);
+            break;
+        }
+    } catch (const std::exception&) {
+        if (guard) {
+            client->abort();
+            drop(client);
+        }
+        return;
+    }
+    ++m_served;
+    if (guard && m_clients.contains(client) && client->state() == QAbstractSocket::ConnectedState) {
+        client->write(reply);
+        if (!client->subscribed)
+            client->disconnectFromHost();
+    }
+}

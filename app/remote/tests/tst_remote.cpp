@@ -1,0 +1,451 @@
+// The request protocol over real TCP on 127.0.0.1: a server on a thread of its own with a
+// backend holding real event data, and the client or raw sockets talking to it.
+#include "archivestream.h"
+#include "password.h"
+#include "remotebackend.h"
+#include "remoteclient.h"
+#include "remoteprotocol.h"
+#include "remoteserver.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+
+namespace {
+
+ChistoryRec event(const QString& pager, qint64 time, qint32 type, double value, qint32 alarm = 0)
+{
+    ChistoryRec r;
+    r.hPagerID = pager;
+    r.hDateTime = time;
+    r.hType = type;
+    r.hValue = value;
+    r.hPrecision = 12;
+    r.hAlarm = alarm;
+    r.hID = ChistoryRec::makeKey(pager, time);
+    return r;
+}
+
+// The program side of the server: a small instrument list and counters of what was asked.
+class DataBackend final : public RemoteBackend {
+public:
+    DataBackend()
+    {
+        CPager& pager = m_list.findOrCreate(QStringLiteral("4711"));
+        pager.setName(QStringLiteral("Lab"));
+        m_list.setTableName(QStringLiteral("4711"), QStringLiteral("Lab"));
+        for (int i = 0; i < 5; ++i)
+            pager.addEvent(event(QStringLiteral("4711"), base + i * 600, 3, 0.1 + i, i == 2 ? 1 : 0));
+    }
+
+    const CPagerList& loadInstrumentList() override { return m_list; }
+    CHistoryList dayEvents(const QString& id, const QString&, int) override
+    {
+        CHistoryList list;
+        if (const CPager* pager = m_list.find(id)) {
+            if (const CHistoryList* day = pager->dayList(base))
+                list = *day;
+        }
+        return list;
+    }
+    bool readHistory() override
+    {
+        ++histories;
+        return true;
+    }
+    bool readMeasurements(CMeasurements& out) override
+    {
+        out.value = QStringLiteral("0.12");
+        out.units = QStringLiteral("µSv/h");
+        return true;
+    }
+    bool writeUserParams(const CUserParams& params) override
+    {
+        std::lock_guard lock(m_lock);
+        written = params;
+        return true;
+    }
+    bool readUserParams(CUserParams& out) override
+    {
+        out.historyInterval = 600;
+        out.derThreshold1 = 12000;
+        out.spareRealB = 1.5;
+        return true;
+    }
+    bool instrumentName(QString& name) override
+    {
+        name = QStringLiteral("4711");
+        return true;
+    }
+    bool units(bool& roentgen) override
+    {
+        roentgen = true;
+        return true;
+    }
+    bool downloadBusy() const override { return busy; }
+    std::vector<ChistoryRec> eventsNewerThan(qint64 since) override
+    {
+        std::vector<ChistoryRec> result;
+        for (const auto& [day, list] : m_list.find(QStringLiteral("4711"))->days()) {
+            for (const ChistoryRec& r : list.records()) {
+                if (r.hDateTime > since)
+                    result.push_back(r);
+            }
+        }
+        return result;
+    }
+    bool updateComment(const ChistoryRec& record) override
+    {
+        std::lock_guard lock(m_lock);
+        comment = record.hComment;
+        return true;
+    }
+    QString passwordDigest() const override
+    {
+        std::lock_guard lock(m_lock);
+        return digest;
+    }
+
+    static constexpr qint64 base = 1'700'000'000;
+    std::atomic<bool> busy { false };
+    std::atomic<int> histories { 0 };
+    mutable std::mutex m_lock;
+    QString digest;
+    QString comment;
+    CUserParams written;
+
+private:
+    CPagerList m_list;
+};
+
+// A server with its own event loop, as the window's thread would run it.
+class ServerThread final : public QThread {
+public:
+    explicit ServerThread(DataBackend* backend)
+        : m_backend(backend)
+    {
+    }
+    quint16 startServer()
+    {
+        start();
+        return m_port.get_future().get();
+    }
+    std::atomic<int> connections { -1 };
+    std::atomic<int> subscribers { -1 };
+    std::atomic<int> served { 0 };
+
+protected:
+    void run() override
+    {
+        CPool pool(m_backend);
+        pool.start(0);
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            connections = pool.connectionCount();
+            subscribers = pool.subscriberCount();
+            served = pool.requestsServed();
+        });
+        sampler.start(10);
+        m_port.set_value(pool.port());
+        exec();
+    }
+
+private:
+    DataBackend* m_backend;
+    std::promise<quint16> m_port;
+};
+
+QByteArray word(qint32 value)
+{
+    QByteArray bytes;
+    StreamWriter(&bytes).writeInt32(value);
+    return bytes;
+}
+
+} // namespace
+
+class TestRemote : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_server = new ServerThread(&m_backend);
+        m_port = m_server->startServer();
+        QVERIFY(m_port != 0);
+        m_client.setServer(QStringLiteral("127.0.0.1"), m_port);
+    }
+
+    void cleanupTestCase()
+    {
+        m_server->quit();
+        m_server->wait();
+        delete m_server;
+    }
+
+    void init()
+    {
+        std::lock_guard lock(m_backend.m_lock);
+        m_backend.digest.clear();
+        m_backend.busy = false;
+    }
+
+    void everyRequestThroughTheClient()
+    {
+        CPagerList list;
+        QVERIFY(m_client.loadInstrumentList(list));
+        QCOMPARE(list.count(), 1);
+        QCOMPARE(list.tableName(QStringLiteral("4711")), QStringLiteral("Lab"));
+
+        CHistoryList day;
+        QVERIFY(m_client.dayEvents(QStringLiteral("4711"), QStringLiteral("2023-11-14"), 0, day));
+        QVERIFY(day.size() > 0);
+        CHistoryList none;
+        QVERIFY(m_client.dayEvents(QStringLiteral("nobody"), QStringLiteral("2023-11-14"), 0, none));
+        QCOMPARE(none.size(), 0);
+
+        const int before = m_backend.histories;
+        QVERIFY(m_client.readHistory());
+        QCOMPARE(m_backend.histories.load(), before + 1);
+
+        CMeasurements values;
+        bool read = false;
+        QVERIFY(m_client.readMeasurements(values, &read));
+        QVERIFY(read);
+        QCOMPARE(values.units, QStringLiteral("µSv/h"));
+
+        CUserParams params;
+        RemoteClient::PasswordCheck check;
+        QVERIFY(m_client.readUserParams(QString(), params, &check));
+        QCOMPARE(params.derThreshold1, 12000);
+        QCOMPARE(params.spareRealB, 1.5);
+        params.betaThreshold2 = 77;
+        params.spareInt = -5;
+        QVERIFY(m_client.writeUserParams(QString(), params, &check));
+        {
+            std::lock_guard lock(m_backend.m_lock);
+            QVERIFY(m_backend.written == params);
+        }
+
+        QString name;
+        QVERIFY(m_client.instrumentName(name));
+        QCOMPARE(name, QStringLiteral("4711"));
+        bool roentgen = false;
+        QVERIFY(m_client.units(roentgen));
+        QVERIFY(roentgen);
+
+        std::vector<ChistoryRec> events;
+        bool busy = true;
+        QVERIFY(m_client.eventsSince(DataBackend::base + 600, events, &busy));
+        QVERIFY(!busy);
+        QCOMPARE(events.size(), size_t(3));
+
+        ChistoryRec record = events.front();
+        record.hComment = QStringLiteral("checked \"twice\"\nby hand");
+        QVERIFY(m_client.updateComment(record));
+        std::lock_guard lock(m_backend.m_lock);
+        QCOMPARE(m_backend.comment, record.hComment);
+    }
+
+    void goldenBytes_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QByteArray units = QByteArray::fromHex("01000000"
+                                               "01");
+        QByteArray name = QByteArray::fromHex("01000000"
+                                              "fffeff04"
+                                              "3400370031003100");
+        QByteArray unknown = QByteArray::fromHex("00");
+        QTest::newRow("request 6") << QByteArray::fromHex("06000000") << name;
+        QTest::newRow("request 7") << QByteArray::fromHex("07000000") << units;
+        QTest::newRow("code 42") << QByteArray::fromHex("2a000000") << unknown;
+        QTest::newRow("code -1") << QByteArray::fromHex("ffffffff") << unknown;
+    }
+
+    void goldenBytes()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QCOMPARE(exchange(request), reply);
+    }
+
+    void eventsSinceWire()
+    {
+        // Request 8: the code, then the time as 8 little-endian bytes.
+        QByteArray since = QByteArray::fromHex("08000000") + QByteArray::fromHex("0000000000000000");
+        QByteArray answer = exchange(since);
+        QCOMPARE(answer.left(12),
+            QByteArray::fromHex("01000000"
+                                "00000000"
+                                "05000000"));
+        m_backend.busy = true;
+        QCOMPARE(exchange(since),
+            QByteArray::fromHex("01000000"
+                                "01000000"));
+        std::vector<ChistoryRec> events;
+        bool busy = false;
+        QVERIFY(m_client.eventsSince(0, events, &busy));
+        QVERIFY(busy);
+        QVERIFY(events.empty());
+        // Request 0 is the code alone; the reply is the instrument list.
+        QByteArray list;
+        CPagerList expected = m_backend.loadInstrumentList();
+        StreamWriter(&list).writeInt32(0);
+        QByteArray instruments;
+        StreamWriter writer(&instruments);
+        expected.write(writer);
+        QCOMPARE(exchange(QByteArray::fromHex("00000000")), instruments);
+    }
+
+    void passwords()
+    {
+        // No password: the first word is 1 and nothing is asked.
+        QCOMPARE(exchange(word(Remote::CheckPassword)), word(1));
+        QCOMPARE(m_client.checkPassword(QString()), RemoteClient::PasswordCheck::Passed);
+
+        const QString value = Password::promptValue(QStringLiteral("secret"));
+        {
+            std::lock_guard lock(m_backend.m_lock);
+            m_backend.digest = Password::digest(QStringLiteral("secret"));
+        }
+        QCOMPARE(m_client.checkPassword(Password::promptValue(QStringLiteral("wrong"))),
+            RemoteClient::PasswordCheck::Refused);
+        QCOMPARE(m_client.checkPassword(value), RemoteClient::PasswordCheck::Passed);
+
+        CUserParams params;
+        RemoteClient::PasswordCheck check = RemoteClient::PasswordCheck::Passed;
+        QVERIFY(!m_client.readUserParams(QStringLiteral("wrong"), params, &check));
+        QCOMPARE(check, RemoteClient::PasswordCheck::Refused);
+        QVERIFY(m_client.readUserParams(value, params, &check));
+        QCOMPARE(check, RemoteClient::PasswordCheck::Passed);
+    }
+
+    void badPeersDoNotStallTheServer_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("silent") << QByteArray();
+        QTest::newRow("half a code") << QByteArray::fromHex("0100");
+        QTest::newRow("half a request") << QByteArray::fromHex("01000000"
+                                                               "fffeff05"
+                                                               "3400");
+        QTest::newRow("2^31 text length") << QByteArray::fromHex("01000000"
+                                                                 "fffeffffff"
+                                                                 "ffffffff"
+                                                                 "7f");
+        QTest::newRow("8-bit length running past") << QByteArray::fromHex("01000000"
+                                                                          "ff41");
+        QByteArray noise(4000, Qt::Uninitialized);
+        QRandomGenerator random(7);
+        for (char& c : noise)
+            c = static_cast<char>(random.bounded(256));
+        QTest::newRow("random bytes") << noise;
+    }
+
+    void badPeersDoNotStallTheServer()
+    {
+        QFETCH(QByteArray, bytes);
+        QTcpSocket bad;
+        bad.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(bad.waitForConnected(2000));
+        bad.write(bytes);
+        bad.waitForBytesWritten(2000);
+
+        // While the bad peer holds its connection, a normal request is answered at once.
+        QElapsedTimer timer;
+        timer.start();
+        QString name;
+        QVERIFY(m_client.instrumentName(name));
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+
+        // The bad connection is closed by the deadline at the latest.
+        if (bad.state() == QAbstractSocket::ConnectedState)
+            bad.waitForDisconnected(Remote::inputDeadlineMs + 2000);
+        QCOMPARE(bad.state(), QAbstractSocket::UnconnectedState);
+    }
+
+    void subscriptionsAreBoundedAndDropped()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> subscribers;
+        for (int i = 0; i < Remote::maxSubscribers + 2; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, m_port);
+            QVERIFY(socket->waitForConnected(2000));
+            socket->write(word(Remote::Subscribe));
+            socket->waitForBytesWritten(2000);
+            socket->waitForReadyRead(2000);
+            subscribers.push_back(std::move(socket));
+        }
+        QTRY_COMPARE(m_server->subscribers.load(), Remote::maxSubscribers);
+        QCOMPARE(subscribers.front()->readAll(), word(1));
+        subscribers.clear(); // the peers close
+        QTRY_COMPARE(m_server->subscribers.load(), 0);
+    }
+
+    void manyRequestsLeaveNothingOpen()
+    {
+        QString name;
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(m_client.instrumentName(name));
+        QTRY_COMPARE(m_server->connections.load(), 0);
+    }
+
+    void serverEntries()
+    {
+        QString host, listed;
+        quint16 port = 0;
+        QVERIFY(Remote::parseServer(QStringLiteral("lab-pc:3133"), &host, &port));
+        QCOMPARE(host, QStringLiteral("lab-pc"));
+        QCOMPARE(port, quint16(3133));
+        QVERIFY(!Remote::parseServer(QStringLiteral("lab-pc"), &host, &port));
+        QVERIFY(!Remote::parseServer(QStringLiteral("lab-pc:0"), &host, &port));
+        QVERIFY(!Remote::parseServer(QStringLiteral(":3133"), &host, &port));
+        QVERIFY(!Remote::parseServer(QStringLiteral("lab-pc:99999"), &host, &port));
+
+        QVERIFY(Remote::acceptServerEntry(QStringLiteral("Lab-PC:3133x"), &listed));
+        QCOMPARE(listed, QStringLiteral("lab-pc:3133"));
+        QVERIFY(!Remote::acceptServerEntry(QStringLiteral("lab-pc"), &listed));
+        QVERIFY(!Remote::acceptServerEntry(QStringLiteral("*lab:3133"), &listed));
+        QVERIFY(!Remote::acceptServerEntry(QStringLiteral("lab:0"), &listed));
+    }
+
+    void unreachableServer()
+    {
+        RemoteClient nowhere(QStringLiteral("127.0.0.1"), 1);
+        QString name;
+        QVERIFY(!nowhere.instrumentName(name));
+        QVERIFY(nowhere.connectFailed());
+        QVERIFY(!nowhere.lastErrorText().isEmpty());
+    }
+
+private:
+    // Sends raw bytes on a new connection and returns everything the server sends back.
+    QByteArray exchange(const QByteArray& request)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        if (!socket.waitForConnected(2000))
+            return "not connected";
+        socket.write(request);
+        socket.waitForBytesWritten(2000);
+        QByteArray answer;
+        while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(2000))
+            answer += socket.readAll();
+        answer += socket.readAll();
+        return answer;
+    }
+
+    DataBackend m_backend;
+    ServerThread* m_server = nullptr;
+    quint16 m_port = 0;
+    RemoteClient m_client;
+};
+
+QTEST_GUILESS_MAIN(TestRemote)
+#include "tst_remote.moc"
