@@ -531,6 +531,15 @@ bool Simulator::start(std::string* error)
         return true;
     Settings settings = d.instrument.settings();
     settings.number = lower(d.options.number);
+    // The host finds replies by "KESTRA #" plus the number, so the number must be one plain token.
+    const bool plain = !settings.number.empty() && settings.number.size() <= 32
+        && std::all_of(settings.number.begin(), settings.number.end(),
+            [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; });
+    if (!plain) {
+        if (error)
+            *error = "instrument number must be 1 to 32 letters, digits, '-' or '_': \"" + d.options.number + "\"";
+        return false;
+    }
     std::vector<RawRecord> history;
     if (!d.options.stateFile.empty() && ::access(d.options.stateFile.c_str(), F_OK) == 0) {
         if (!loadState(d.options.stateFile, &settings, &history, error))

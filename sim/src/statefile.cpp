@@ -1,6 +1,8 @@
 #include "kestrasim/instrument.h"
 #include "kestrasim/wire.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -144,7 +146,9 @@ bool loadState(const std::string& path, Settings* settings, std::vector<RawRecor
     const std::map<std::string, std::function<bool(const std::string&)>> keys = {
         { "number",
             [&](const std::string& v) {
-                if (v.empty() || v.size() > 32)
+                if (v.empty() || v.size() > 32 || !std::all_of(v.begin(), v.end(), [](char c) {
+                        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+                    }))
                     return false;
                 s.number = v;
                 return true;

@@ -516,6 +516,7 @@ TEST(StateFile, RoundTripAndRejectsBadFiles)
         { "sigma=nan\n", "bad value for sigma" },
         { "menu=00\n", "bad value for menu" },
         { "record=0011\n", "bad value for record" },
+        { "number=12 34\n", "bad value for number" },
         { "number=" + std::string(300, '1') + "\n", "line too long" },
     };
     for (const Bad& b : bad) {

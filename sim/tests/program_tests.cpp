@@ -175,6 +175,7 @@ TEST(Program, RejectsBadArguments)
         { "--fault", "silence:rate=2" },
         { "--fault", "split:pause=3" },
         { "--scenario", "/no/such/file" },
+        { "--number", "12 34" },
     };
     for (const auto& args : cases) {
         Child c = spawn(args);
