@@ -256,7 +256,7 @@ struct Simulator::Impl {
             held.push_back(master);
             ::close(slaveKeep);
             master = slaveKeep = -1;
-            if (!pauseUntil(Clock::now() + std::chrono::milliseconds(20)))
+            if (!pauseUntil(Clock::now() + std::chrono::milliseconds(5)))
                 break;
         }
         for (int fd : held)

@@ -293,7 +293,9 @@ TEST(Simulator, BaudLimitPacesBothDirections)
     ASSERT_TRUE(replyrules::check(reply, "123456").checksumOk);
     const double expected = 10.0 * static_cast<double>(frame.size() + reply.size()) / 19200;
     EXPECT_GT(reply.size(), 900u);
-    EXPECT_NEAR(seconds, expected, expected * 0.08) << "reply " << reply.size() << " bytes";
+    // Never faster than the line; slower only by what a busy machine adds.
+    EXPECT_GE(seconds, expected * 0.97) << "reply " << reply.size() << " bytes";
+    EXPECT_LE(seconds, expected * 1.25 + 0.05) << "reply " << reply.size() << " bytes";
 }
 
 TEST(Simulator, StateSurvivesARestart)
