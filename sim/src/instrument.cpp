@@ -765,6 +765,7 @@ void Instrument::prefillHistory(int count, int days, double now)
     const double background = 1.0e-7;
     // A day of the instrument repeats in cycles of 40 records: switched on, measurements with the
     // occasional beta, search, background, alarm, calibration, dose reset or sound change, switched off.
+    // The first cycle has one of each, so even a short history shows every kind of event.
     for (int i = 0; i < count; ++i) {
         const auto t = static_cast<uint32_t>(start + (i + 0.5) * spacing);
         const int cycle = i / 40;
@@ -784,22 +785,22 @@ void Instrument::prefillHistory(int count, int days, double now)
             record = makeRecord('S', t, { 0.5 + std::fabs(gauss(m_rng)) * 0.1, 0, 30 });
         else if (pos == 25)
             record = makeRecord('B', t, { 0.5 + std::fabs(gauss(m_rng)) * 0.1, 0, 30 });
-        else if (pos == 15 && cycle % 5 == 1)
+        else if (pos == 15 && cycle % 5 == 0)
             record = makeRecord('G', t, { 4.2e-4, dose, 4 });
         else if (pos == 15 && cycle % 5 == 3)
             record = makeRecord('g', t, { 1.6e-3, dose, 3 });
-        else if (pos == 30 && cycle % 7 == 2)
+        else if (pos == 30 && cycle % 7 == 0)
             record = makeRecord('A', t, { m_settings.kDer, 8.0e-5, 2, 50 });
-        else if (pos == 31 && cycle % 7 == 2)
+        else if (pos == 31 && cycle % 7 == 0)
             record = makeRecord('C', t, { m_settings.kDer * 1.01, 8.0e-5, 2, 50 });
-        else if (pos == 5 && cycle % 6 == 4) {
+        else if (pos == 5 && cycle % 6 == 0) {
             dose = 0;
             record = makeRecord('R', t);
-        } else if (pos == 35 && cycle % 4 == 2)
-            record = makeRecord('s', t, { 0, 0, cycle % 8 == 2 ? 0 : 1, 1 });
-        else if (pos == 12 && cycle % 9 == 5)
+        } else if (pos == 35 && cycle % 4 == 0)
+            record = makeRecord('s', t, { 0, 0, cycle % 8 == 0 ? 0 : 1, 1 });
+        else if (pos == 12 && cycle % 9 == 0)
             record = makeRecord('I', t, { 14.0, 0, 20 });
-        else if (pos == 13 && cycle % 11 == 7)
+        else if (pos == 13 && cycle % 11 == 0)
             record = makeRecord('J', t, { 140.0, 0, 15 });
         else
             record = makeRecord('F', t, { rate, dose, precision });

@@ -371,6 +371,15 @@ TEST(Instrument, PrefilledHistoryIsPlausible)
     EXPECT_GE(h.front().time(), now - 7 * 86400);
     for (char type : std::string("01FbSBGgACRsIJ"))
         EXPECT_NE(seen.find(type), std::string::npos) << type;
+
+    // A short history still shows every kind of event but the danger alarm.
+    Host brief;
+    brief.instrument.prefillHistory(40, 1, brief.now);
+    std::string types;
+    for (const RawRecord& r : brief.instrument.history())
+        types += r.type();
+    for (char type : std::string("01FbSBGACRsIJ"))
+        EXPECT_NE(types.find(type), std::string::npos) << type;
 }
 
 TEST(Instrument, RetriedFramesGetTheSameAnswerOnce)
