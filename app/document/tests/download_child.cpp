@@ -1,0 +1,30 @@
+// Runs one Read history in a fresh process and dies right after the instrument's memory is
+// cleared, before the events reach the database: the crash the spool must survive.
+// Usage: document_download_child HOME PORT
+#include "devworker.h"
+#include "kestradoc.h"
+#include "programconfig.h"
+#include "programfolder.h"
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 3)
+        return 2;
+    if (!ProgramFolder::setPath(QString::fromLocal8Bit(argv[1])))
+        return 2;
+    ProgramConfig& c = ProgramConfig::instance();
+    c.autoDetect = false;
+    c.port = QString::fromLocal8Bit(argv[2]);
+    c.timeSynchronize = false;
+    DevWorker::setAfterClearHook([] { ::_exit(9); });
+    CKESTRADoc doc;
+    doc.initialise();
+    doc.watcherProbe();
+    doc.readHistory();
+    return 0; // not reached when the instrument had events
+}
