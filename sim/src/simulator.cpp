@@ -548,14 +548,6 @@ bool Simulator::start(std::string* error)
     Scenario scenario;
     if (!d.options.scenario.empty() && !Scenario::load(d.options.scenario, &scenario, error))
         return false;
-    if (!d.options.logFile.empty()) {
-        d.log = std::fopen(d.options.logFile.c_str(), "a");
-        if (!d.log) {
-            if (error)
-                *error = "cannot open log " + d.options.logFile + ": " + std::strerror(errno);
-            return false;
-        }
-    }
     {
         std::lock_guard lock(d.mutex);
         d.instrument.settings() = settings;
@@ -569,17 +561,36 @@ bool Simulator::start(std::string* error)
             d.instrument.setScenario(std::move(scenario), t);
         d.instrument.tick(t);
         d.lastSave = Clock::now();
+        // Write the state once now, so an unwritable path is reported at start, not lost at exit.
+        if (!d.options.stateFile.empty()
+            && !saveState(d.options.stateFile, d.instrument.settings(), d.instrument.history(), error))
+            return false;
     }
     if (pipe2(d.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         if (error)
             *error = std::string("cannot create a pipe: ") + std::strerror(errno);
         return false;
     }
-    if (!d.openPty(error)) {
+    const auto undo = [&d] {
         d.closePty();
         ::close(d.wake[0]);
         ::close(d.wake[1]);
         d.wake[0] = d.wake[1] = -1;
+        if (d.log)
+            std::fclose(d.log);
+        d.log = nullptr;
+    };
+    if (!d.options.logFile.empty()) {
+        d.log = std::fopen(d.options.logFile.c_str(), "a");
+        if (!d.log) {
+            if (error)
+                *error = "cannot open log " + d.options.logFile + ": " + std::strerror(errno);
+            undo();
+            return false;
+        }
+    }
+    if (!d.openPty(error)) {
+        undo();
         return false;
     }
     d.stopping = false;

@@ -337,6 +337,12 @@ TEST(Simulator, StateSurvivesARestart)
     EXPECT_FALSE(broken.start(&error));
     EXPECT_NE(error.find("sound"), std::string::npos) << error;
     std::remove(state.c_str());
+
+    // So does a state file that cannot be written.
+    options.stateFile = "/nonexistent-dir/state";
+    Simulator unwritable(options);
+    EXPECT_FALSE(unwritable.start(&error));
+    EXPECT_NE(error.find("/nonexistent-dir/state"), std::string::npos) << error;
 }
 
 TEST(Simulator, ScenarioRaisesTheAlarmAndTheHistoryGrows)
