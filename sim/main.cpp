@@ -30,7 +30,7 @@ void usage(std::FILE* out)
         "                      \"SECONDS RATE_SV_PER_H\" lines (optional line \"loop\")\n"
         "  --chunk BYTES       history bytes per chunk (default: as many as fit)\n"
         "  --no-live-history   do not append a measurement every history interval\n"
-        "  --fault KIND[:count=N|rate=R][:param=P]   repeatable; KIND is one of\n"
+        "  --fault KIND[:count=N|rate=R][:param=P]   repeatable (default count=1); KIND is one of\n"
         "                      silence badcrc split stray foreign error latency hangup\n"
         "                      (param: split/latency/hangup milliseconds, stray byte count)\n"
         "  --help              this text\n");
