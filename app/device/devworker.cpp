@@ -243,32 +243,30 @@ bool DevWorker::readUserParams(CUserParams& params, const QString& portName)
                     .arg(QLatin1String(what), QLatin1String(yesNo(ok))));
             result = result && ok;
         };
-        uint8_t flag = params.sound ? 1 : 0;
-        if (KESTRAdrv_GetSound(&flag))
-            params.sound = flag != 0, step(true, "sound");
-        else
-            step(false, "sound");
-        flag = params.searchBeep ? 1 : 0;
-        if (KESTRAdrv_GetSearchBeep(&flag))
-            params.searchBeep = flag != 0, step(true, "beep");
-        else
-            step(false, "beep");
+        uint8_t flag = 0;
+        bool ok = KESTRAdrv_GetSound(&flag);
+        if (ok)
+            params.sound = flag != 0;
+        step(ok, "sound");
+        ok = KESTRAdrv_GetSearchBeep(&flag);
+        if (ok)
+            params.searchBeep = flag != 0;
+        step(ok, "beep");
         uint16_t interval = 0;
-        if (KESTRAdrv_GetHistTime(&interval))
-            params.historyInterval = interval, step(true, "history timeout");
-        else
-            step(false, "history timeout");
+        ok = KESTRAdrv_GetHistTime(&interval);
+        if (ok)
+            params.historyInterval = interval;
+        step(ok, "history timeout");
         step(KESTRAdrv_GetBetaThresh(1, &params.betaThreshold1), "BetaThr1");
         step(KESTRAdrv_GetBetaThresh(2, &params.betaThreshold2), "BetaThr2");
         step(KESTRAdrv_GetSearchBetaThr(&params.searchBetaThreshold), "SearchBetaThr");
         step(KESTRAdrv_GetDERThresh(1, &params.derThreshold1), "DerThr1");
         // The second DER threshold logs under the first one's name, as it always has.
         step(KESTRAdrv_GetDERThresh(2, &params.derThreshold2), "DerThr1");
-        flag = params.units;
-        if (KESTRAdrv_GetMeasUnits(&flag))
-            params.units = flag, step(true, "measure units");
-        else
-            step(false, "measure units");
+        ok = KESTRAdrv_GetMeasUnits(&flag);
+        if (ok)
+            params.units = flag;
+        step(ok, "measure units");
         log(QStringLiteral("DevWorker::End data request no %1. Result: %2").arg(n).arg(QLatin1String(yesNo(result))));
     }
     return result;
