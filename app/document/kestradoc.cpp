@@ -354,6 +354,10 @@ bool CKESTRADoc::readHistory()
         ~ClearBusy() { flag.store(false); }
     } clearBusy { s.downloadBusy };
 
+    // A download whose commit failed earlier (the store was busy or gone) goes in first.
+    if (mainDatabaseShown() && !HistorySpool().pending().isEmpty())
+        storePendingDownloads();
+
     // 1, 2. The instrument, found or created with its tree node.
     QString name;
     if (!instrumentName(name))

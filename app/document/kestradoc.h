@@ -137,7 +137,7 @@ private:
     DocumentHost* m_host = nullptr;
     DocumentViews* m_views = nullptr;
     RemoteRoad* m_remote = nullptr;
-    bool m_remoteUsable = false;
+    std::atomic<bool> m_remoteUsable { false }; // read by the poll thread
     std::thread m_watcher;
     std::thread m_poll;
     mutable std::mutex m_titleLock;

@@ -168,6 +168,26 @@ private slots:
         QVERIFY(!m_doc.state().downloadBusy.load());
     }
 
+    // A commit that fails keeps the download on disk; the next download stores it first.
+    void failedCommitKeepsDownload()
+    {
+        const QString path = HistoryDb::current()->path();
+        const int before = storedEvents();
+        HistoryDb::close();
+        m_sim->setHistory({ record('F', at(0, 7200)), record('F', at(0, 7300)) });
+        QSignalSpy stored(&m_doc, &CKESTRADoc::historyStored);
+        QVERIFY(m_doc.readHistory());
+        QCOMPARE(stored.count(), 1);
+        QCOMPARE(stored.at(0).at(3).toBool(), false);
+        QVERIFY(m_sim->history().empty()); // cleared: the spool holds the events now
+        QCOMPARE(HistorySpool().pending().size(), 1);
+
+        QVERIFY(HistoryDb::open(path));
+        QVERIFY(!m_doc.readHistory()); // nothing new on the instrument
+        QVERIFY(HistorySpool().pending().isEmpty());
+        QCOMPARE(storedEvents(), before + 2);
+    }
+
     // Day events: an unknown instrument gives nothing; a known day is loaded once.
     void dayEventsLoadsOnce()
     {
