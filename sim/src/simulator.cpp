@@ -108,11 +108,13 @@ struct Simulator::Impl {
     // owned by the thread while it runs
     int master = -1;
     int slaveKeep = -1; // our own slave descriptor keeps the master from hanging up between clients
+    std::string openedName; // the pty the thread has open, published to `pty` when it is final
     int wake[2] = { -1, -1 };
     FrameParser parser;
     Clock::time_point lineFreeAt;
     std::thread thread;
     std::atomic<bool> stopping { false };
+    std::atomic<bool> lineUp { false };
     bool started = false;
     std::FILE* log = nullptr;
     std::mutex logMutex;
@@ -158,7 +160,8 @@ struct Simulator::Impl {
         }
     }
 
-    bool openPty(std::string* error, bool link = true)
+    // Opens a new pty; with `publish` it becomes the one callers see (and the link points to).
+    bool openPty(std::string* error, bool publish = true)
     {
         const int fd = posix_openpt(O_RDWR | O_NOCTTY);
         if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
@@ -195,12 +198,20 @@ struct Simulator::Impl {
         fcntl(slave, F_SETFD, FD_CLOEXEC);
         master = fd;
         slaveKeep = slave;
+        openedName = name;
+        parser.clear();
+        return !publish || publishPty(error);
+    }
+
+    bool publishPty(std::string* error)
+    {
         {
             std::lock_guard lock(mutex);
-            pty = name;
+            pty = openedName;
         }
-        parser.clear();
-        return !link || linkPty(error);
+        const bool linked = linkPty(error);
+        lineUp = true;
+        return linked;
     }
 
     bool linkPty(std::string* error)
@@ -238,7 +249,8 @@ struct Simulator::Impl {
     void hangUp(int ms)
     {
         logLine("!!", "hang-up for " + std::to_string(ms) + " ms");
-        const std::string oldName = pty;
+        const std::string oldName = openedName;
+        lineUp = false;
         closePty();
         if (!options.linkPath.empty())
             ::unlink(options.linkPath.c_str());
@@ -251,7 +263,7 @@ struct Simulator::Impl {
         const auto deadline = Clock::now() + kSameNameWait;
         std::string error;
         while (openPty(&error, false)) {
-            if (pty == oldName || Clock::now() >= deadline || held.size() >= kMaxHeldPtys)
+            if (openedName == oldName || Clock::now() >= deadline || held.size() >= kMaxHeldPtys)
                 break;
             held.push_back(master);
             ::close(slaveKeep);
@@ -265,9 +277,9 @@ struct Simulator::Impl {
             logLine("!!", "cannot come back after the hang-up: " + error);
             return;
         }
-        if (!linkPty(&error))
+        if (!publishPty(&error))
             logLine("!!", error);
-        logLine("!!", "back on " + pty);
+        logLine("!!", "back on " + openedName);
     }
 
     // Writes all bytes, paced to the line rate when one is set. False when the reply was cut.
@@ -499,6 +511,7 @@ struct Simulator::Impl {
                     }
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                     logLine("!!", std::string("read failed: ") + std::strerror(errno));
+                    lineUp = false;
                     closePty();
                 }
             }
@@ -629,6 +642,11 @@ void Simulator::stop()
 bool Simulator::running() const
 {
     return m_impl->started;
+}
+
+bool Simulator::lineUp() const
+{
+    return m_impl->started && m_impl->lineUp;
 }
 
 std::string Simulator::slavePath() const

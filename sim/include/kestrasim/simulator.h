@@ -46,6 +46,8 @@ public:
     bool start(std::string* error = nullptr);
     void stop();
     bool running() const;
+    /// False from a hang-up until the pty is back (under its old name when it can be had).
+    bool lineUp() const;
 
     std::string slavePath() const; // the path a driver opens (linkPath if given)
     std::string ptyPath() const; // the current /dev/pts/N, whatever the link
