@@ -59,6 +59,14 @@ std::string lower(std::string text)
     return text;
 }
 
+// The host finds replies by "KESTRA #" plus the number, so the number must be one plain token.
+bool plainNumber(const std::string& number)
+{
+    return !number.empty() && number.size() <= 32 && std::all_of(number.begin(), number.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+    });
+}
+
 } // namespace
 
 const char* faultName(FaultKind kind)
@@ -544,11 +552,7 @@ bool Simulator::start(std::string* error)
         return true;
     Settings settings = d.instrument.settings();
     settings.number = lower(d.options.number);
-    // The host finds replies by "KESTRA #" plus the number, so the number must be one plain token.
-    const bool plain = !settings.number.empty() && settings.number.size() <= 32
-        && std::all_of(settings.number.begin(), settings.number.end(),
-            [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; });
-    if (!plain) {
+    if (!plainNumber(settings.number)) {
         if (error)
             *error = "instrument number must be 1 to 32 letters, digits, '-' or '_': \"" + d.options.number + "\"";
         return false;
@@ -772,8 +776,11 @@ Settings Simulator::settings() const
 void Simulator::setSettings(const Settings& settings)
 {
     std::lock_guard lock(m_impl->mutex);
+    const std::string number = m_impl->instrument.settings().number;
     m_impl->instrument.settings() = settings;
-    m_impl->instrument.settings().number = lower(settings.number);
+    // A number the host could not find in a reply is not taken; the old one stays.
+    m_impl->instrument.settings().number = plainNumber(settings.number) ? lower(settings.number) : number;
+    m_impl->instrument.settings().mode = std::clamp(settings.mode, 0, 8);
 }
 
 int Simulator::mode() const
