@@ -65,8 +65,12 @@ public:
     virtual bool loadDay(const QString& pagerId, const QString& dateText, int queryMode, CHistoryList& out) = 0;
     virtual bool readHistory() = 0;
     virtual bool readMeasurements(CMeasurements& out) = 0;
-    virtual bool readUserParams(CUserParams& out) = 0;
-    virtual bool writeUserParams(const CUserParams& params) = 0;
+    // The password exchange in front of the user-parameter requests (request 11).
+    enum class PasswordAnswer { Accepted, Refused, Unreachable };
+    virtual PasswordAnswer checkPassword(const QString& promptValue) = 0;
+    // Requests 5 and 4, which repeat the password exchange inside the request.
+    virtual bool readUserParams(CUserParams& out, const QString& promptValue) = 0;
+    virtual bool writeUserParams(const CUserParams& params, const QString& promptValue) = 0;
     virtual bool instrumentName(QString& name) = 0;
     virtual bool units(bool& roentgen) = 0;
     virtual bool updateComment(const ChistoryRec& record) = 0;

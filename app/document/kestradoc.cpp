@@ -454,11 +454,38 @@ bool CKESTRADoc::readMeasurements(CMeasurements& measurements)
     return m_remoteUsable && m_remote->readMeasurements(measurements);
 }
 
+bool CKESTRADoc::remotePassword(QString& value)
+{
+    if (!m_remoteUsable)
+        return false;
+    for (;;) {
+        if (m_remotePassword.isEmpty()) {
+            const std::optional<QString> entered = m_host ? m_host->promptPassword() : std::nullopt;
+            if (!entered || entered->isEmpty())
+                return false;
+            m_remotePassword = *entered;
+        }
+        switch (m_remote->checkPassword(m_remotePassword)) {
+        case RemoteRoad::PasswordAnswer::Accepted:
+            value = m_remotePassword;
+            return true;
+        case RemoteRoad::PasswordAnswer::Unreachable:
+            return false;
+        case RemoteRoad::PasswordAnswer::Refused:
+            m_remotePassword.clear();
+            Messenger::instance().tell(tr("Error!"), tr("Incorrect password!"), Messenger::Icon::Error);
+            break;
+        }
+    }
+}
+
 bool CKESTRADoc::readUserParams(CUserParams& params)
 {
     DocState& s = state();
-    if (!s.localMode)
-        return m_remoteUsable && m_remote->readUserParams(params);
+    if (!s.localMode) {
+        QString password;
+        return remotePassword(password) && m_remote->readUserParams(params, password);
+    }
     AppLog::write("Doc::User Params request begin");
     DevWorker worker;
     worker.setPortName(s.portName());
@@ -486,8 +513,10 @@ bool CKESTRADoc::readUserParams(CUserParams& params)
 bool CKESTRADoc::writeUserParams(const CUserParams& params)
 {
     DocState& s = state();
-    if (!s.localMode)
-        return m_remoteUsable && m_remote->writeUserParams(params);
+    if (!s.localMode) {
+        QString password;
+        return remotePassword(password) && m_remote->writeUserParams(params, password);
+    }
     CUserParams input = params;
     DevWorker worker;
     worker.setPortName(s.portName());

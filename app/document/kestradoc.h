@@ -121,6 +121,9 @@ signals:
 
 private:
     void tellError(const QString& text);
+    // Remote: a password the server accepts, asking the person until it does; false when
+    // they cancel or the server cannot be reached.
+    bool remotePassword(QString& value);
     // Polls busy every periodMs until it drops, stepping the progress bar.
     void waitWhile(const std::atomic<bool>& busy, int periodMs);
     void fileRemoteEvents(const CHistoryList& events);
