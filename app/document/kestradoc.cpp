@@ -418,9 +418,11 @@ bool CKESTRADoc::readHistory()
     }
     emit historyStored(pager.identifier(), static_cast<int>(events.size()), added, committed);
 
+    // Each event goes in as the top row, so they are handed over oldest first: the shown
+    // list then stays newest first.
     downloaded.sort(); // newest first, stable
-    for (const ChistoryRec& r : downloaded.records())
-        addAndShowEvent(pager, r);
+    for (auto it = downloaded.records().rbegin(); it != downloaded.records().rend(); ++it)
+        addAndShowEvent(pager, *it);
     return true;
 }
 

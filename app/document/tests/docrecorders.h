@@ -83,8 +83,10 @@ public:
     bool insertEventAtTop(const ChistoryRec& r) override
     {
         calls << QStringLiteral("top ") + LocalTime::format(r.hDateTime, "%Y-%m-%d %H:%M:%S");
+        rows.prepend(LocalTime::format(r.hDateTime, "%Y-%m-%d %H:%M:%S"));
         return true;
     }
 
     QStringList calls;
+    QStringList rows; // the event list as the inserts leave it
 };

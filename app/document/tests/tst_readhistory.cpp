@@ -117,8 +117,8 @@ private slots:
         QVERIFY(m_sim->history().empty());
         QCOMPARE(m_views.calls,
             QStringList({ QStringLiteral("instrument ") + Id,
-                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(1, 0), "%Y-%m-%d")),
-                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(2, 0), "%Y-%m-%d")) }));
+                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(2, 0), "%Y-%m-%d")),
+                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(1, 0), "%Y-%m-%d")) }));
         QVERIFY(HistorySpool().pending().isEmpty());
 
         // Show day 1, then download more of it and a new day.
@@ -129,14 +129,17 @@ private slots:
         m_doc.state().setCurrentInstrument(Id);
         m_doc.state().setCurrentDate(at(1, 0));
         m_views.calls.clear();
+        m_views.rows.clear();
 
         m_sim->setHistory({ record('F', at(1, 20000)), record('G', at(1, 30000), 4e-4), record('F', at(0, 60)),
             record('F', at(0, 120)) });
         QVERIFY(m_doc.readHistory());
         QCOMPARE(storedEvents(), 9);
         QCOMPARE(m_views.calls,
-            QStringList({ QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(0, 0), "%Y-%m-%d")),
-                QStringLiteral("top ") + stamp(at(1, 30000)), QStringLiteral("top ") + stamp(at(1, 20000)) }));
+            QStringList({ QStringLiteral("top ") + stamp(at(1, 20000)), QStringLiteral("top ") + stamp(at(1, 30000)),
+                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(0, 0), "%Y-%m-%d")) }));
+        // Inserted one by one at the top, the rows read newest first.
+        QCOMPARE(m_views.rows.mid(0, 2), QStringList({ stamp(at(1, 30000)), stamp(at(1, 20000)) }));
         QCOMPARE(shown->size(), 5);
         const CPager* pager = m_doc.pagers().find(Id);
         QCOMPARE(pager->days().size(), size_t(3));
