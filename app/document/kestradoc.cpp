@@ -339,6 +339,12 @@ bool CKESTRADoc::readHistory()
         QString name;
         if (!m_remoteUsable || !m_remote->instrumentName(name))
             return false;
+        if (!m_pagers.contains(name)) {
+            CPager& pager = m_pagers.findOrCreate(name);
+            pager.setIndex(m_pagers.count() - 1);
+            if (m_views)
+                m_views->addInstrumentNode(pager);
+        }
         Messenger::instance().progressStart(tr("History reading"), 100);
         const bool ok = m_remote->readHistory();
         Messenger::instance().progressStop();
