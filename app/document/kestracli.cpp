@@ -363,7 +363,13 @@ private:
     int startLocal()
     {
         m_doc.setPortOverride(m_args.port);
-        ProgramConfig::instance().localMode = true; // this program drives a local instrument only
+        if (!ProgramConfig::instance().localMode) {
+            // The configuration is shared with the window; it is not changed behind its back.
+            err(QStringLiteral("the program is set to remote mode in %1; download and watch need the local "
+                               "instrument")
+                    .arg(ProgramFolder::iniPath()));
+            return Usage;
+        }
         if (!m_doc.initialise()) {
             err(QStringLiteral("the event database cannot be opened"));
             return NoDatabase;
