@@ -77,14 +77,30 @@ void CKESTRADoc::tellError(const QString& text)
     Messenger::instance().tell(tr("Error!"), text, Messenger::Icon::Error);
 }
 
-void CKESTRADoc::waitWhile(const std::atomic<bool>& busy, int periodMs)
+void CKESTRADoc::waitWhile(const std::function<bool()>& busy, int periodMs)
 {
-    while (busy.load()) {
+    while (busy()) {
         if (m_host)
             m_host->keepAlive();
         sleepMs(periodMs);
         Messenger::instance().progressStep();
     }
+}
+
+bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText)
+{
+    worker.setPortName(state().portName());
+    Messenger::instance().progressStart(progressText, 100);
+    worker.setBusy(true);
+    worker.start();
+    if (worker.command() != DevWorker::ReadHistory)
+        AppLog::write("Doc:: Thread started.");
+    waitWhile([&worker] { return worker.isBusy(); }, 50);
+    worker.wait();
+    if (worker.command() != DevWorker::ReadHistory)
+        AppLog::write("Doc:: Thread exited.");
+    Messenger::instance().progressStop();
+    return worker.succeeded();
 }
 
 bool CKESTRADoc::newDocument()
@@ -277,7 +293,7 @@ bool CKESTRADoc::loadDayJob(CPagerList& list, const QString& pagerId, const QStr
             error = QString::fromUtf8(e.what());
         }
     });
-    waitWhile(s.jobBusy, 100);
+    waitWhile([&s] { return s.jobBusy.load(); }, 100);
     job.join();
     Messenger::instance().progressStop();
     if (!error.isEmpty())
@@ -299,7 +315,7 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
     int count = 0;
     Messenger::instance().progressStart(tr("Data writing"), 100);
     std::thread job = startJob(s.jobBusy, [&] { ok = db->insertEvents(events, &count); });
-    waitWhile(s.jobBusy, 100);
+    waitWhile([&s] { return s.jobBusy.load(); }, 100);
     job.join();
     Messenger::instance().progressStop();
     if (added)
@@ -384,22 +400,10 @@ bool CKESTRADoc::readHistory()
     {
         const CPager snapshot(pager);
         DevWorker worker;
-        worker.setPortName(s.portName());
         worker.setCommand(DevWorker::ReadHistory);
         worker.setPager(&snapshot);
         worker.setOutputList(&downloaded);
-        Messenger::instance().progressStart(tr("History reading"), 100);
-        worker.setBusy(true);
-        worker.start();
-        while (worker.isBusy()) {
-            if (m_host)
-                m_host->keepAlive();
-            Messenger::instance().progressStep();
-            sleepMs(50);
-        }
-        worker.wait();
-        Messenger::instance().progressStop();
-        ok = worker.succeeded();
+        ok = runWorker(worker, tr("History reading"));
         spoolPath = worker.spoolPath();
     }
     s.setConnected(ok);
@@ -496,24 +500,10 @@ bool CKESTRADoc::readUserParams(CUserParams& params)
     }
     AppLog::write("Doc::User Params request begin");
     DevWorker worker;
-    worker.setPortName(s.portName());
     worker.setCommand(DevWorker::ReadUserParams);
     worker.setUserParams(&params);
     AppLog::write("Doc:: DataWorker ready.");
-    Messenger::instance().progressStart(tr("Reading instrument settings"), 100);
-    worker.setBusy(true);
-    worker.start();
-    AppLog::write("Doc:: Thread started.");
-    while (worker.isBusy()) {
-        if (m_host)
-            m_host->keepAlive();
-        Messenger::instance().progressStep();
-        sleepMs(50);
-    }
-    worker.wait();
-    AppLog::write("Doc:: Thread exited.");
-    Messenger::instance().progressStop();
-    const bool ok = worker.succeeded();
+    const bool ok = runWorker(worker, tr("Reading instrument settings"));
     AppLog::write(QStringLiteral("Doc::User Params request end. Result:%1\n").arg(ok ? "true" : "false"));
     return ok;
 }
@@ -527,21 +517,9 @@ bool CKESTRADoc::writeUserParams(const CUserParams& params)
     }
     CUserParams input = params;
     DevWorker worker;
-    worker.setPortName(s.portName());
     worker.setCommand(DevWorker::WriteUserParams);
     worker.setUserParams(&input);
-    Messenger::instance().progressStart(tr("Reading instrument settings"), 100);
-    worker.setBusy(true);
-    worker.start();
-    while (worker.isBusy()) {
-        if (m_host)
-            m_host->keepAlive();
-        Messenger::instance().progressStep();
-        sleepMs(50);
-    }
-    worker.wait();
-    Messenger::instance().progressStop();
-    return worker.succeeded();
+    return runWorker(worker, tr("Reading instrument settings"));
 }
 
 bool CKESTRADoc::instrumentName(QString& name)

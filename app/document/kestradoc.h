@@ -15,6 +15,7 @@
 #include <thread>
 
 class CMeasurements;
+class DevWorker;
 class CUserParams;
 class HistoryDb;
 class QIODevice;
@@ -125,7 +126,9 @@ private:
     // they cancel or the server cannot be reached.
     bool remotePassword(QString& value);
     // Polls busy every periodMs until it drops, stepping the progress bar.
-    void waitWhile(const std::atomic<bool>& busy, int periodMs);
+    void waitWhile(const std::function<bool()>& busy, int periodMs);
+    // Runs a device-worker job on its thread on the port name, waiting with a progress bar.
+    bool runWorker(DevWorker& worker, const QString& progressText);
     void fileRemoteEvents(const CHistoryList& events);
     void watcherLoop();
     void pollLoop();
