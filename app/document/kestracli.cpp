@@ -1,5 +1,7 @@
 // kestra-cli: the document's operations without a window, for headless stations and scripts.
 // Uses the program folder and configuration of the window program.
+#include "clientroad.h"
+#include "documentbackend.h"
 #include "historydb.h"
 #include "historyfiles.h"
 #include "historyscheduler.h"
@@ -8,6 +10,7 @@
 #include "messenger.h"
 #include "programconfig.h"
 #include "programfolder.h"
+#include "remoteserver.h"
 #include "viewflags.h"
 
 #include <QCoreApplication>
@@ -26,7 +29,7 @@ namespace {
 
 enum Exit { Ok = 0, Failed = 1, Usage = 2, NoDatabase = 3, NoInstrument = 4 };
 
-const char* const UsageText = R"(usage: kestra-cli [--home DIR] [--port PORT] COMMAND [ARGS]
+const char* const UsageText = R"(usage: kestra-cli [--home DIR] [--port PORT] [--remote HOST:PORT] COMMAND [ARGS]
 
 commands:
   download                          read the instrument's history into the database
@@ -41,9 +44,14 @@ commands:
   save-text ID DATE FILE            write one day as tab-separated text
   archive [FILE]                    copy the database and remove events before yesterday
   rename ID NAME                    give an instrument a display name
+  serve [--listen PORT] [--for SECONDS]
+                                    watch the instrument as "watch" does and serve it and
+                                    the database to other computers (PORT: the configured
+                                    server port; 0 picks a free one)
 
 DATE is YYYY-MM-DD or DD-MM-YYYY. --home chooses the program folder, --port the serial
-port (instead of the configured or detected one).
+port (instead of the configured or detected one). --remote runs instruments, days, events,
+export and save-text through the server HOST:PORT instead of this computer's database.
 )";
 
 void out(const QString& text)
@@ -90,6 +98,8 @@ public:
         return false;
     }
     void exitApplication() override { }
+    // A station serves other computers while it waits for its own jobs.
+    void keepAlive() override { QCoreApplication::processEvents(); }
 };
 
 // watch reports what arrives.
@@ -120,6 +130,8 @@ void onSignal(int)
 
 struct Args {
     QString port;
+    QString remote;
+    int listen = -1;
     QString command;
     QStringList positional;
     bool alarms = false;
@@ -146,7 +158,14 @@ Args parse(const QStringList& arguments)
             value(QStringLiteral("--home")); // taken by ProgramFolder
         else if (arg == u"--port" || arg.startsWith(u"--port="))
             a.port = value(QStringLiteral("--port"));
-        else if (arg == u"--for" || arg.startsWith(u"--for=")) {
+        else if (arg == u"--remote" || arg.startsWith(u"--remote="))
+            a.remote = value(QStringLiteral("--remote"));
+        else if (arg == u"--listen" || arg.startsWith(u"--listen=")) {
+            bool ok = false;
+            a.listen = value(QStringLiteral("--listen")).toInt(&ok);
+            if (!ok || a.listen < 0 || a.listen > 65535)
+                a.error = QStringLiteral("--listen needs a port number");
+        } else if (arg == u"--for" || arg.startsWith(u"--for=")) {
             bool ok = false;
             a.forSeconds = value(QStringLiteral("--for")).toInt(&ok);
             if (!ok || a.forSeconds < 0)
@@ -186,14 +205,17 @@ public:
         , m_args(args)
     {
     }
+    ~Cli() { m_doc.setRemoteRoad(nullptr); }
 
     int run()
     {
         const QString& c = m_args.command;
-        if (c == u"download" || c == u"watch") {
+        if (c == u"download" || c == u"watch" || c == u"serve") {
             if (!m_args.positional.isEmpty())
                 return usage(c + QStringLiteral(" takes no arguments"));
-            return c == u"download" ? download() : watch();
+            if (!m_args.remote.isEmpty())
+                return usage(c + QStringLiteral(" works on the instrument of this computer"));
+            return c == u"download" ? download() : watch(c == u"serve");
         }
         const QHash<QString, int> counts { { QStringLiteral("instruments"), 0 }, { QStringLiteral("days"), 1 },
             { QStringLiteral("events"), 2 }, { QStringLiteral("export"), 3 }, { QStringLiteral("import"), 1 },
@@ -205,7 +227,9 @@ public:
             return usage(QStringLiteral("%1 takes %2 argument(s)").arg(c).arg(n));
         if (n < 0 && m_args.positional.size() > 1)
             return usage(QStringLiteral("archive takes at most one argument"));
-        if (const int e = openDatabase(); e != Ok)
+        if (!m_args.remote.isEmpty() && (c == u"import" || c == u"archive" || c == u"rename"))
+            return usage(c + QStringLiteral(" works on this computer's database only"));
+        if (const int e = m_args.remote.isEmpty() ? openDatabase() : openRemote(); e != Ok)
             return e;
         if (c == u"instruments")
             return instruments();
@@ -255,6 +279,21 @@ private:
         if (!m_doc.loadInstrumentList()) {
             err(QStringLiteral("the event database %1 cannot be read").arg(path));
             return NoDatabase;
+        }
+        return Ok;
+    }
+
+    // Read commands through a server: the instrument list comes with request 0, days with
+    // request 1; the configuration is not changed.
+    int openRemote()
+    {
+        m_road.setConnectFailure([this](int error) { m_doc.serverUnreachable(error); });
+        m_doc.setRemoteRoad(&m_road);
+        if (!m_doc.useServer(m_args.remote))
+            return usage(QStringLiteral("not a server: %1 (HOST:PORT)").arg(m_args.remote));
+        if (!m_doc.loadInstrumentList()) {
+            err(QStringLiteral("the server %1 does not answer").arg(m_args.remote));
+            return Failed;
         }
         return Ok;
     }
@@ -408,10 +447,28 @@ private:
         return committed ? Ok : Failed;
     }
 
-    int watch()
+    int watch(bool serve)
     {
         if (const int e = startLocal(); e != Ok)
             return e;
+        DocumentBackend backend(m_doc);
+        CPool pool(&backend);
+        if (serve) {
+            const int port = m_args.listen >= 0 ? m_args.listen : ProgramConfig::instance().serverPort;
+            if (!pool.start(static_cast<quint16>(port))) {
+                err(QStringLiteral("Error (%1) during server socket creating: %2")
+                        .arg(pool.lastError())
+                        .arg(pool.lastErrorText()));
+                m_doc.stopBackground();
+                return Failed;
+            }
+            out(QStringLiteral("serving on port %1").arg(pool.port()));
+            // With no tree to select from, the station's current instrument is the one it reads.
+            QObject::connect(&m_doc, &CKESTRADoc::historyStored, [this](const QString& id) {
+                if (m_doc.state().currentInstrument().isEmpty())
+                    m_doc.state().setCurrentInstrument(id);
+            });
+        }
         ConsoleViews views;
         m_doc.setViews(&views);
         QObject::connect(
@@ -442,6 +499,7 @@ private:
         if (!g_stop)
             QCoreApplication::exec();
         scheduler.stop();
+        pool.stop();
         m_doc.stopBackground();
         m_doc.setViews(nullptr);
         out(QStringLiteral("stopped"));
@@ -450,6 +508,7 @@ private:
 
     CKESTRADoc& m_doc;
     const Args& m_args;
+    ClientRoad m_road;
 };
 
 } // namespace

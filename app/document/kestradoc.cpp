@@ -164,14 +164,7 @@ bool CKESTRADoc::initialise()
             autoArchiveCheck(nowSeconds());
     } else {
         // 5. Remote mode: the server text, then the poll thread.
-        m_serverText = config.remoteServer;
-        const qsizetype colon = m_serverText.indexOf(u':');
-        const QString host = colon < 0 ? QString() : m_serverText.left(colon);
-        bool numberOk = false;
-        const uint port = colon < 0 ? 0 : m_serverText.mid(colon + 1).toUInt(&numberOk);
-        m_remoteUsable
-            = !host.isEmpty() && numberOk && port > 0 && port <= 65535 && m_remote && m_remote->setServer(m_serverText);
-        if (!m_remoteUsable) {
+        if (!useServer(config.remoteServer)) {
             Messenger::instance().tell(tr("Error!"),
                 tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(m_serverText).arg(0),
                 Messenger::Icon::Error);
@@ -436,9 +429,34 @@ bool CKESTRADoc::readHistory()
     return true;
 }
 
-bool CKESTRADoc::eventsSince(CHistoryList& out, bool& busy)
+bool CKESTRADoc::useServer(const QString& serverText)
 {
-    busy = false;
+    state().localMode = false;
+    m_serverText = serverText;
+    const qsizetype colon = m_serverText.indexOf(u':');
+    const QString host = colon < 0 ? QString() : m_serverText.left(colon);
+    bool numberOk = false;
+    const uint port = colon < 0 ? 0 : m_serverText.mid(colon + 1).toUInt(&numberOk);
+    m_remoteUsable
+        = !host.isEmpty() && numberOk && port > 0 && port <= 65535 && m_remote && m_remote->setServer(m_serverText);
+    return m_remoteUsable;
+}
+
+void CKESTRADoc::serverUnreachable(int error)
+{
+    state().setConnected(false);
+    // Only the document's own thread talks to the person; the poll thread just fails.
+    if (QThread::currentThread() != thread())
+        return;
+    Messenger::instance().tell(tr("Error!"),
+        tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(m_serverText).arg(error),
+        Messenger::Icon::Question);
+    if (m_host)
+        m_host->openProgramSettings();
+}
+
+bool CKESTRADoc::pollTarget(QString& pagerId, qint64& since) const
+{
     if (state().localMode || !m_remoteUsable)
         return false;
     const CPager* pager = m_pagers.find(state().currentInstrument());
@@ -447,7 +465,23 @@ bool CKESTRADoc::eventsSince(CHistoryList& out, bool& busy)
     const std::optional<qint64> latest = pager->latestEventTime();
     if (!latest)
         return false;
-    if (!m_remote->eventsSince(pager->identifier(), *latest, out, busy))
+    pagerId = pager->identifier();
+    since = *latest;
+    return true;
+}
+
+bool CKESTRADoc::eventsSince(CHistoryList& out, bool& busy)
+{
+    busy = false;
+    QString pagerId;
+    qint64 since = 0;
+    return pollTarget(pagerId, since) && fetchEventsSince(pagerId, since, out, busy);
+}
+
+bool CKESTRADoc::fetchEventsSince(const QString& pagerId, qint64 since, CHistoryList& out, bool& busy)
+{
+    busy = false;
+    if (!m_remoteUsable || !m_remote->eventsSince(pagerId, since, out, busy))
         return false;
     out.sort();
     CHistoryList oldestFirst;
@@ -748,6 +782,15 @@ void CKESTRADoc::startPoll()
 
 void CKESTRADoc::pollLoop()
 {
+    // What to ask for is read from the instrument list on the document's thread; the poll
+    // thread makes only the request, and hands the events back through a queued signal.
+    struct Target {
+        std::mutex lock;
+        bool ready = false;
+        bool ok = false;
+        QString pagerId;
+        qint64 since = 0;
+    };
     DocState& s = state();
     int ticks = 0;
     while (!s.pollStop.load()) {
@@ -757,11 +800,36 @@ void CKESTRADoc::pollLoop()
         if (ticks < due && !s.pollNow.load())
             continue;
         s.pollNow = false;
+        ticks = 0;
+        auto target = std::make_shared<Target>();
+        QMetaObject::invokeMethod(
+            this,
+            [this, target] {
+                QString id;
+                qint64 since = 0;
+                const bool ok = pollTarget(id, since);
+                std::lock_guard lock(target->lock);
+                target->ok = ok;
+                target->pagerId = id;
+                target->since = since;
+                target->ready = true;
+            },
+            Qt::QueuedConnection);
+        bool ready = false;
+        while (!ready && !s.pollStop.load()) {
+            {
+                std::lock_guard lock(target->lock);
+                ready = target->ready;
+            }
+            if (!ready)
+                sleepMs(100);
+        }
+        if (!ready || !target->ok)
+            continue;
         CHistoryList events;
         bool busy = false;
-        if (eventsSince(events, busy) && !busy && !events.isEmpty())
+        if (fetchEventsSince(target->pagerId, target->since, events, busy) && !busy && !events.isEmpty())
             emit remoteEventsArrived(events);
-        ticks = 0;
     }
     s.pollRunning = false;
 }

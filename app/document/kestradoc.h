@@ -73,6 +73,12 @@ public:
     // 8. Remote mode: fetches the current instrument's events newer than its latest into out,
     // oldest first. busy receives the server's download flag.
     bool eventsSince(CHistoryList& out, bool& busy);
+    // Remote mode on the server "<host>:<port>" without touching the configuration; false
+    // when the text cannot be used (remote operations then fail quietly).
+    bool useServer(const QString& serverText);
+    // The remote road could not reach the server: the link is down, and on the document's
+    // thread the person is told and the program settings are opened.
+    void serverUnreachable(int error);
     // 9 to 14.
     bool readMeasurements(CMeasurements& measurements);
     bool readUserParams(CUserParams& params);
@@ -130,6 +136,10 @@ private:
     // Runs a device-worker job on its thread on the port name, waiting with a progress bar.
     bool runWorker(DevWorker& worker, const QString& progressText);
     void fileRemoteEvents(const CHistoryList& events);
+    // The instrument and time the poll asks about; read on the document's thread.
+    bool pollTarget(QString& pagerId, qint64& since) const;
+    // The request of Events since, from any thread; out is oldest first.
+    bool fetchEventsSince(const QString& pagerId, qint64 since, CHistoryList& out, bool& busy);
     void watcherLoop();
     void pollLoop();
 
