@@ -120,16 +120,28 @@ std::string formatFixed(double value, int decimals)
     return std::string(text, result.ptr);
 }
 
-double parseDouble(std::string_view text)
+namespace {
+
+// Skips leading blanks and one sign, as the C library's number rules do.
+std::size_t skipBlanksAndSign(std::string_view text, bool& negative)
 {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
         ++i;
-    bool negative = false;
+    negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
         ++i;
     }
+    return i;
+}
+
+} // namespace
+
+double parseDouble(std::string_view text)
+{
+    bool negative = false;
+    std::size_t i = skipBlanksAndSign(text, negative);
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         return 0.0;
     double value = 0.0;
@@ -147,14 +159,8 @@ double parseDouble(std::string_view text)
 
 int parseInt(std::string_view text)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
-        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = skipBlanksAndSign(text, negative);
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');

@@ -7,6 +7,7 @@
 #include "kestradoc.h"
 #include "programconfig.h"
 #include "programfolder.h"
+#include "simhistory.h"
 
 #include "driverlock.h"
 #include "kestrasim/simulator.h"
@@ -17,24 +18,9 @@
 #include <QTest>
 
 using namespace kestra::sim;
+using namespace simhistory;
 
 namespace {
-
-const QString Id = QStringLiteral("KESTRA #123456");
-
-// A local moment days before today's midnight, plus seconds.
-qint64 at(int daysAgo, int seconds)
-{
-    const qint64 today = LocalTime::dayKey(std::time(nullptr));
-    const std::tm tm = *LocalTime::toLocal(today);
-    return *LocalTime::fromLocal(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday - daysAgo) + seconds;
-}
-
-RawRecord record(char type, qint64 t, double rate = 1e-6)
-{
-    return makeRecord(type, static_cast<uint32_t>(localSecondsSince1999(static_cast<std::time_t>(t))),
-        RecordFields { rate, 1e-5, 12, 0 });
-}
 
 QString stamp(qint64 t)
 {

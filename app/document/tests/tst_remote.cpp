@@ -10,6 +10,7 @@
 #include "programconfig.h"
 #include "programfolder.h"
 #include "remoteclient.h"
+#include "simhistory.h"
 #include "userparams.h"
 
 #include "kestrasim/simulator.h"
@@ -22,23 +23,9 @@
 #include <deque>
 
 using namespace kestra::sim;
+using namespace simhistory;
 
 namespace {
-
-const QString Id = QStringLiteral("KESTRA #123456");
-
-qint64 at(int daysAgo, int seconds)
-{
-    const qint64 today = LocalTime::dayKey(std::time(nullptr));
-    const std::tm tm = *LocalTime::toLocal(today);
-    return *LocalTime::fromLocal(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday - daysAgo) + seconds;
-}
-
-RawRecord record(char type, qint64 t, double rate = 1e-6)
-{
-    return makeRecord(type, static_cast<uint32_t>(localSecondsSince1999(static_cast<std::time_t>(t))),
-        RecordFields { rate, 1e-5, 12, 0 });
-}
 
 // The window's part in the password exchange: answers the prompt from a script.
 class PromptingHost final : public DocumentHost {
