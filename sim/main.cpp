@@ -46,14 +46,14 @@ bool parseUnsigned(const char* text, unsigned long max, unsigned long* value)
     return true;
 }
 
-struct FaultSpec {
+struct FaultRequest {
     FaultKind kind;
     int count = 0;
     double rate = -1;
     int param = 0;
 };
 
-bool parseFault(const std::string& text, FaultSpec* spec, std::string* error)
+bool parseFault(const std::string& text, FaultRequest* request, std::string* error)
 {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -64,16 +64,16 @@ bool parseFault(const std::string& text, FaultSpec* spec, std::string* error)
             break;
         start = colon + 1;
     }
-    if (!faultFromName(parts[0], &spec->kind)) {
+    if (!faultFromName(parts[0], &request->kind)) {
         *error = "unknown fault kind \"" + parts[0] + "\"";
         return false;
     }
-    spec->count = 1;
+    request->count = 1;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const std::string& p = parts[i];
         unsigned long n = 0;
         if (p.rfind("count=", 0) == 0 && parseUnsigned(p.c_str() + 6, 1000000000, &n)) {
-            spec->count = static_cast<int>(n);
+            request->count = static_cast<int>(n);
         } else if (p.rfind("rate=", 0) == 0) {
             char* end = nullptr;
             const double r = std::strtod(p.c_str() + 5, &end);
@@ -81,9 +81,9 @@ bool parseFault(const std::string& text, FaultSpec* spec, std::string* error)
                 *error = "fault rate must lie in [0,1]: " + p;
                 return false;
             }
-            spec->rate = r;
+            request->rate = r;
         } else if (p.rfind("param=", 0) == 0 && parseUnsigned(p.c_str() + 6, 3600000, &n)) {
-            spec->param = static_cast<int>(n);
+            request->param = static_cast<int>(n);
         } else {
             *error = "bad fault option \"" + p + "\"";
             return false;
@@ -97,7 +97,7 @@ bool parseFault(const std::string& text, FaultSpec* spec, std::string* error)
 int main(int argc, char** argv)
 {
     Options options;
-    std::vector<FaultSpec> faults;
+    std::vector<FaultRequest> faults;
     std::string explicitNumber;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -144,13 +144,13 @@ int main(int argc, char** argv)
         } else if (arg == "--no-live-history") {
             options.liveHistory = false;
         } else if (arg == "--fault") {
-            FaultSpec spec { FaultKind::Silence };
+            FaultRequest request { FaultKind::Silence };
             std::string error;
-            if (!parseFault(value("--fault"), &spec, &error)) {
+            if (!parseFault(value("--fault"), &request, &error)) {
                 std::fprintf(stderr, "kestra-sim: %s\n", error.c_str());
                 return 2;
             }
-            faults.push_back(spec);
+            faults.push_back(request);
         } else {
             std::fprintf(stderr, "kestra-sim: unknown option %s\n", arg.c_str());
             usage(stderr);
@@ -178,7 +178,7 @@ int main(int argc, char** argv)
         settings.number = explicitNumber;
         simulator.setSettings(settings);
     }
-    for (const FaultSpec& f : faults) {
+    for (const FaultRequest& f : faults) {
         if (f.rate >= 0)
             simulator.setFaultRate(f.kind, f.rate, f.param);
         else
