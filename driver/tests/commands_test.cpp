@@ -6,8 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <unistd.h>
 
 using namespace kestra;
 using namespace kestra::test;
@@ -410,4 +413,51 @@ TEST_F(CommandTest, FirmwarePackets)
     EXPECT_THAT(instrument.commands(),
         ElementsAre("SET_MODE=gm", "SET_MODE=control_on", "r_det_vers N=00 ", "r_det_vers N=02 ",
             "package len=0100 P=" + hex, "SET_MODE=control_off"));
+}
+
+namespace {
+
+// Builds a German locale (decimal comma) into a folder of its own and makes it the numeric
+// locale; false when this machine cannot build one.
+bool useDecimalCommaLocale(std::string& folder)
+{
+    char dir[] = "/tmp/kestra-locale-XXXXXX";
+    if (!mkdtemp(dir))
+        return false;
+    folder = dir;
+    std::string command = "localedef -i de_DE -f UTF-8 " + folder + "/de_DE.UTF-8 >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        return false;
+    setenv("LOCPATH", folder.c_str(), 1);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+        return false;
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", 1.5);
+    return std::string(text) == "1,5";
+}
+
+} // namespace
+
+TEST_F(CommandTest, NumbersIgnoreADecimalCommaLocale)
+{
+    std::string folder;
+    const bool active = useDecimalCommaLocale(folder);
+    if (!active) {
+        std::setlocale(LC_NUMERIC, "C");
+        GTEST_SKIP() << "no decimal-comma locale can be built here";
+    }
+    instrument.answer("get_thresh_g", "thrg=1.200000e-004sv/hr ");
+    instrument.answer("get_sigma", "nsig=1.5 ");
+    EXPECT_TRUE(cmd::setDERThresh(driver, 1, 12000));
+    EXPECT_TRUE(cmd::setCoeffN(driver, 2.5));
+    int32_t threshold = 0;
+    double sigma = 0;
+    EXPECT_TRUE(cmd::getDERThresh(driver, 1, &threshold));
+    EXPECT_TRUE(cmd::getCoeffN(driver, &sigma));
+    std::setlocale(LC_NUMERIC, "C");
+    std::system(("rm -rf " + folder).c_str());
+    EXPECT_THAT(instrument.commands(), ::testing::Contains("put_thresh_g thrG=1.200000E-004Sv/hr"));
+    EXPECT_THAT(instrument.commands(), ::testing::Contains("put_sigma Nsig=2.5"));
+    EXPECT_EQ(threshold, 12000);
+    EXPECT_DOUBLE_EQ(sigma, 1.5);
 }
