@@ -28,10 +28,11 @@ QString tr(const char* text)
     return QCoreApplication::translate("HistoryDb", text);
 }
 
-// Caption of errors while opening or reading fields; of the day summary's row errors.
+// Caption of errors while opening or reading fields (the program has always shown it in
+// Russian, whatever the language); of the day summary's row errors.
 QString openCaption()
 {
-    return tr("Database error");
+    return QStringLiteral("Ошибка базы данных");
 }
 QString summaryCaption()
 {

@@ -74,7 +74,7 @@ private slots:
         junk.close();
         QVERIFY(!HistoryDb::open(path("junk.db")));
         QCOMPARE(recorder.messages.size(), 1);
-        QVERIFY(recorder.messages[0].startsWith("Database error|"));
+        QVERIFY(recorder.messages[0].startsWith(QStringLiteral("Ошибка базы данных|")));
         QVERIFY(!HistoryDb::current());
         QVERIFY(HistoryDb::open(path("sub/dir/DataBase.db")));
     }
