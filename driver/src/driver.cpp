@@ -2,6 +2,7 @@
 
 #include "frame.h"
 
+#include <algorithm>
 #include <cctype>
 #include <thread>
 
