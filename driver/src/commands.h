@@ -5,7 +5,9 @@
 #include <KESTRAdrv.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 /// The instrument's command set over one Driver. Each routine is what one export does; the
 /// exports pass the results through unchanged.
@@ -77,5 +79,23 @@ bool writeDeviceProg(Driver& d, const uint8_t* image, int32_t length);
 bool query(Driver& d, const std::string& command, std::string& payload, bool reload = false);
 /// Number check, then one transaction; with an echo, the payload must contain it.
 bool send(Driver& d, const std::string& command, std::string_view echo = {}, int timeoutMs = 1000);
+
+/// A get command: refuses a null output without an exchange, queries, reads the value from the
+/// payload (no value fails the call) and writes the output only then.
+template <typename Out, typename Read>
+bool getValue(Driver& d, const std::string& command, Out* out, Read read, bool reload = false)
+{
+    if (!out)
+        return false;
+    std::lock_guard lock(d.portLock());
+    std::string payload;
+    if (!query(d, command, payload, reload))
+        return false;
+    auto value = read(std::string_view(payload));
+    if (!value)
+        return false;
+    *out = static_cast<Out>(*value);
+    return true;
+}
 
 } // namespace kestra::cmd

@@ -22,16 +22,10 @@ bool stopAutocalibration(Driver& d)
 
 bool getAutocalibration(Driver& d, uint8_t* running)
 {
-    if (!running)
-        return false;
-    std::string payload;
-    if (!query(d, "info", payload))
-        return false;
-    auto word = fields::hex(payload, "alarm=");
-    if (!word)
-        return false;
-    *running = (*word & 0x8000) ? 1 : 0;
-    return true;
+    return getValue(d, "info", running, [](std::string_view p) {
+        auto word = fields::hex(p, "alarm=");
+        return word ? std::optional<uint8_t>((*word & 0x8000) ? 1 : 0) : std::nullopt;
+    });
 }
 
 bool getAutocalParams(Driver& d, int32_t* rate, int32_t* tolerance, int32_t* precision)

@@ -45,16 +45,7 @@ bool getHistory(Driver& d, int32_t* count, KESTRAdrv_EventRecord** records)
 
 bool getHistTime(Driver& d, uint16_t* interval)
 {
-    if (!interval)
-        return false;
-    std::string payload;
-    if (!query(d, "read_hist_time", payload))
-        return false;
-    auto value = fields::hex(payload, "t=");
-    if (!value)
-        return false;
-    *interval = static_cast<uint16_t>(*value);
-    return true;
+    return getValue(d, "read_hist_time", interval, [](std::string_view p) { return fields::hex(p, "t="); });
 }
 
 bool setHistTime(Driver& d, int32_t interval)
@@ -72,16 +63,10 @@ bool clearHistory(Driver& d)
 
 bool getDeviceTime(Driver& d, SYSTEMTIME* time)
 {
-    if (!time)
-        return false;
-    std::string payload;
-    if (!query(d, "read_enter_time", payload))
-        return false;
-    auto value = fields::hex(payload, "t=");
-    if (!value)
-        return false;
-    *time = systemTimeFromInstrument(static_cast<uint32_t>(*value));
-    return true;
+    return getValue(d, "read_enter_time", time, [](std::string_view p) {
+        auto seconds = fields::hex(p, "t=");
+        return seconds ? std::optional(systemTimeFromInstrument(static_cast<uint32_t>(*seconds))) : std::nullopt;
+    });
 }
 
 bool setDeviceTime(Driver& d)

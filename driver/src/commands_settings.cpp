@@ -36,22 +36,6 @@ bool setSwitch(Driver& d, const std::string& command, bool on)
     return send(d, command + (on ? " on" : " off"), command);
 }
 
-template <typename Out, typename Read>
-bool getValue(Driver& d, const char* command, Out* out, Read read, bool reload = false)
-{
-    if (!out)
-        return false;
-    std::lock_guard lock(d.portLock());
-    std::string payload;
-    if (!query(d, command, payload, reload))
-        return false;
-    auto value = read(std::string_view(payload));
-    if (!value)
-        return false;
-    *out = static_cast<Out>(*value);
-    return true;
-}
-
 std::optional<int32_t> truncatedField(std::string_view payload, std::string_view key, std::string_view terminator)
 {
     auto value = fields::decimal(payload, key, terminator);

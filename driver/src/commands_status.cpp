@@ -158,19 +158,10 @@ bool getDose(Driver& d, double* rate, int32_t* time, int32_t* dose)
 
 bool getBattery(Driver& d, int32_t* value)
 {
-    if (!value)
-        return false;
-    std::string payload;
-    if (!query(d, "get_battery", payload))
-        return false;
-    auto token = fields::token(payload, "n=");
-    if (!token)
-        return false;
-    auto scaled = fields::truncated(parseInt(*token) * 10.0);
-    if (!scaled)
-        return false;
-    *value = *scaled;
-    return true;
+    return getValue(d, "get_battery", value, [](std::string_view p) {
+        auto token = fields::token(p, "n=");
+        return token ? fields::truncated(parseInt(*token) * 10.0) : std::nullopt;
+    });
 }
 
 } // namespace kestra::cmd

@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include "fields.h"
 #include "frame.h"
 
 #include <algorithm>
@@ -10,22 +11,13 @@ namespace kestra {
 
 namespace {
 
-constexpr std::string_view lowerPrefix = "kestra #";
-
 /// The number after "kestra #" in a get_ID or set_ID payload: the next space-delimited token.
 bool numberFromPayload(std::string_view payload, std::string& number)
 {
-    std::size_t at = payload.find(lowerPrefix);
-    if (at == std::string_view::npos)
+    auto token = fields::token(payload, "kestra #");
+    if (!token)
         return false;
-    std::size_t begin = at + lowerPrefix.size();
-    while (begin < payload.size() && payload[begin] == ' ')
-        ++begin;
-    std::size_t end = payload.find(' ', begin);
-    std::string_view token = payload.substr(begin, end == std::string_view::npos ? payload.npos : end - begin);
-    if (token.empty())
-        return false;
-    number.assign(token.substr(0, maxNumberLength));
+    number.assign(token->substr(0, maxNumberLength));
     return true;
 }
 
