@@ -1,7 +1,6 @@
 #include "documentbackend.h"
 
 #include "kestradoc.h"
-#include "localtime.h"
 #include "programconfig.h"
 #include "viewflags.h"
 
@@ -22,20 +21,10 @@ CHistoryList DocumentBackend::dayEvents(const QString& pagerId, const QString& d
         return {}; // a date that is no date: the day is empty
     }
     // An instrument the server does not know is answered with an empty list.
+    if (queryMode & 1)
+        return m_doc.alarmEvents(pagerId, date, queryMode);
     const CHistoryList* day = m_doc.dayEvents(pagerId, date, queryMode);
-    if (!day)
-        return {};
-    if (!(queryMode & 1))
-        return *day;
-    // The day may already be loaded whole for the station's own view; the request asked for
-    // its alarm events only.
-    CHistoryList alarms;
-    alarms.hasAlarms = day->hasAlarms;
-    for (const ChistoryRec& r : day->records()) {
-        if (r.isAlarm())
-            alarms.addRecord(r);
-    }
-    return alarms;
+    return day ? *day : CHistoryList();
 }
 
 bool DocumentBackend::readHistory()
@@ -77,24 +66,8 @@ bool DocumentBackend::downloadBusy() const
 
 std::vector<ChistoryRec> DocumentBackend::eventsNewerThan(qint64 since)
 {
-    std::vector<ChistoryRec> events;
-    const QString id = m_doc.state().currentInstrument();
-    CPager* pager = m_doc.pagers().find(id);
-    if (!pager)
-        return events;
-    // Days the station has not shown are loaded first, so the answer does not depend on what
-    // its window happens to show.
-    std::vector<qint64> days;
-    for (const auto& [day, list] : pager->days()) {
-        if (day >= LocalTime::dayKey(since))
-            days.push_back(day);
-    }
-    for (qint64 day : days)
-        m_doc.dayEvents(id, day, 0);
-    CHistoryList newer;
-    pager->copyNewer(newer, since);
-    events.assign(newer.records().begin(), newer.records().end());
-    return events;
+    // From the store and what memory holds beyond it, whatever the station's window shows.
+    return m_doc.eventsAfter(m_doc.state().currentInstrument(), since);
 }
 
 bool DocumentBackend::updateComment(const ChistoryRec& record)
@@ -112,4 +85,9 @@ bool DocumentBackend::updateComment(const ChistoryRec& record)
 QString DocumentBackend::passwordDigest() const
 {
     return ProgramConfig::instance().passwordDigest;
+}
+
+void DocumentBackend::whenIdle(std::function<void()> work)
+{
+    m_doc.whenIdle(std::move(work));
 }

@@ -25,6 +25,7 @@ public:
     std::vector<ChistoryRec> eventsNewerThan(qint64 since) override;
     bool updateComment(const ChistoryRec& record) override;
     QString passwordDigest() const override;
+    void whenIdle(std::function<void()> work) override;
 
 private:
     CKESTRADoc& m_doc;

@@ -2,6 +2,8 @@
 
 #include "kestradoc.h"
 
+#include <QPointer>
+
 #include <limits>
 
 HistoryScheduler::HistoryScheduler(CKESTRADoc& document, QObject* parent)
@@ -30,6 +32,7 @@ bool HistoryScheduler::readingAllowed() const
 void HistoryScheduler::restart(int intervalSeconds)
 {
     m_intervalSeconds = intervalSeconds;
+    m_stopped = false;
     m_timer.stop();
     if (readingAllowed())
         m_document.readHistory();
@@ -38,6 +41,7 @@ void HistoryScheduler::restart(int intervalSeconds)
 
 void HistoryScheduler::stop()
 {
+    m_stopped = true;
     m_timer.stop();
 }
 
@@ -48,16 +52,26 @@ void HistoryScheduler::fireAfter(int ms)
 
 void HistoryScheduler::tick()
 {
-    // A read waits for its jobs with the event loop running; a timer that fires meanwhile
-    // must not start a second read inside the first.
-    if (m_inTick)
-        return;
-    m_inTick = true;
+    // A tick that comes while the document is inside an operation (the event loop runs while
+    // it waits) reads once that operation has ended; ticks meanwhile make one read.
     m_timer.stop();
-    bool read = false;
+    if (m_readQueued)
+        return;
+    m_readQueued = true;
+    m_document.whenIdle([guard = QPointer<HistoryScheduler>(this)] {
+        if (guard)
+            guard->read();
+    });
+}
+
+void HistoryScheduler::read()
+{
+    m_readQueued = false;
+    if (m_stopped)
+        return;
+    bool done = false;
     if (readingAllowed())
-        read = m_document.readHistory();
+        done = m_document.readHistory();
     m_timer.start(period(m_intervalSeconds));
-    m_inTick = false;
-    emit ticked(read);
+    emit ticked(done);
 }

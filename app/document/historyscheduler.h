@@ -36,8 +36,11 @@ signals:
 private:
     void tick();
 
+    void read();
+
     CKESTRADoc& m_document;
     QTimer m_timer;
     int m_intervalSeconds = 60;
-    bool m_inTick = false;
+    bool m_readQueued = false;
+    bool m_stopped = false; // a read queued before stop() does not start the timer again
 };

@@ -3,6 +3,7 @@
 #include "clientroad.h"
 #include "documentbackend.h"
 #include "historydb.h"
+#include "historyspool.h"
 #include "historyfiles.h"
 #include "historyscheduler.h"
 #include "kestradoc.h"
@@ -224,7 +225,7 @@ public:
             return usage(QStringLiteral("unknown command ") + c);
         const int n = counts.value(c);
         if (n >= 0 && m_args.positional.size() != n)
-            return usage(QStringLiteral("%1 takes %2 argument(s)").arg(c).arg(n));
+            return usage(QStringLiteral("%1 takes %2 argument(s)").arg(c, QString::number(n)));
         if (n < 0 && m_args.positional.size() > 1)
             return usage(QStringLiteral("archive takes at most one argument"));
         if (!m_args.remote.isEmpty() && (c == u"import" || c == u"archive" || c == u"rename"))
@@ -276,6 +277,14 @@ private:
             err(QStringLiteral("no event database at %1").arg(path));
             return NoDatabase;
         }
+        // Downloads that a stopped run cleared from the instrument but never stored go in
+        // before anything reads the store.
+        if (const int waiting = static_cast<int>(HistorySpool().pending().size()); waiting > 0) {
+            const int stored = m_doc.storePendingDownloads();
+            if (stored < waiting)
+                err(QStringLiteral("%1 downloaded histories are waiting in %2 and could not be stored yet")
+                        .arg(QString::number(waiting - stored), HistorySpool().folder()));
+        }
         if (!m_doc.loadInstrumentList()) {
             err(QStringLiteral("the event database %1 cannot be read").arg(path));
             return NoDatabase;
@@ -311,7 +320,7 @@ private:
         CPagerList& list = m_doc.pagers();
         for (int i = 0; i < list.count(); ++i) {
             const CPager* p = list.instrumentAt(i);
-            out(QStringLiteral("%1\t%2\t%3 days").arg(p->identifier(), p->displayName()).arg(p->days().size()));
+            out(QStringLiteral("%1\t%2\t%3 days").arg(p->identifier(), p->displayName(), QString::number(p->days().size())));
         }
         return Ok;
     }
@@ -325,12 +334,13 @@ private:
 
     int events(const CPager& pager, qint64 date)
     {
-        CHistoryList* day = m_doc.dayEvents(pager.identifier(), date, m_args.alarms ? 1 : 0);
         CHistoryList sorted;
-        if (day) {
+        if (m_args.alarms) {
+            sorted = m_doc.alarmEvents(pager.identifier(), date, 1);
+        } else if (const CHistoryList* day = m_doc.dayEvents(pager.identifier(), date, 0)) {
             sorted = *day;
-            sorted.sort();
         }
+        sorted.sort();
         const bool roentgen = ViewFlags::instance().unitsRoentgen();
         if (m_args.json) {
             QJsonArray array;
@@ -429,11 +439,10 @@ private:
         bool committed = true;
         QObject::connect(&m_doc, &CKESTRADoc::historyStored, [&](const QString& id, int count, int newOnes, bool ok) {
             if (ok)
-                out(QStringLiteral("%1: %2 events read, %3 new in the database").arg(id).arg(count).arg(newOnes));
+                out(QStringLiteral("%1: %2 events read, %3 new in the database").arg(id, QString::number(count), QString::number(newOnes)));
             else
                 err(QStringLiteral("%1: %2 events read but not stored; they are kept for the next run")
-                        .arg(id)
-                        .arg(count));
+                        .arg(id, QString::number(count)));
             stored += count;
             committed = committed && ok;
         });
@@ -457,8 +466,7 @@ private:
             const int port = m_args.listen >= 0 ? m_args.listen : ProgramConfig::instance().serverPort;
             if (!pool.start(static_cast<quint16>(port))) {
                 err(QStringLiteral("Error (%1) during server socket creating: %2")
-                        .arg(pool.lastError())
-                        .arg(pool.lastErrorText()));
+                        .arg(QString::number(pool.lastError()), pool.lastErrorText()));
                 m_doc.stopBackground();
                 return Failed;
             }
@@ -474,10 +482,9 @@ private:
         QObject::connect(
             &m_doc, &CKESTRADoc::historyStored, [](const QString& id, int count, int added, bool committed) {
                 out(QStringLiteral("%1 %2: %3 events read, %4 new%5")
-                        .arg(LocalTime::format(std::time(nullptr), "%Y-%m-%d %H:%M:%S"), id)
-                        .arg(count)
-                        .arg(added)
-                        .arg(committed ? QString() : QStringLiteral(" (not stored; kept for the next run)")));
+                        .arg(LocalTime::format(std::time(nullptr), "%Y-%m-%d %H:%M:%S"), id,
+                            QString::number(count), QString::number(added),
+                            committed ? QString() : QStringLiteral(" (not stored; kept for the next run)")));
             });
         QObject::connect(
             &m_doc, &CKESTRADoc::historyTimerRestartRequested, [] { out(QStringLiteral("alarm: reading history")); });

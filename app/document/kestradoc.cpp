@@ -13,6 +13,7 @@
 #include "portdiscovery.h"
 #include "programconfig.h"
 #include "programfolder.h"
+#include "remoteprotocol.h"
 #include "userparams.h"
 #include "viewflags.h"
 
@@ -32,22 +33,75 @@ qint64 nowSeconds()
     return static_cast<qint64>(std::time(nullptr));
 }
 
+// Set on the remote poll thread, whose failures are told once per outage.
+thread_local bool t_pollThread = false;
+
 void sleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Runs a job on a thread of its own; busy is set before the start and cleared by the job.
-template <typename Job> std::thread startJob(std::atomic<bool>& busy, Job job)
+// Files the days of `from` into `into`: a day that holds nothing yet takes them as they are,
+// else only the events it lacks are added.
+void mergeDays(CPager& into, const CPager& from)
 {
-    busy.store(true);
-    return std::thread([&busy, job = std::move(job)]() mutable {
-        job();
-        busy.store(false);
-    });
+    for (const auto& [day, list] : from.days()) {
+        CHistoryList* target = into.dayList(day);
+        if (!target || target->isEmpty()) {
+            CHistoryList& fresh = into.ensureDay(day);
+            const bool loaded = fresh.loaded;
+            fresh = list;
+            fresh.loaded = loaded;
+            continue;
+        }
+        for (const ChistoryRec& r : list.records()) {
+            if (!target->findEqual(r))
+                target->addRecord(r);
+        }
+    }
 }
 
 } // namespace
+
+CKESTRADoc::Operation::Operation(CKESTRADoc& doc)
+    : m_doc(QThread::currentThread() == doc.thread() ? &doc : nullptr)
+{
+    if (m_doc)
+        ++m_doc->m_depth;
+}
+
+CKESTRADoc::Operation::~Operation()
+{
+    if (!m_doc || --m_doc->m_depth > 0 || m_doc->m_deferred.empty() || m_doc->m_deferredPosted)
+        return;
+    // Not from here: the caller of the operation may still hold what the work would change.
+    m_doc->m_deferredPosted = true;
+    QMetaObject::invokeMethod(m_doc, &CKESTRADoc::runDeferred, Qt::QueuedConnection);
+}
+
+void CKESTRADoc::whenIdle(std::function<void()> work)
+{
+    if (m_depth == 0 && m_deferred.empty()) {
+        work();
+        return;
+    }
+    m_deferred.push_back(std::move(work));
+    if (m_depth == 0 && !m_deferredPosted) {
+        m_deferredPosted = true;
+        QMetaObject::invokeMethod(this, &CKESTRADoc::runDeferred, Qt::QueuedConnection);
+    }
+}
+
+void CKESTRADoc::runDeferred()
+{
+    m_deferredPosted = false;
+    // Reached inside a later operation's wait: that operation posts again when it ends.
+    while (m_depth == 0 && !m_deferred.empty()) {
+        const std::function<void()> work = std::move(m_deferred.front());
+        m_deferred.pop_front();
+        work();
+    }
+}
 
 DocumentHost::~DocumentHost() = default;
 void DocumentHost::keepAlive() { }
@@ -57,8 +111,11 @@ RemoteRoad::~RemoteRoad() = default;
 CKESTRADoc::CKESTRADoc(QObject* parent)
     : QObject(parent)
 {
-    // Events from the poll thread are filed on the document's own thread.
-    connect(this, &CKESTRADoc::remoteEventsArrived, this, &CKESTRADoc::fileRemoteEvents, Qt::QueuedConnection);
+    // Events from the poll thread are filed on the document's own thread, once it is idle.
+    connect(
+        this, &CKESTRADoc::remoteEventsArrived, this,
+        [this](const CHistoryList& events) { whenIdle([this, events] { fileRemoteEvents(events); }); },
+        Qt::QueuedConnection);
 }
 
 CKESTRADoc::~CKESTRADoc()
@@ -68,8 +125,14 @@ CKESTRADoc::~CKESTRADoc()
 
 QString CKESTRADoc::title() const
 {
-    std::lock_guard guard(m_titleLock);
+    std::lock_guard guard(m_textLock);
     return m_title;
+}
+
+QString CKESTRADoc::serverText() const
+{
+    std::lock_guard guard(m_textLock);
+    return m_serverText;
 }
 
 void CKESTRADoc::tellError(const QString& text)
@@ -89,6 +152,10 @@ void CKESTRADoc::waitWhile(const std::function<bool()>& busy, int periodMs)
 
 bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText)
 {
+    if (m_jobRunning)
+        return false;
+    const Operation operation(*this);
+    m_jobRunning = true;
     worker.setPortName(state().portName());
     Messenger::instance().progressStart(progressText, 100);
     worker.setBusy(true);
@@ -100,7 +167,28 @@ bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText)
     if (worker.command() != DevWorker::ReadHistory)
         AppLog::write("Doc:: Thread exited.");
     Messenger::instance().progressStop();
+    m_jobRunning = false;
     return worker.succeeded();
+}
+
+bool CKESTRADoc::runJob(const QString& progressText, const std::function<void()>& job)
+{
+    DocState& s = state();
+    if (m_jobRunning || s.jobBusy.load())
+        return false;
+    const Operation operation(*this);
+    m_jobRunning = true;
+    Messenger::instance().progressStart(progressText, 100);
+    s.jobBusy = true;
+    std::thread thread([&job, &s] {
+        job();
+        s.jobBusy = false;
+    });
+    waitWhile([&s] { return s.jobBusy.load(); }, 100);
+    thread.join();
+    Messenger::instance().progressStop();
+    m_jobRunning = false;
+    return true;
 }
 
 bool CKESTRADoc::newDocument()
@@ -112,6 +200,7 @@ bool CKESTRADoc::newDocument()
 
 bool CKESTRADoc::initialise()
 {
+    const Operation operation(*this);
     ProgramConfig& config = ProgramConfig::instance();
     DocState& s = state();
 
@@ -166,7 +255,7 @@ bool CKESTRADoc::initialise()
         // 5. Remote mode: the server text, then the poll thread.
         if (!useServer(config.remoteServer)) {
             Messenger::instance().tell(tr("Error!"),
-                tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(m_serverText).arg(0),
+                tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(serverText(), u"0"),
                 Messenger::Icon::Error);
         }
         startPoll();
@@ -194,7 +283,7 @@ void CKESTRADoc::updateTitle()
     } else {
         QString name;
         if (m_remoteUsable && m_remote->instrumentName(name)) {
-            text = tr("%1 - Remote mode. Connected to server '%2'").arg(app, m_serverText);
+            text = tr("%1 - Remote mode. Connected to server '%2'").arg(app, serverText());
             s.setConnected(true);
         } else {
             text = tr("%1 - Remote mode. Not connected").arg(app);
@@ -202,7 +291,7 @@ void CKESTRADoc::updateTitle()
         }
     }
     {
-        std::lock_guard guard(m_titleLock);
+        std::lock_guard guard(m_textLock);
         m_title = text;
     }
     if (m_host)
@@ -211,6 +300,7 @@ void CKESTRADoc::updateTitle()
 
 CPagerList* CKESTRADoc::loadInstrumentList()
 {
+    const Operation operation(*this);
     if (state().localMode) {
         HistoryDb* db = HistoryDb::current();
         if (!db)
@@ -235,63 +325,103 @@ CPagerList* CKESTRADoc::loadInstrumentList()
 
 CHistoryList* CKESTRADoc::dayEvents(const QString& pagerId, qint64 date, int queryMode)
 {
+    if (queryMode & 1)
+        return nullptr; // alarm events only: alarmEvents, which keeps them apart
+    const Operation operation(*this);
     const QString dateText = LocalTime::format(date, "%Y-%m-%d");
-    CPager* pager = m_pagers.find(pagerId);
-    if (!pager || dateText.isEmpty())
+    if (!m_pagers.find(pagerId) || dateText.isEmpty())
         return nullptr;
     try {
-        if (!pager->isDayLoaded(date)) {
+        if (!m_pagers.find(pagerId)->isDayLoaded(date)) {
             if (!loadDayJob(m_pagers, pagerId, dateText, queryMode))
                 return nullptr;
-            // The job may have created the instrument anew only when it was absent; it was not.
-            pager = m_pagers.find(pagerId);
-            if (!pager)
-                return nullptr;
-            pager->markDayLoaded(date);
+            m_pagers.findOrCreate(pagerId).markDayLoaded(date);
         }
-        return pager->dayList(date);
+        CPager* pager = m_pagers.find(pagerId);
+        return pager ? pager->dayList(date) : nullptr;
     } catch (const std::exception&) {
         return nullptr; // a date without a local day
     }
 }
 
+CHistoryList CKESTRADoc::alarmEvents(const QString& pagerId, qint64 date, int queryMode)
+{
+    const Operation operation(*this);
+    CHistoryList alarms;
+    const CPager* pager = m_pagers.find(pagerId);
+    const QString dateText = LocalTime::format(date, "%Y-%m-%d");
+    if (!pager || dateText.isEmpty())
+        return alarms;
+    try {
+        const CHistoryList* day = nullptr;
+        CPagerList loaded;
+        if (pager->isDayLoaded(date)) {
+            day = pager->dayList(date);
+        } else {
+            if (!loadDayJob(loaded, pagerId, dateText, queryMode | 1))
+                return alarms;
+            const CPager* fetched = loaded.find(pagerId);
+            day = fetched ? fetched->dayList(date) : nullptr;
+        }
+        if (!day)
+            return alarms;
+        alarms.hasAlarms = day->hasAlarms;
+        for (const ChistoryRec& r : day->records()) {
+            if (r.isAlarm())
+                alarms.addRecord(r);
+        }
+    } catch (const std::exception&) {
+    }
+    return alarms;
+}
+
 bool CKESTRADoc::loadDayJob(CPagerList& list, const QString& pagerId, const QString& dateText, int queryMode)
 {
-    DocState& s = state();
-    const bool fromDatabase = s.localMode || dateText.size() > 11;
+    const Operation operation(*this);
+    const bool fromDatabase = state().localMode || dateText.size() > 11;
     HistoryDb* db = HistoryDb::current();
     if (fromDatabase && !db)
         return false;
     if (!fromDatabase && !m_remoteUsable)
         return false;
 
+    // The job fills a list of its own; it is filed here, on the document's thread.
     bool ok = false;
     QString error;
-    Messenger::instance().progressStart(tr("Data reading"), 100);
-    std::thread job = startJob(s.jobBusy, [&] {
+    CPagerList loaded;
+    CHistoryList day;
+    const bool ran = runJob(tr("Data reading"), [&] {
         try {
-            if (fromDatabase) {
-                ok = db->loadDayEvents(list, pagerId, dateText, queryMode);
-            } else {
-                CHistoryList day;
+            if (fromDatabase)
+                ok = db->loadDayEvents(loaded, pagerId, dateText, queryMode);
+            else
                 ok = m_remote->loadDay(pagerId, dateText, queryMode, day);
-                if (ok) {
-                    CPager& pager = list.findOrCreate(pagerId);
-                    for (const ChistoryRec& r : day.records())
-                        pager.addEvent(r);
-                }
-            }
         } catch (const std::exception& e) {
             ok = false;
             error = QString::fromUtf8(e.what());
         }
     });
-    waitWhile([&s] { return s.jobBusy.load(); }, 100);
-    job.join();
-    Messenger::instance().progressStop();
+    if (!ran)
+        return false;
     if (!error.isEmpty())
         Messenger::instance().tell(tr("Database Error!"), error, Messenger::Icon::Error);
-    return ok;
+    if (!ok)
+        return false;
+    try {
+        CPager& pager = list.findOrCreate(pagerId);
+        if (fromDatabase) {
+            if (const CPager* fetched = loaded.find(pagerId))
+                mergeDays(pager, *fetched);
+        } else {
+            CPager fetched(pagerId);
+            for (const ChistoryRec& r : day.records())
+                fetched.addEvent(r);
+            mergeDays(pager, fetched);
+        }
+    } catch (const std::invalid_argument&) {
+        return false; // an event without a local day
+    }
+    return true;
 }
 
 bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec> events, int* added)
@@ -303,14 +433,11 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
         AppLog::write(QStringLiteral("Doc::Store events for %1: no database is open").arg(pagerId));
         return false;
     }
-    DocState& s = state();
+    const Operation operation(*this);
     bool ok = false;
     int count = 0;
-    Messenger::instance().progressStart(tr("Data writing"), 100);
-    std::thread job = startJob(s.jobBusy, [&] { ok = db->insertEvents(events, &count); });
-    waitWhile([&s] { return s.jobBusy.load(); }, 100);
-    job.join();
-    Messenger::instance().progressStop();
+    if (!runJob(tr("Data writing"), [&] { ok = db->insertEvents(events, &count); }))
+        return false;
     if (added)
         *added = count;
     return ok;
@@ -318,6 +445,7 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
 
 int CKESTRADoc::storePendingDownloads()
 {
+    const Operation operation(*this);
     HistoryDb* db = HistoryDb::current();
     if (!db)
         return 0;
@@ -330,8 +458,7 @@ int CKESTRADoc::storePendingDownloads()
             const bool ok = storeEvents(records.first().hPagerID, records, &added);
             if (ok)
                 AppLog::write(QStringLiteral("Doc::Stored %1 events of an earlier download (%2 new)")
-                                  .arg(records.size())
-                                  .arg(added));
+                                  .arg(QString::number(records.size()), QString::number(added)));
             return ok;
         },
         &failed);
@@ -342,6 +469,7 @@ int CKESTRADoc::storePendingDownloads()
 
 bool CKESTRADoc::readHistory()
 {
+    const Operation operation(*this);
     DocState& s = state();
     if (!s.localMode) {
         // Remote: the server runs its own download; the events come with the next poll.
@@ -373,13 +501,13 @@ bool CKESTRADoc::readHistory()
     if (mainDatabaseShown() && !HistorySpool().pending().isEmpty())
         storePendingDownloads();
 
-    // 1, 2. The instrument, found or created with its tree node.
+    // 1, 2. The instrument, found or created with its tree node. It is found again by name
+    // after each wait rather than held.
     QString name;
     if (!instrumentName(name))
         return false;
-    const bool known = m_pagers.contains(name);
-    CPager& pager = m_pagers.findOrCreate(name);
-    if (!known) {
+    if (!m_pagers.contains(name)) {
+        CPager& pager = m_pagers.findOrCreate(name);
         pager.setIndex(m_pagers.count() - 1);
         if (m_views)
             m_views->addInstrumentNode(pager);
@@ -391,7 +519,7 @@ bool CKESTRADoc::readHistory()
     bool ok = false;
     QString spoolPath;
     {
-        const CPager snapshot(pager);
+        const CPager snapshot(*m_pagers.find(name));
         DevWorker worker;
         worker.setCommand(DevWorker::ReadHistory);
         worker.setPager(&snapshot);
@@ -412,44 +540,84 @@ bool CKESTRADoc::readHistory()
     // 7. Commit, then drop the spool; a failed commit keeps the spool for the next start.
     const std::vector<ChistoryRec> events(downloaded.records().begin(), downloaded.records().end());
     int added = 0;
-    const bool committed = storeEvents(pager.identifier(), events, &added);
+    const bool committed = storeEvents(name, events, &added);
     if (committed) {
         if (!spoolPath.isEmpty())
             HistorySpool::remove(spoolPath);
     } else {
         AppLog::write(QStringLiteral("Doc::Downloaded events are kept in %1 until they can be stored").arg(spoolPath));
     }
-    emit historyStored(pager.identifier(), static_cast<int>(events.size()), added, committed);
+    emit historyStored(name, static_cast<int>(events.size()), added, committed);
 
     // Each event goes in as the top row, so they are handed over oldest first: the shown
     // list then stays newest first.
     downloaded.sort(); // newest first, stable
+    CPager& pager = m_pagers.findOrCreate(name);
     for (auto it = downloaded.records().rbegin(); it != downloaded.records().rend(); ++it)
         addAndShowEvent(pager, *it);
     return true;
 }
 
+std::vector<ChistoryRec> CKESTRADoc::eventsAfter(const QString& pagerId, qint64 since)
+{
+    std::vector<ChistoryRec> events;
+    if (HistoryDb* db = HistoryDb::current()) {
+        try {
+            events = db->eventsAfter(pagerId, since);
+        } catch (const DbError& e) {
+            AppLog::write(QStringLiteral("Doc::Events after a time cannot be read: ") + QString::fromUtf8(e.what()));
+        }
+    }
+    // What memory holds beyond the store: events of a download whose commit failed.
+    if (const CPager* pager = m_pagers.find(pagerId)) {
+        CHistoryList held;
+        pager->copyNewer(held, since);
+        const auto stored = events.size();
+        for (const ChistoryRec& r : held.records()) {
+            if (std::find(events.begin(), events.begin() + stored, r) == events.begin() + stored)
+                events.push_back(r);
+        }
+        if (events.size() > stored) {
+            std::stable_sort(events.begin(), events.end(),
+                [](const ChistoryRec& a, const ChistoryRec& b) { return a.hDateTime < b.hDateTime; });
+        }
+    }
+    return events;
+}
+
 bool CKESTRADoc::useServer(const QString& serverText)
 {
     state().localMode = false;
-    m_serverText = serverText;
-    const qsizetype colon = m_serverText.indexOf(u':');
-    const QString host = colon < 0 ? QString() : m_serverText.left(colon);
-    bool numberOk = false;
-    const uint port = colon < 0 ? 0 : m_serverText.mid(colon + 1).toUInt(&numberOk);
-    m_remoteUsable
-        = !host.isEmpty() && numberOk && port > 0 && port <= 65535 && m_remote && m_remote->setServer(m_serverText);
+    {
+        std::lock_guard guard(m_textLock);
+        m_serverText = serverText;
+    }
+    QString host;
+    quint16 port = 0;
+    m_remoteUsable = Remote::parseServer(serverText, &host, &port) && m_remote && m_remote->setServer(serverText);
     return m_remoteUsable;
 }
 
 void CKESTRADoc::serverUnreachable(int error)
 {
     state().setConnected(false);
-    // Only the document's own thread talks to the person; the poll thread just fails.
-    if (QThread::currentThread() != thread())
+    if (QThread::currentThread() == thread()) {
+        tellUnreachable(error);
         return;
+    }
+    // A background thread's request is told on the document's thread once it is idle; the poll
+    // thread's, which repeat every interval, only once until the server answers again.
+    if (t_pollThread && m_outageReported.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, error] { whenIdle([this, error] { tellUnreachable(error); }); }, Qt::QueuedConnection);
+}
+
+void CKESTRADoc::tellUnreachable(int error)
+{
+    const Operation operation(*this);
     Messenger::instance().tell(tr("Error!"),
-        tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(m_serverText).arg(error),
+        tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(serverText(), QString::number(error)),
         Messenger::Icon::Question);
     if (m_host)
         m_host->openProgramSettings();
@@ -460,13 +628,15 @@ bool CKESTRADoc::pollTarget(QString& pagerId, qint64& since) const
     if (state().localMode || !m_remoteUsable)
         return false;
     const CPager* pager = m_pagers.find(state().currentInstrument());
-    if (!pager)
+    if (!pager || pager->days().empty())
         return false;
-    const std::optional<qint64> latest = pager->latestEventTime();
-    if (!latest)
-        return false;
+    // The newest event held, or, when the latest day has not been loaded, its start: the
+    // poll then carries that day and what followed it, never the whole instrument.
+    const auto& [day, list] = *pager->days().rbegin();
+    since = list.loaded ? list.latestTime : std::max(list.latestTime, day - 1);
+    if (const auto polled = m_polledUpTo.find(pager->identifier()); polled != m_polledUpTo.end())
+        since = std::max(since, polled->second);
     pagerId = pager->identifier();
-    since = *latest;
     return true;
 }
 
@@ -495,6 +665,7 @@ bool CKESTRADoc::fetchEventsSince(const QString& pagerId, qint64 since, CHistory
 
 bool CKESTRADoc::readMeasurements(CMeasurements& measurements)
 {
+    const Operation operation(*this);
     if (state().localMode)
         return DevWorker::readMeasurements(measurements);
     return m_remoteUsable && m_remote->readMeasurements(measurements);
@@ -502,6 +673,7 @@ bool CKESTRADoc::readMeasurements(CMeasurements& measurements)
 
 bool CKESTRADoc::remotePassword(QString& value)
 {
+    const Operation operation(*this);
     if (!m_remoteUsable)
         return false;
     for (;;) {
@@ -527,6 +699,7 @@ bool CKESTRADoc::remotePassword(QString& value)
 
 bool CKESTRADoc::readUserParams(CUserParams& params)
 {
+    const Operation operation(*this);
     DocState& s = state();
     if (!s.localMode) {
         QString password;
@@ -544,6 +717,7 @@ bool CKESTRADoc::readUserParams(CUserParams& params)
 
 bool CKESTRADoc::writeUserParams(const CUserParams& params)
 {
+    const Operation operation(*this);
     DocState& s = state();
     if (!s.localMode) {
         QString password;
@@ -577,6 +751,7 @@ bool CKESTRADoc::units()
 
 bool CKESTRADoc::updateComment(const ChistoryRec& record)
 {
+    const Operation operation(*this);
     if (!state().localMode)
         return m_remoteUsable && m_remote->updateComment(record);
     HistoryDb* db = HistoryDb::current();
@@ -592,6 +767,7 @@ bool CKESTRADoc::updateComment(const ChistoryRec& record)
 
 bool CKESTRADoc::downloadFromRemote(const QString& pagerId, qint64 date)
 {
+    const Operation operation(*this);
     if (pagerId.isEmpty() || date == 0)
         return false;
     const QString dateText = LocalTime::format(date, "%Y-%m-%d");
@@ -613,6 +789,7 @@ bool CKESTRADoc::downloadFromRemote(const QString& pagerId, qint64 date)
 
 bool CKESTRADoc::loadFrom(QIODevice* device)
 {
+    const Operation operation(*this);
     try {
         StreamReader in(device);
         m_pagers.read(in);
@@ -627,6 +804,7 @@ bool CKESTRADoc::loadFrom(QIODevice* device)
 
 bool CKESTRADoc::storeTo(QIODevice* device)
 {
+    const Operation operation(*this);
     const DocState& s = state();
     const CHistoryList* day = dayEvents(s.currentInstrument(), s.currentDate(), 0);
     if (!day)
@@ -670,6 +848,7 @@ bool CKESTRADoc::autoArchiveCheck(qint64 now)
 
 bool CKESTRADoc::autoArchive()
 {
+    const Operation operation(*this);
     HistoryDb* db = HistoryDb::current();
     if (!db)
         return false;
@@ -689,6 +868,7 @@ bool CKESTRADoc::autoArchive()
 
 void CKESTRADoc::addAndShowEvent(CPager& pager, const ChistoryRec& record)
 {
+    const Operation operation(*this);
     qint64 day = 0;
     try {
         day = LocalTime::dayKey(record.hDateTime);
@@ -716,8 +896,11 @@ void CKESTRADoc::addAndShowEvent(CPager& pager, const ChistoryRec& record)
 
 void CKESTRADoc::fileRemoteEvents(const CHistoryList& events)
 {
-    for (const ChistoryRec& r : events.records())
+    for (const ChistoryRec& r : events.records()) {
+        qint64& polled = m_polledUpTo[r.hPagerID];
+        polled = std::max(polled, r.hDateTime);
         addAndShowEvent(m_pagers.findOrCreate(r.hPagerID), r);
+    }
 }
 
 // ---- background threads ------------------------------------------------------------------
@@ -792,6 +975,7 @@ void CKESTRADoc::pollLoop()
         qint64 since = 0;
     };
     DocState& s = state();
+    t_pollThread = true;
     int ticks = 0;
     while (!s.pollStop.load()) {
         sleepMs(100);
@@ -828,7 +1012,10 @@ void CKESTRADoc::pollLoop()
             continue;
         CHistoryList events;
         bool busy = false;
-        if (fetchEventsSince(target->pagerId, target->since, events, busy) && !busy && !events.isEmpty())
+        if (!fetchEventsSince(target->pagerId, target->since, events, busy))
+            continue;
+        m_outageReported = false; // the server answers again
+        if (!busy && !events.isEmpty())
             emit remoteEventsArrived(events);
     }
     s.pollRunning = false;

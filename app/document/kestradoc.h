@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -28,6 +30,11 @@ class QIODevice;
 // command line). Long jobs run on threads of their own while that thread polls their busy
 // flag, stepping a progress bar and keeping the window alive. The instrument watcher and the
 // remote poll thread run beside it and reach it only through flags and queued signals.
+//
+// Nothing runs inside an operation that is in progress: a server request, a history tick or
+// events delivered by the poll thread that arrive while an operation waits for its job are
+// queued (whenIdle) and run, in order, once it has ended. Job threads never touch the
+// instrument list; what they load is filed on the document's thread after they end.
 class CKESTRADoc : public QObject {
     Q_OBJECT
 public:
@@ -53,6 +60,12 @@ public:
     QString title() const;
     bool portQuestionAsked() const { return m_portQuestionAsked; }
 
+    // An operation is in progress (it may be waiting for a job with the event loop running).
+    bool busy() const { return m_depth > 0; }
+    // Runs work at once when no operation is in progress, else once it has ended, after the
+    // work queued before it. Call on the document's thread.
+    void whenIdle(std::function<void()> work);
+
     // 1. Initialise, then the title.
     bool newDocument();
     // 2. Opens the database, stores downloads left by an earlier run, decides the mode, finds
@@ -63,21 +76,32 @@ public:
     void updateTitle();
     // 4. The instrument list (without events); nullptr when it cannot be loaded.
     CPagerList* loadInstrumentList();
-    // 5. The day of an instrument, loaded on first use; nullptr when the instrument is unknown
-    // or the day cannot be loaded.
+    // 5. The whole day of an instrument (query mode 0), loaded on first use; nullptr when the
+    // instrument is unknown or the day cannot be loaded. A query mode with bit 0 (alarm events
+    // only) is answered by alarmEvents and never marks the day loaded.
     CHistoryList* dayEvents(const QString& pagerId, qint64 date, int queryMode);
-    // 6. Loads a day into a list, waiting with the "Data reading" bar. False on failure.
+    // The alarm events of a day: from the day when it is loaded whole, else loaded into a list
+    // of their own; the instrument list is not changed. Empty for an unknown instrument.
+    CHistoryList alarmEvents(const QString& pagerId, qint64 date, int queryMode);
+    // 6. Loads a day into a list, waiting with the "Data reading" bar. False on failure or
+    // while another job runs.
     bool loadDayJob(CPagerList& list, const QString& pagerId, const QString& dateText, int queryMode);
     // 7. Downloads, stores and shows the instrument's new events. True when events were read.
     bool readHistory();
     // 8. Remote mode: fetches the current instrument's events newer than its latest into out,
     // oldest first. busy receives the server's download flag.
     bool eventsSince(CHistoryList& out, bool& busy);
+    // The events of an instrument later than since, oldest first, as a server answers a poll:
+    // from the store in one query, with the events held in memory that the store lacks (a
+    // download whose commit failed). Loads nothing into the instrument list.
+    std::vector<ChistoryRec> eventsAfter(const QString& pagerId, qint64 since);
     // Remote mode on the server "<host>:<port>" without touching the configuration; false
     // when the text cannot be used (remote operations then fail quietly).
     bool useServer(const QString& serverText);
-    // The remote road could not reach the server: the link is down, and on the document's
-    // thread the person is told and the program settings are opened.
+    QString serverText() const;
+    // The remote road could not reach the server: the link is down, and the person is told
+    // and the program settings are opened, on the document's thread. A job thread's report
+    // waits until the document is idle; the poll thread's is told once per outage.
     void serverUnreachable(int error);
     // 9 to 14.
     bool readMeasurements(CMeasurements& measurements);
@@ -127,6 +151,20 @@ signals:
     void remoteEventsArrived(const CHistoryList& events);
 
 private:
+    // Marks an operation in progress for its lifetime; work queued meanwhile runs after it.
+    class Operation {
+    public:
+        explicit Operation(CKESTRADoc& doc);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        CKESTRADoc* m_doc;
+    };
+    void runDeferred();
+    void tellUnreachable(int error);
+
     void tellError(const QString& text);
     // Remote: a password the server accepts, asking the person until it does; false when
     // they cancel or the server cannot be reached.
@@ -134,7 +172,11 @@ private:
     // Polls busy every periodMs until it drops, stepping the progress bar.
     void waitWhile(const std::function<bool()>& busy, int periodMs);
     // Runs a device-worker job on its thread on the port name, waiting with a progress bar.
+    // False without running it when another job runs.
     bool runWorker(DevWorker& worker, const QString& progressText);
+    // Runs a database or remote job on a thread of its own, waiting with a progress bar. The
+    // job must not touch the instrument list. False without running it when another job runs.
+    bool runJob(const QString& progressText, const std::function<void()>& job);
     void fileRemoteEvents(const CHistoryList& events);
     // The instrument and time the poll asks about; read on the document's thread.
     bool pollTarget(QString& pagerId, qint64& since) const;
@@ -149,12 +191,20 @@ private:
     bool m_portQuestionAsked = false;
     QString m_archivePath;
     QString m_portOverride;
-    QString m_serverText;
+    QString m_serverText; // under m_textLock: the watcher's title update reads it
     DocumentHost* m_host = nullptr;
     DocumentViews* m_views = nullptr;
     RemoteRoad* m_remote = nullptr;
     std::atomic<bool> m_remoteUsable { false }; // read by the poll thread
     std::thread m_watcher;
     std::thread m_poll;
-    mutable std::mutex m_titleLock;
+    mutable std::mutex m_textLock; // the title and the server text
+    int m_depth = 0; // operations in progress, on the document's thread
+    bool m_jobRunning = false;
+    bool m_deferredPosted = false;
+    std::deque<std::function<void()>> m_deferred;
+    std::atomic<bool> m_outageReported { false };
+    // The newest event time that a poll brought, per instrument, so that the next poll asks
+    // only for what came after it.
+    std::map<QString, qint64> m_polledUpTo;
 };

@@ -479,3 +479,34 @@ bool HistoryDb::backupTo(const QString& destination, QString* error, int* code)
     }
     return true;
 }
+
+std::vector<ChistoryRec> HistoryDb::eventsAfter(const QString& id, qint64 since)
+{
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT hID, hType, hAlarm, hValue, hValue2, hPrecision, hVariation, "
+                                  "iif(hComment is null, ' ', hComment), hDateTime FROM History "
+                                  "WHERE hPagerID = :id AND hDateTime > :since ORDER BY hDateTime;")))
+        fail(q);
+    q.bindValue(QStringLiteral(":id"), id);
+    q.bindValue(QStringLiteral(":since"), since);
+    if (!q.exec())
+        fail(q);
+    std::vector<ChistoryRec> events;
+    while (q.next()) {
+        ChistoryRec& r = events.emplace_back();
+        r.hID = textField(q.value(0));
+        r.hType = intField(q.value(1));
+        r.hAlarm = intField(q.value(2));
+        r.hValue = numberField(q.value(3));
+        r.hValue2 = numberField(q.value(4));
+        r.hPrecision = intField(q.value(5));
+        r.hVariation = intField(q.value(6));
+        r.hComment = textField(q.value(7));
+        r.hDateTime = q.value(8).toLongLong();
+        r.hPagerID = id;
+    }
+    if (q.lastError().isValid())
+        fail(q);
+    return events;
+}

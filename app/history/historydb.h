@@ -7,6 +7,7 @@
 
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 // A statement or query the store rejected. Carries the driver's description.
 class DbError : public std::runtime_error {
@@ -69,6 +70,9 @@ public:
 
     // The connection of the calling thread; opened on first use.
     QSqlDatabase connection();
+
+    // The instrument's events later than since (exact time), oldest first, in one indexed query. Throws DbError when the query fails.
+    std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
 
 private:
     HistoryDb(const QString& path, quint64 generation);
