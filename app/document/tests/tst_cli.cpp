@@ -1,6 +1,7 @@
 // kestra-cli on a prepared program folder: every database command, its output and its exit
 // code, in the order a script would run them.
 #include "historydb.h"
+#include "historyspool.h"
 #include "localtime.h"
 #include "programfolder.h"
 
@@ -184,6 +185,20 @@ private slots:
         const Run defaulted = cli(m_home.path(), { QStringLiteral("archive") });
         QCOMPARE(defaulted.code, 0);
         QVERIFY(defaulted.lines.last().contains(QStringLiteral("Archives/DBArchive[")));
+    }
+
+    // A download that a stopped run cleared from the instrument but never stored is in the
+    // store before any command reads it.
+    void waitingDownloadsAreStoredFirst()
+    {
+        const qint64 t = *LocalTime::fromLocal(2009, 1, 5) + 600;
+        QString path;
+        QVERIFY(HistorySpool(m_home.filePath(QStringLiteral("Spool")))
+                    .write(QStringLiteral("C3"), { makeEvent(QStringLiteral("C3"), t) }, &path));
+        const Run r = cli(m_home.path(), { QStringLiteral("events"), QStringLiteral("C3"), QStringLiteral("2009-01-05") });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.lines.size(), 1);
+        QVERIFY(!QFile::exists(path));
     }
 
 private:

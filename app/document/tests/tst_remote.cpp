@@ -143,6 +143,29 @@ private slots:
         QVERIFY(m_doc.units());
     }
 
+    void aPollAsksFromItsLatestDayAndAlarmDaysStayApart()
+    {
+        // Before anything of today is loaded, on either side: the poll asks from the start of
+        // the latest day, not for the whole instrument.
+        QVERIFY(m_doc.loadInstrumentList());
+        m_doc.state().setCurrentInstrument(Id);
+        CHistoryList events;
+        bool busy = true;
+        QVERIFY(m_doc.eventsSince(events, busy));
+        QVERIFY(!busy);
+        QCOMPARE(events.size(), qsizetype(5)); // today's, not yesterday's ten
+
+        // Alarm events only, then the whole day: the station did not take the first for the day.
+        RemoteClient direct(QStringLiteral("127.0.0.1"), m_port);
+        const QString today = LocalTime::format(at(0, 0), "%Y-%m-%d");
+        CHistoryList alarms;
+        QVERIFY(direct.dayEvents(Id, today, 1, alarms));
+        QCOMPARE(alarms.size(), qsizetype(0));
+        CHistoryList whole;
+        QVERIFY(direct.dayEvents(Id, today, 0, whole));
+        QCOMPARE(whole.size(), qsizetype(5));
+    }
+
     void dayEventsThroughTheLoadDayJob()
     {
         QVERIFY(m_doc.loadInstrumentList());
@@ -275,6 +298,14 @@ private slots:
         QVERIFY(m_msg.messages.front().contains(QStringLiteral("Can't connect to server '127.0.0.1:1'")));
         QCOMPARE(host.settingsOpened, 1);
         QVERIFY(!other.state().connected());
+
+        // A Load-day job finds the server gone on its own thread: told once, after the job.
+        other.pagers().findOrCreate(Id);
+        QVERIFY(!other.dayEvents(Id, LocalTime::dayKey(at(1, 0)), 0));
+        QTRY_COMPARE(m_msg.messages.size(), 2);
+        QCOMPARE(host.settingsOpened, 2);
+        QTest::qWait(200);
+        QCOMPARE(m_msg.messages.size(), 2);
         other.setRemoteRoad(nullptr);
         // A text without a port is refused before any connection.
         QVERIFY(!other.useServer(QStringLiteral("lab-pc")));
