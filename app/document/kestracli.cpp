@@ -3,9 +3,9 @@
 #include "clientroad.h"
 #include "documentbackend.h"
 #include "historydb.h"
-#include "historyspool.h"
 #include "historyfiles.h"
 #include "historyscheduler.h"
+#include "historyspool.h"
 #include "kestradoc.h"
 #include "localtime.h"
 #include "messenger.h"
@@ -320,7 +320,8 @@ private:
         CPagerList& list = m_doc.pagers();
         for (int i = 0; i < list.count(); ++i) {
             const CPager* p = list.instrumentAt(i);
-            out(QStringLiteral("%1\t%2\t%3 days").arg(p->identifier(), p->displayName(), QString::number(p->days().size())));
+            out(QStringLiteral("%1\t%2\t%3 days")
+                    .arg(p->identifier(), p->displayName(), QString::number(p->days().size())));
         }
         return Ok;
     }
@@ -439,7 +440,8 @@ private:
         bool committed = true;
         QObject::connect(&m_doc, &CKESTRADoc::historyStored, [&](const QString& id, int count, int newOnes, bool ok) {
             if (ok)
-                out(QStringLiteral("%1: %2 events read, %3 new in the database").arg(id, QString::number(count), QString::number(newOnes)));
+                out(QStringLiteral("%1: %2 events read, %3 new in the database")
+                        .arg(id, QString::number(count), QString::number(newOnes)));
             else
                 err(QStringLiteral("%1: %2 events read but not stored; they are kept for the next run")
                         .arg(id, QString::number(count)));
@@ -482,8 +484,8 @@ private:
         QObject::connect(
             &m_doc, &CKESTRADoc::historyStored, [](const QString& id, int count, int added, bool committed) {
                 out(QStringLiteral("%1 %2: %3 events read, %4 new%5")
-                        .arg(LocalTime::format(std::time(nullptr), "%Y-%m-%d %H:%M:%S"), id,
-                            QString::number(count), QString::number(added),
+                        .arg(LocalTime::format(std::time(nullptr), "%Y-%m-%d %H:%M:%S"), id, QString::number(count),
+                            QString::number(added),
                             committed ? QString() : QStringLiteral(" (not stored; kept for the next run)")));
             });
         QObject::connect(

@@ -71,7 +71,8 @@ public:
     // The connection of the calling thread; opened on first use.
     QSqlDatabase connection();
 
-    // The instrument's events later than since (exact time), oldest first, in one indexed query. Throws DbError when the query fails.
+    // The instrument's events later than since (exact time), oldest first, in one indexed query. Throws DbError when
+    // the query fails.
     std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
 
 private:

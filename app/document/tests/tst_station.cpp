@@ -306,8 +306,8 @@ private slots:
         QVERIFY(!ticksInside);
 
         QTRY_COMPARE(ticks.count(), 1);
-        QVERIFY(m_views.calls.contains(
-            QStringLiteral("day KESTRA #000002 ") + LocalTime::format(at(2, 0), "%Y-%m-%d")));
+        QVERIFY(
+            m_views.calls.contains(QStringLiteral("day KESTRA #000002 ") + LocalTime::format(at(2, 0), "%Y-%m-%d")));
         scheduler.stop();
     }
 
