@@ -23,6 +23,10 @@ constexpr double shares[] = { 0.15, 0.2, 0.1, 0.2 };
 // Newest first with equal times in their order, then reversed into the oldest-first storage.
 void sortIntoStorage(std::vector<ChistoryRec>& records)
 {
+    // Strictly oldest first is already the storage order (no equal times to keep in order).
+    const auto notLater = [](const ChistoryRec& a, const ChistoryRec& b) { return a.hDateTime >= b.hDateTime; };
+    if (std::adjacent_find(records.begin(), records.end(), notLater) == records.end())
+        return;
     if (!std::is_sorted(records.begin(), records.end(), ChistoryRec::newerThan))
         std::stable_sort(records.begin(), records.end(), ChistoryRec::newerThan);
     std::reverse(records.begin(), records.end());
@@ -201,7 +205,9 @@ int EventListModel::insertEvents(std::vector<ChistoryRec> records)
         : static_cast<int>(records.size());
     if (shown > 0)
         beginInsertRows({}, 0, shown - 1);
-    m_records.reserve(m_records.size() + records.size());
+    // Growth stays geometric: small batches arrive often (every poll of a server).
+    if (const size_t needed = m_records.size() + records.size(); needed > m_records.capacity())
+        m_records.reserve(std::max(needed, 2 * m_records.capacity()));
     for (ChistoryRec& r : records)
         appendRecord(std::move(r));
     if (shown > 0) {
