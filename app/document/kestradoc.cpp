@@ -117,11 +117,15 @@ bool CKESTRADoc::initialise()
 
     // 1. The database: the archive being viewed, else the main one (created when absent).
     bool dbOpen = false;
+    QString dbError;
     if (!m_archivePath.isEmpty())
-        dbOpen = HistoryDb::open(m_archivePath) != nullptr;
+        dbOpen = HistoryDb::open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
     else
-        dbOpen = HistoryDb::open(ProgramFolder::filePath(config.databasePath), HistoryDb::OpenMode::Create) != nullptr;
+        dbOpen = HistoryDb::open(ProgramFolder::filePath(config.databasePath), HistoryDb::OpenMode::Create, &dbError)
+            != nullptr;
     if (!dbOpen) {
+        if (!dbError.isEmpty())
+            Messenger::instance().tell(HistoryDb::errorCaption(), dbError, Messenger::Icon::Error);
         tellError(tr("Error during connection to database!"));
         if (m_host)
             m_host->exitApplication();
@@ -306,11 +310,14 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
     DocState& s = state();
     bool ok = false;
     int count = 0;
+    QString error;
     Messenger::instance().progressStart(tr("Data writing"), 100);
-    std::thread job = startJob(s.jobBusy, [&] { ok = db->insertEvents(events, &count); });
+    std::thread job = startJob(s.jobBusy, [&] { ok = db->insertEvents(events, &count, &error); });
     waitWhile([&s] { return s.jobBusy.load(); }, 100);
     job.join();
     Messenger::instance().progressStop();
+    if (!ok)
+        Messenger::instance().tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
     if (added)
         *added = count;
     return ok;
