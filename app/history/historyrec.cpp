@@ -19,7 +19,7 @@ QString tr(const char* text, const char* disambiguation = nullptr)
 
 QString ChistoryRec::makeKey(const QString& pagerId, qint64 dateTime)
 {
-    return QStringLiteral("%1|%2").arg(pagerId).arg(static_cast<qint32>(static_cast<quint32>(dateTime)));
+    return pagerId + QLatin1Char('|') + QString::number(static_cast<qint32>(static_cast<quint32>(dateTime)));
 }
 
 QString ChistoryRec::dateText() const
