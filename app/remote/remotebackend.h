@@ -7,6 +7,7 @@
 #include "userparams.h"
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 // What a server needs from the program it serves: each request runs the same operation that the
@@ -39,4 +40,6 @@ public:
     virtual bool updateComment(const ChistoryRec& record) = 0;
     // The configured password value (empty: no password).
     virtual QString passwordDigest() const = 0;
+    // Runs work now, or, while the program is inside an operation that waits, once that operation has ended. Requests wait their turn in order.
+    virtual void whenIdle(std::function<void()> work) { work(); }
 };
