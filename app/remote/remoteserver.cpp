@@ -252,6 +252,14 @@ int CPool::subscriberCount() const
     return n;
 }
 
+int CPool::requestsWaiting() const
+{
+    int n = 0;
+    for (const QPointer<CClientSocket>& client : m_queue)
+        n += client && m_clients.contains(client.data()) ? 1 : 0;
+    return n;
+}
+
 bool CPool::passwordSet() const
 {
     return Password::isSet(m_backend->passwordDigest());

@@ -37,7 +37,7 @@ private:
     void replyProgress();
 
     CPool* m_pool;
-    // Taken at accept time: the address still counts against its limit after the peer has gone.
+    // The peer's address, taken at accept time: a socket that closes forgets it.
     QHostAddress m_peer;
     bool m_replying = false;
     QByteArray m_input;
@@ -87,7 +87,7 @@ public:
     int subscriberCount() const;
     int requestsServed() const { return m_served; }
     // Requests that are whole and wait their turn.
-    int requestsWaiting() const { return static_cast<int>(m_queue.size()); }
+    int requestsWaiting() const;
 
 private:
     friend class CServer;
