@@ -19,7 +19,8 @@ TEST(PortName, DevicePaths)
         { "COM1000", "/dev/COM1000" },
         { "COM1a", "/dev/COM1a" },
         { "COM", "/dev/COM" },
-        { "Com3", "/dev/Com3" },
+        { "Com3", "/dev/ttyS2" },
+        { "COM01", "/dev/COM01" },
         { "ttyUSB0", "/dev/ttyUSB0" },
         { "/dev/pts/3", "/dev/pts/3" },
         { "./port", "./port" },
@@ -27,6 +28,8 @@ TEST(PortName, DevicePaths)
     };
     for (const auto& [name, path] : cases)
         EXPECT_EQ(portDevicePath(name), path) << name;
+    EXPECT_EQ(portDevicePath("COM2", "/d"), "/d/ttyS1");
+    EXPECT_EQ(portDevicePath("ttyACM0", "/d"), "/d/ttyACM0");
 }
 
 TEST(Utf, ConversionsBothWaysAndTheirLimits)
