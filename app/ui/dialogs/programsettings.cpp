@@ -68,6 +68,7 @@ CProgramSettings::CProgramSettings(
             selectPort(bridge.portName);
         } else {
             m_autoDetect->setChecked(false);
+            m_autoDetectAvailable = false;
             m_autoDetect->setEnabled(false);
             if (!m_doc || !m_doc->portQuestionAsked()) {
                 Messenger::instance().tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
@@ -279,6 +280,8 @@ void CProgramSettings::updateEnabling()
         w->setEnabled(!local);
     m_selectLocal->setChecked(local);
     m_selectRemote->setChecked(!local);
+    // Once discovery found no bridge, the box stays off for this opening of the dialog.
+    m_autoDetect->setEnabled(local && m_autoDetectAvailable);
     if (local) {
         m_portList->setEnabled(!m_autoDetect->isChecked());
         m_serverPort->setEnabled(m_operateServer->isChecked());
@@ -299,6 +302,7 @@ void CProgramSettings::autoDetect()
             selectPort(bridge.portName);
         } else {
             m_autoDetect->setChecked(false);
+            m_autoDetectAvailable = false;
             m_autoDetect->setEnabled(false);
             Messenger::instance().tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
         }

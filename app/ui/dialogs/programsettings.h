@@ -78,6 +78,7 @@ private:
     CKESTRADoc* m_doc;
     PortDiscovery m_discovery;
     bool m_localMode = true;
+    bool m_autoDetectAvailable = true;
 
     QGroupBox* m_localGroup = nullptr;
     QGroupBox* m_remoteGroup = nullptr;
