@@ -12,7 +12,10 @@
 #include "simdocument.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QTimer>
 
 #include <cmath>
