@@ -13,6 +13,25 @@
 
 using kestra::sim::FaultKind;
 
+namespace {
+
+// The window's part in a document wait: it keeps the event loop turning.
+class PumpingHost final : public DocumentHost {
+public:
+    void setWindowTitle(const QString&) override { }
+    std::optional<QString> promptPassword() override { return std::nullopt; }
+    bool openProgramSettings() override { return false; }
+    void exitApplication() override { }
+    void keepAlive() override
+    {
+        ++pumped;
+        QCoreApplication::processEvents();
+    }
+    int pumped = 0;
+};
+
+} // namespace
+
 class OnlineModeTest : public QObject {
     Q_OBJECT
 
@@ -126,6 +145,30 @@ private slots:
         const int count = started.count();
         QTest::qWait(200);
         QCOMPARE(started.count(), count);
+    }
+
+    // A refresh that falls due while a document operation waits for its job (the window kept
+    // alive meanwhile) runs after the operation, never inside it.
+    void noRefreshInsideADocumentWait()
+    {
+        PumpingHost host;
+        m_env.doc->setHost(&host);
+        COnlineMode window(*m_env.doc);
+        window.setRefreshInterval(5);
+        bool refreshedWhileBusy = false;
+        connect(&window, &COnlineMode::refreshStarted, this, [&] { refreshedWhileBusy |= m_env.doc->busy(); });
+        QSignalSpy finished(&window, &COnlineMode::refreshFinished);
+        window.show();
+        QTRY_VERIFY(finished.count() >= 2);
+        m_env.sim->injectFault(FaultKind::Latency, 8, 100);
+        CUserParams params;
+        QVERIFY(m_env.doc->readUserParams(params));
+        QVERIFY(!refreshedWhileBusy);
+        QVERIFY(host.pumped > 5);
+        const int afterRead = finished.count();
+        QTRY_VERIFY(finished.count() > afterRead);
+        window.reject();
+        m_env.doc->setHost(nullptr);
     }
 
     // The chart reads each reading's quantity from its texts, in instrument units.

@@ -307,18 +307,6 @@ private slots:
         QCOMPARE(reread.downloadingInterval, 300);
     }
 
-    // The arrows step the typed number within 60..30000.
-    void intervalArrows()
-    {
-        IntervalSpinBox box(60, 30000);
-        box.setText(QStringLiteral("29999"));
-        box.stepBy(5);
-        QCOMPARE(box.text(), QStringLiteral("30000"));
-        box.setText(QStringLiteral("abc"));
-        box.stepBy(-1);
-        QCOMPARE(box.text(), QStringLiteral("60"));
-    }
-
 private:
     QTemporaryDir m_dir;
     FakeSysfs m_sysfs;
