@@ -1,7 +1,7 @@
 // Prints the remote figures: request 0 for 50 instruments x 730 days, request 8 returning
 // 100,000 events, and small requests (request 6) per second, over 127.0.0.1 against a server
 // on a thread of its own.
-#include "remotebackend.h"
+#include "requesthandler.h"
 #include "remoteclient.h"
 #include "remoteserver.h"
 
@@ -16,7 +16,7 @@ namespace {
 
 constexpr qint64 Start = 1'700'000'000;
 
-class BenchBackend final : public RemoteBackend {
+class BenchBackend final : public RequestHandler {
 public:
     BenchBackend()
     {

@@ -2,7 +2,7 @@
 // baud every second, with new history arriving all the time, while four clients send requests
 // 0, 1, 6 and 8 in a loop. Prints the requests served, failures, latencies and resident memory
 // at the start and the end. Usage: bench_station_soak [seconds] (default 60).
-#include "documentbackend.h"
+#include "documentrequesthandler.h"
 #include "documentui.h"
 #include "driverlock.h"
 #include "historydb.h"
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
     doc.setHost(&host);
     doc.initialise();
     doc.watcherProbe();
-    DocumentBackend backend(doc);
+    DocumentRequestHandler backend(doc);
     CPool pool(&backend);
     if (!pool.start(0)) {
         std::fprintf(stderr, "the server does not listen\n");

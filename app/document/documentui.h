@@ -50,30 +50,3 @@ public:
     // A new event of the shown day, as the top row. False when the filter hides it.
     virtual bool insertEventAtTop(const ChistoryRec& record) = 0;
 };
-
-// The remote road of the document's operations: one request to the server per call, on a
-// connection of its own. Implemented by the remote client; without one, remote-mode
-// operations fail. Calls come from the document's thread, except eventsSince, which the remote
-// poll thread makes.
-class RemoteRoad {
-public:
-    virtual ~RemoteRoad();
-
-    // Accepts the server text "<host>:<port>"; false when it cannot be used.
-    virtual bool setServer(const QString& serverText) = 0;
-    virtual bool loadInstrumentList(CPagerList& out) = 0;
-    virtual bool loadDay(const QString& pagerId, const QString& dateText, int queryMode, CHistoryList& out) = 0;
-    virtual bool readHistory() = 0;
-    virtual bool readMeasurements(CMeasurements& out) = 0;
-    // The password exchange in front of the user-parameter requests (request 11).
-    enum class PasswordAnswer { Accepted, Refused, Unreachable };
-    virtual PasswordAnswer checkPassword(const QString& promptValue) = 0;
-    // Requests 5 and 4, which repeat the password exchange inside the request.
-    virtual bool readUserParams(CUserParams& out, const QString& promptValue) = 0;
-    virtual bool writeUserParams(const CUserParams& params, const QString& promptValue) = 0;
-    virtual bool instrumentName(QString& name) = 0;
-    virtual bool units(bool& roentgen) = 0;
-    virtual bool updateComment(const ChistoryRec& record) = 0;
-    // Events of the instrument newer than since, oldest first; busy is the server's download flag.
-    virtual bool eventsSince(const QString& pagerId, qint64 since, CHistoryList& out, bool& busy) = 0;
-};

@@ -1,7 +1,6 @@
 // kestra-cli: the document's operations without a window, for headless stations and scripts.
 // Uses the program folder and configuration of the window program.
-#include "clientroad.h"
-#include "documentbackend.h"
+#include "documentrequesthandler.h"
 #include "historydb.h"
 #include "historyfiles.h"
 #include "historyscheduler.h"
@@ -206,7 +205,6 @@ public:
         , m_args(args)
     {
     }
-    ~Cli() { m_doc.setRemoteRoad(nullptr); }
 
     int run()
     {
@@ -297,8 +295,6 @@ private:
     // request 1; the configuration is not changed.
     int openRemote()
     {
-        m_road.setConnectFailure([this](int error) { m_doc.serverUnreachable(error); });
-        m_doc.setRemoteRoad(&m_road);
         if (!m_doc.useServer(m_args.remote))
             return usage(QStringLiteral("not a server: %1 (HOST:PORT)").arg(m_args.remote));
         if (!m_doc.loadInstrumentList()) {
@@ -463,7 +459,7 @@ private:
     {
         if (const int e = startLocal(); e != Ok)
             return e;
-        DocumentBackend backend(m_doc);
+        DocumentRequestHandler backend(m_doc);
         CPool pool(&backend);
         if (serve) {
             const int port = m_args.listen >= 0 ? m_args.listen : ProgramConfig::instance().serverPort;
@@ -518,7 +514,6 @@ private:
 
     CKESTRADoc& m_doc;
     const Args& m_args;
-    ClientRoad m_road;
 };
 
 } // namespace

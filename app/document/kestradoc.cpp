@@ -106,10 +106,12 @@ void CKESTRADoc::runDeferred()
 DocumentHost::~DocumentHost() = default;
 void DocumentHost::keepAlive() { }
 DocumentViews::~DocumentViews() = default;
-RemoteRoad::~RemoteRoad() = default;
 
 CKESTRADoc::CKESTRADoc(QObject* parent)
     : QObject(parent)
+    , m_local(*this)
+    , m_station(*this)
+    , m_source(&m_local)
 {
     // Events from the poll thread are filed on the document's own thread, once it is idle.
     connect(
@@ -131,8 +133,7 @@ QString CKESTRADoc::title() const
 
 QString CKESTRADoc::serverText() const
 {
-    std::lock_guard guard(m_textLock);
-    return m_serverText;
+    return m_station.serverText();
 }
 
 void CKESTRADoc::tellError(const QString& text)
@@ -204,7 +205,7 @@ bool CKESTRADoc::initialise()
     ProgramConfig& config = ProgramConfig::instance();
     DocState& s = state();
 
-    // 1. The database: the archive being viewed, else the main one (created when absent).
+    // The database: the archive being viewed, else the main one (created when absent).
     bool dbOpen = false;
     QString dbError;
     if (!m_archivePath.isEmpty())
@@ -220,8 +221,9 @@ bool CKESTRADoc::initialise()
             m_host->exitApplication();
     }
 
-    // 3. Mode and the copies of the settings the background threads read.
+    // Mode and the copies of the settings the background threads read.
     s.localMode = config.localMode;
+    m_source = s.localMode ? static_cast<DocumentSource*>(&m_local) : &m_station;
     s.timeSynchronize = config.timeSynchronize;
     s.downloadingInterval = config.downloadingInterval;
 
@@ -231,7 +233,7 @@ bool CKESTRADoc::initialise()
         if (dbOpen && mainDatabaseShown())
             storePendingDownloads();
 
-        // 4.1 The port: the override, else discovery, else the configured one.
+        // The port: the override, else discovery, else the configured one.
         if (m_portOverride.isEmpty() && config.autoDetect) {
             QString found;
             if (PortDiscovery().findBridgePort(found)) {
@@ -245,18 +247,18 @@ bool CKESTRADoc::initialise()
                     m_host->openProgramSettings();
             }
         }
-        // 4.2, 4.3 The next device operation opens the driver again on this port.
+        // The next device operation opens the driver again on this port.
         s.setPortName(m_portOverride.isEmpty() ? config.port : m_portOverride);
         {
             std::lock_guard lock(DriverLock::mutex());
             KESTRAdrv_Close();
         }
         s.watcherPoke = true;
-        // 4.4 Archiving never runs on an archive being viewed: it would empty that file.
+        // Archiving never runs on an archive being viewed: it would empty that file.
         if (dbOpen && mainDatabaseShown())
             autoArchiveCheck(nowSeconds());
     } else {
-        // 5. Remote mode: the server text, then the poll thread.
+        // Remote mode: the server text, then the poll thread.
         if (!useServer(config.remoteServer)) {
             Messenger::instance().tell(tr("Error!"),
                 tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(serverText(), u"0"),
@@ -265,35 +267,18 @@ bool CKESTRADoc::initialise()
         startPoll();
     }
 
-    // 6.
     updateTitle();
     return dbOpen;
 }
 
 void CKESTRADoc::updateTitle()
 {
-    DocState& s = state();
-    const QString app = tr(ApplicationName);
-    QString text;
-    if (s.localMode) {
-        QString name;
-        if (instrumentName(name)) {
-            text = tr("%1 - Local mode. Connected to instrument '%2'").arg(app, name);
-            s.setConnected(true);
-        } else {
-            text = tr("%1 - Local mode. Not connected").arg(app);
-            s.setConnected(false);
-        }
-    } else {
-        QString name;
-        if (m_remoteUsable && m_remote->instrumentName(name)) {
-            text = tr("%1 - Remote mode. Connected to server '%2'").arg(app, serverText());
-            s.setConnected(true);
-        } else {
-            text = tr("%1 - Remote mode. Not connected").arg(app);
-            s.setConnected(false);
-        }
-    }
+    // Also run by the instrument watcher's thread.
+    DocumentSource* source = m_source.load();
+    QString name;
+    const bool connected = source->instrumentName(name);
+    state().setConnected(connected);
+    const QString text = source->title(connected, name);
     {
         std::lock_guard guard(m_textLock);
         m_title = text;
@@ -305,23 +290,8 @@ void CKESTRADoc::updateTitle()
 CPagerList* CKESTRADoc::loadInstrumentList()
 {
     const Operation operation(*this);
-    if (state().localMode) {
-        HistoryDb* db = HistoryDb::current();
-        if (!db)
-            return nullptr;
-        try {
-            if (!db->loadDaySummary(m_pagers))
-                return nullptr;
-        } catch (const DbError& e) {
-            Messenger::instance().tell(tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
-            return nullptr;
-        }
-    } else {
-        CPagerList incoming;
-        if (!m_remoteUsable || !m_remote->loadInstrumentList(incoming))
-            return nullptr;
-        m_pagers = std::move(incoming);
-    }
+    if (!m_source.load()->loadInstrumentList(m_pagers))
+        return nullptr;
     for (int i = 0; i < m_pagers.count(); ++i)
         m_pagers.instrumentAt(i)->setIndex(i);
     return &m_pagers;
@@ -382,24 +352,16 @@ CHistoryList CKESTRADoc::alarmEvents(const QString& pagerId, qint64 date, int qu
 bool CKESTRADoc::loadDayJob(CPagerList& list, const QString& pagerId, const QString& dateText, int queryMode)
 {
     const Operation operation(*this);
-    const bool fromDatabase = state().localMode || dateText.size() > 11;
-    HistoryDb* db = HistoryDb::current();
-    if (fromDatabase && !db)
-        return false;
-    if (!fromDatabase && !m_remoteUsable)
-        return false;
+    // A date text longer than a date is read from this computer's store in either mode.
+    DocumentSource& source = dateText.size() > 11 ? m_local : *m_source.load();
 
     // The job fills a list of its own; it is filed here, on the document's thread.
     bool ok = false;
     QString error;
     CPagerList loaded;
-    CHistoryList day;
     const bool ran = runJob(tr("Data reading"), [&] {
         try {
-            if (fromDatabase)
-                ok = db->loadDayEvents(loaded, pagerId, dateText, queryMode);
-            else
-                ok = m_remote->loadDay(pagerId, dateText, queryMode, day);
+            ok = source.loadDay(pagerId, dateText, queryMode, loaded);
         } catch (const std::exception& e) {
             ok = false;
             error = QString::fromUtf8(e.what());
@@ -411,20 +373,9 @@ bool CKESTRADoc::loadDayJob(CPagerList& list, const QString& pagerId, const QStr
         Messenger::instance().tell(tr("Database Error!"), error, Messenger::Icon::Error);
     if (!ok)
         return false;
-    try {
-        CPager& pager = list.findOrCreate(pagerId);
-        if (fromDatabase) {
-            if (const CPager* fetched = loaded.find(pagerId))
-                mergeDays(pager, *fetched);
-        } else {
-            CPager fetched(pagerId);
-            for (const ChistoryRec& r : day.records())
-                fetched.addEvent(r);
-            mergeDays(pager, fetched);
-        }
-    } catch (const std::invalid_argument&) {
-        return false; // an event without a local day
-    }
+    CPager& pager = list.findOrCreate(pagerId);
+    if (const CPager* fetched = loaded.find(pagerId))
+        mergeDays(pager, *fetched);
     return true;
 }
 
@@ -477,99 +428,27 @@ int CKESTRADoc::storePendingDownloads()
 bool CKESTRADoc::readHistory()
 {
     const Operation operation(*this);
-    DocState& s = state();
-    if (!s.localMode) {
-        // Remote: the server runs its own download; the events come with the next poll.
-        QString name;
-        if (!m_remoteUsable || !m_remote->instrumentName(name))
-            return false;
-        if (!m_pagers.contains(name)) {
-            CPager& pager = m_pagers.findOrCreate(name);
-            pager.setIndex(m_pagers.count() - 1);
-            if (m_views)
-                m_views->addInstrumentNode(pager);
-        }
-        Messenger::instance().progressStart(tr("History reading"), 100);
-        const bool ok = m_remote->readHistory();
-        Messenger::instance().progressStop();
-        return ok;
-    }
+    return m_source.load()->readHistory();
+}
 
-    // One download at a time, also when a timer fires while this one waits.
-    bool expected = false;
-    if (!s.downloadBusy.compare_exchange_strong(expected, true))
-        return false;
-    struct ClearBusy {
-        std::atomic<bool>& flag;
-        ~ClearBusy() { flag.store(false); }
-    } clearBusy { s.downloadBusy };
+void CKESTRADoc::ensureInstrument(const QString& pagerId)
+{
+    if (m_pagers.contains(pagerId))
+        return;
+    CPager& pager = m_pagers.findOrCreate(pagerId);
+    pager.setIndex(m_pagers.count() - 1);
+    if (m_views)
+        m_views->addInstrumentNode(pager);
+}
 
-    // A download whose commit failed earlier (the store was busy or gone) goes in first.
-    if (mainDatabaseShown() && !HistorySpool().pending().isEmpty())
-        storePendingDownloads();
-
-    // 1, 2. The instrument, found or created with its tree node. It is found again by name
-    // after each wait rather than held.
-    QString name;
-    if (!instrumentName(name))
-        return false;
-    if (!m_pagers.contains(name)) {
-        CPager& pager = m_pagers.findOrCreate(name);
-        pager.setIndex(m_pagers.count() - 1);
-        if (m_views)
-            m_views->addInstrumentNode(pager);
-    }
-
-    // 3 to 6. The download on a worker thread. The worker gets its own copy of the instrument
-    // (for the duplicate test) so that nothing it reads can change under it.
-    CHistoryList downloaded;
-    bool ok = false;
-    QString spoolPath;
-    QString spoolError;
-    {
-        const CPager snapshot(*m_pagers.find(name));
-        DevWorker worker;
-        worker.setCommand(DevWorker::ReadHistory);
-        worker.setPager(&snapshot);
-        worker.setOutputList(&downloaded);
-        ok = runWorker(worker, tr("History reading"));
-        spoolPath = worker.spoolPath();
-        spoolError = worker.spoolError();
-    }
-    // The records could not be kept on disk, so the instrument still holds them.
-    if (!spoolError.isEmpty())
-        tellError(spoolError);
-    s.setConnected(ok);
-    if (!ok)
-        return false;
-    if (downloaded.isEmpty()) {
-        // Every record was a duplicate of one already held: the spool is committed already.
-        if (!spoolPath.isEmpty())
-            HistorySpool::remove(spoolPath);
-        return false;
-    }
-
-    // 7. Commit, then drop the spool; a failed commit keeps the spool for the next start.
-    const std::vector<ChistoryRec> events(downloaded.records().begin(), downloaded.records().end());
-    int added = 0;
-    const bool committed = storeEvents(name, events, &added);
-    if (committed) {
-        if (!spoolPath.isEmpty())
-            HistorySpool::remove(spoolPath);
-    } else if (!spoolPath.isEmpty()) {
-        AppLog::write(QStringLiteral("Doc::Downloaded events are kept in %1 until they can be stored").arg(spoolPath));
-    } else {
-        AppLog::write(QStringLiteral("Doc::Downloaded events could not be stored; the instrument keeps them"));
-    }
-    emit historyStored(name, static_cast<int>(events.size()), added, committed);
-
+void CKESTRADoc::addAndShowEvents(const QString& pagerId, CHistoryList& events)
+{
     // Each event goes in as the top row, so they are handed over oldest first: the shown
     // list then stays newest first.
-    downloaded.sort(); // newest first, stable
-    CPager& pager = m_pagers.findOrCreate(name);
-    for (auto it = downloaded.records().rbegin(); it != downloaded.records().rend(); ++it)
+    events.sort(); // newest first, stable
+    CPager& pager = m_pagers.findOrCreate(pagerId);
+    for (auto it = events.records().rbegin(); it != events.records().rend(); ++it)
         addAndShowEvent(pager, *it);
-    return true;
 }
 
 std::vector<ChistoryRec> CKESTRADoc::eventsAfter(const QString& pagerId, qint64 since)
@@ -602,14 +481,8 @@ std::vector<ChistoryRec> CKESTRADoc::eventsAfter(const QString& pagerId, qint64 
 bool CKESTRADoc::useServer(const QString& serverText)
 {
     state().localMode = false;
-    {
-        std::lock_guard guard(m_textLock);
-        m_serverText = serverText;
-    }
-    QString host;
-    quint16 port = 0;
-    m_remoteUsable = Remote::parseServer(serverText, &host, &port) && m_remote && m_remote->setServer(serverText);
-    return m_remoteUsable;
+    m_source = &m_station;
+    return m_station.setServer(serverText);
 }
 
 void CKESTRADoc::serverUnreachable(int error)
@@ -639,7 +512,7 @@ void CKESTRADoc::tellUnreachable(int error)
 
 bool CKESTRADoc::pollTarget(QString& pagerId, qint64& since) const
 {
-    if (state().localMode || !m_remoteUsable)
+    if (state().localMode || !m_station.usable())
         return false;
     const CPager* pager = m_pagers.find(state().currentInstrument());
     if (!pager || pager->days().empty())
@@ -659,13 +532,13 @@ bool CKESTRADoc::eventsSince(CHistoryList& out, bool& busy)
     busy = false;
     QString pagerId;
     qint64 since = 0;
-    return pollTarget(pagerId, since) && fetchEventsSince(pagerId, since, out, busy);
+    return pollTarget(pagerId, since) && fetchEventsSince(since, out, busy);
 }
 
-bool CKESTRADoc::fetchEventsSince(const QString& pagerId, qint64 since, CHistoryList& out, bool& busy)
+bool CKESTRADoc::fetchEventsSince(qint64 since, CHistoryList& out, bool& busy)
 {
     busy = false;
-    if (!m_remoteUsable || !m_remote->eventsSince(pagerId, since, out, busy))
+    if (!m_station.eventsSince(since, out, busy))
         return false;
     out.sort();
     CHistoryList oldestFirst;
@@ -680,103 +553,35 @@ bool CKESTRADoc::fetchEventsSince(const QString& pagerId, qint64 since, CHistory
 bool CKESTRADoc::readMeasurements(CMeasurements& measurements)
 {
     const Operation operation(*this);
-    if (state().localMode)
-        return DevWorker::readMeasurements(measurements);
-    return m_remoteUsable && m_remote->readMeasurements(measurements);
-}
-
-bool CKESTRADoc::remotePassword(QString& value)
-{
-    const Operation operation(*this);
-    if (!m_remoteUsable)
-        return false;
-    for (;;) {
-        if (m_remotePassword.isEmpty()) {
-            const std::optional<QString> entered = m_host ? m_host->promptPassword() : std::nullopt;
-            if (!entered || entered->isEmpty())
-                return false;
-            m_remotePassword = *entered;
-        }
-        switch (m_remote->checkPassword(m_remotePassword)) {
-        case RemoteRoad::PasswordAnswer::Accepted:
-            value = m_remotePassword;
-            return true;
-        case RemoteRoad::PasswordAnswer::Unreachable:
-            return false;
-        case RemoteRoad::PasswordAnswer::Refused:
-            m_remotePassword.clear();
-            Messenger::instance().tell(tr("Error!"), tr("Incorrect password!"), Messenger::Icon::Error);
-            break;
-        }
-    }
+    return m_source.load()->readMeasurements(measurements);
 }
 
 bool CKESTRADoc::readUserParams(CUserParams& params)
 {
     const Operation operation(*this);
-    DocState& s = state();
-    if (!s.localMode) {
-        QString password;
-        return remotePassword(password) && m_remote->readUserParams(params, password);
-    }
-    AppLog::write("Doc::User Params request begin");
-    DevWorker worker;
-    worker.setCommand(DevWorker::ReadUserParams);
-    worker.setUserParams(&params);
-    AppLog::write("Doc:: DataWorker ready.");
-    const bool ok = runWorker(worker, tr("Reading instrument settings"));
-    AppLog::write(QStringLiteral("Doc::User Params request end. Result:%1\n").arg(ok ? "true" : "false"));
-    return ok;
+    return m_source.load()->readUserParams(params);
 }
 
 bool CKESTRADoc::writeUserParams(const CUserParams& params)
 {
     const Operation operation(*this);
-    DocState& s = state();
-    if (!s.localMode) {
-        QString password;
-        return remotePassword(password) && m_remote->writeUserParams(params, password);
-    }
-    CUserParams input = params;
-    DevWorker worker;
-    worker.setCommand(DevWorker::WriteUserParams);
-    worker.setUserParams(&input);
-    return runWorker(worker, tr("Reading instrument settings"));
+    return m_source.load()->writeUserParams(params);
 }
 
 bool CKESTRADoc::instrumentName(QString& name)
 {
-    if (state().localMode)
-        return DevWorker::instrumentName(name);
-    return m_remoteUsable && m_remote->instrumentName(name);
+    return m_source.load()->instrumentName(name);
 }
 
 bool CKESTRADoc::units()
 {
-    DocState& s = state();
-    if (s.localMode)
-        return s.connected() && DevWorker::readUnits();
-    bool roentgen = false;
-    if (!m_remoteUsable || !m_remote->units(roentgen))
-        return false;
-    ViewFlags::instance().setUnitsRoentgen(roentgen);
-    return true;
+    return m_source.load()->units();
 }
 
 bool CKESTRADoc::updateComment(const ChistoryRec& record)
 {
     const Operation operation(*this);
-    if (!state().localMode)
-        return m_remoteUsable && m_remote->updateComment(record);
-    HistoryDb* db = HistoryDb::current();
-    if (!db)
-        return false;
-    try {
-        return db->updateComment(record);
-    } catch (const DbError& e) {
-        Messenger::instance().tell(tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
-        return false;
-    }
+    return m_source.load()->updateComment(record);
 }
 
 bool CKESTRADoc::downloadFromRemote(const QString& pagerId, qint64 date)
@@ -1026,7 +831,7 @@ void CKESTRADoc::pollLoop()
             continue;
         CHistoryList events;
         bool busy = false;
-        if (!fetchEventsSince(target->pagerId, target->since, events, busy))
+        if (!fetchEventsSince(target->since, events, busy))
             continue;
         m_outageReported = false; // the server answers again
         if (!busy && !events.isEmpty())

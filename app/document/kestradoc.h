@@ -2,7 +2,9 @@
 
 #include "docstate.h"
 #include "documentui.h"
+#include "localsource.h"
 #include "pagerlist.h"
+#include "stationsource.h"
 
 #include <QObject>
 #include <QString>
@@ -23,8 +25,9 @@ class HistoryDb;
 class QIODevice;
 
 // The single document: owns the instrument list and is the one place through which commands,
-// views and dialogs reach instrument data. Every data operation has a local road (the device
-// worker and the event database) and a remote road (RemoteRoad), chosen by the mode flag.
+// views and dialogs reach instrument data. Its data operations go to a source chosen at
+// initialisation: this computer's instrument and event database (LocalSource), or a station
+// over the network (StationSource).
 //
 // The document runs on one thread (the user-interface thread, or the main thread of the
 // command line). Long jobs run on threads of their own while that thread polls their busy
@@ -46,7 +49,7 @@ public:
     // Not owned; they must outlive the document or be replaced by nullptr first.
     void setHost(DocumentHost* host) { m_host = host; }
     void setViews(DocumentViews* views) { m_views = views; }
-    void setRemoteRoad(RemoteRoad* remote) { m_remote = remote; }
+    DocumentHost* host() const { return m_host; }
 
     // The archive database being viewed; empty while the main database is shown.
     void setArchivePath(const QString& path) { m_archivePath = path; }
@@ -68,29 +71,29 @@ public:
     // work queued before it. Call on the document's thread.
     void whenIdle(std::function<void()> work);
 
-    // 1. Initialise, then the title.
+    // Initialise, then the title.
     bool newDocument();
-    // 2. Opens the database, stores downloads left by an earlier run, decides the mode, finds
+    // Opens the database, stores downloads left by an earlier run, decides the mode, finds
     // the port, archives when due and sets the title. False when the database cannot be opened
     // (the document goes on without one).
     bool initialise();
-    // 3.
+    // Sets the window title from the state of the link.
     void updateTitle();
-    // 4. The instrument list (without events); nullptr when it cannot be loaded.
+    // The instrument list (without events); nullptr when it cannot be loaded.
     CPagerList* loadInstrumentList();
-    // 5. The whole day of an instrument (query mode 0), loaded on first use; nullptr when the
+    // The whole day of an instrument (query mode 0), loaded on first use; nullptr when the
     // instrument is unknown or the day cannot be loaded. A query mode with bit 0 (alarm events
     // only) is answered by alarmEvents and never marks the day loaded.
     CHistoryList* dayEvents(const QString& pagerId, qint64 date, int queryMode);
     // The alarm events of a day: from the day when it is loaded whole, else loaded into a list
     // of their own; the instrument list is not changed. Empty for an unknown instrument.
     CHistoryList alarmEvents(const QString& pagerId, qint64 date, int queryMode);
-    // 6. Loads a day into a list, waiting with the "Data reading" bar. False on failure or
+    // Loads a day into a list, waiting with the "Data reading" bar. False on failure or
     // while another job runs.
     bool loadDayJob(CPagerList& list, const QString& pagerId, const QString& dateText, int queryMode);
-    // 7. Downloads, stores and shows the instrument's new events. True when events were read.
+    // Downloads, stores and shows the instrument's new events. True when events were read.
     bool readHistory();
-    // 8. Remote mode: fetches the current instrument's events newer than its latest into out,
+    // Remote mode: fetches the current instrument's events newer than its latest into out,
     // oldest first. busy receives the server's download flag.
     bool eventsSince(CHistoryList& out, bool& busy);
     // The events of an instrument later than since, oldest first, as a server answers a poll:
@@ -105,24 +108,24 @@ public:
     // and the program settings are opened, on the document's thread. A job thread's report
     // waits until the document is idle; the poll thread's is told once per outage.
     void serverUnreachable(int error);
-    // 9 to 14.
+    // Through the source: the instrument here, or the station.
     bool readMeasurements(CMeasurements& measurements);
     bool readUserParams(CUserParams& params);
     bool writeUserParams(const CUserParams& params);
     bool instrumentName(QString& name);
     bool units();
     bool updateComment(const ChistoryRec& record);
-    // 15. Commits the events of an instrument, waiting with the "Data writing" bar. False
+    // Commits the events of an instrument, waiting with the "Data writing" bar. False
     // when nothing could be stored; added receives the number of events new to the store.
     bool storeEvents(const QString& pagerId, std::span<const ChistoryRec> events, int* added = nullptr);
-    // 16. Copies one day of the server's events (alarms only) into this computer's database.
+    // Copies one day of the server's events (alarms only) into this computer's database.
     bool downloadFromRemote(const QString& pagerId, qint64 date);
-    // 17. Reads an instrument list into the document, or writes the current day's list.
+    // Reads an instrument list into the document, or writes the current day's list.
     bool loadFrom(QIODevice* device);
     bool storeTo(QIODevice* device);
-    // 18. Archives the open database beside the program and removes its old events.
+    // Archives the open database beside the program and removes its old events.
     bool autoArchive();
-    // 19. Files an event that arrived after its day may have been shown.
+    // Files an event that arrived after its day may have been shown.
     void addAndShowEvent(CPager& pager, const ChistoryRec& record);
 
     // The auto-archiving check of initialisation; true when an archive was made.
@@ -153,6 +156,9 @@ signals:
     void remoteEventsArrived(const CHistoryList& events);
 
 private:
+    friend class LocalSource;
+    friend class StationSource;
+
     // Marks an operation in progress for its lifetime; work queued meanwhile runs after it.
     class Operation {
     public:
@@ -168,9 +174,10 @@ private:
     void tellUnreachable(int error);
 
     void tellError(const QString& text);
-    // Remote: a password the server accepts, asking the person until it does; false when
-    // they cancel or the server cannot be reached.
-    bool remotePassword(QString& value);
+    // The instrument of that identifier, created with its tree node when new.
+    void ensureInstrument(const QString& pagerId);
+    // Files a download's events of an instrument, oldest first, through addAndShowEvent.
+    void addAndShowEvents(const QString& pagerId, CHistoryList& events);
     // Polls busy every periodMs until it drops, stepping the progress bar.
     void waitWhile(const std::function<bool()>& busy, int periodMs);
     // Runs a device-worker job on its thread on the port name, waiting with a progress bar.
@@ -183,24 +190,23 @@ private:
     // The instrument and time the poll asks about; read on the document's thread.
     bool pollTarget(QString& pagerId, qint64& since) const;
     // The request of Events since, from any thread; out is oldest first.
-    bool fetchEventsSince(const QString& pagerId, qint64 since, CHistoryList& out, bool& busy);
+    bool fetchEventsSince(qint64 since, CHistoryList& out, bool& busy);
     void watcherLoop();
     void pollLoop();
 
     CPagerList m_pagers;
     QString m_title;
-    QString m_remotePassword;
     bool m_portQuestionAsked = false;
     QString m_archivePath;
     QString m_portOverride;
-    QString m_serverText; // under m_textLock: the watcher's title update reads it
     DocumentHost* m_host = nullptr;
     DocumentViews* m_views = nullptr;
-    RemoteRoad* m_remote = nullptr;
-    std::atomic<bool> m_remoteUsable { false }; // read by the poll thread
+    LocalSource m_local;
+    StationSource m_station;
+    std::atomic<DocumentSource*> m_source; // read by the instrument watcher
     std::thread m_watcher;
     std::thread m_poll;
-    mutable std::mutex m_textLock; // the title and the server text
+    mutable std::mutex m_textLock; // the title
     int m_depth = 0; // operations in progress, on the document's thread
     bool m_jobRunning = false;
     bool m_deferredPosted = false;

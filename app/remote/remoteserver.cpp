@@ -2,7 +2,7 @@
 
 #include "archivestream.h"
 #include "password.h"
-#include "remotebackend.h"
+#include "requesthandler.h"
 #include "remoteprotocol.h"
 
 #include <QtEndian>
@@ -194,7 +194,7 @@ void CServer::incomingConnection(qintptr descriptor)
     m_pool->accept(descriptor);
 }
 
-CPool::CPool(RemoteBackend* backend, QObject* parent)
+CPool::CPool(RequestHandler* backend, QObject* parent)
     : QObject(parent)
     , m_backend(backend)
     , m_deadlineMs(Remote::inputDeadlineMs)

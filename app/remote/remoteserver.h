@@ -10,7 +10,7 @@
 #include <QTimer>
 
 class CPool;
-class RemoteBackend;
+class RequestHandler;
 
 // One accepted connection: gathers its request without blocking, is served by the pool from its
 // queue once the request is whole, and must take its reply within the pool's deadline.
@@ -68,7 +68,7 @@ private:
 class CPool final : public QObject {
     Q_OBJECT
 public:
-    explicit CPool(RemoteBackend* backend, QObject* parent = nullptr);
+    explicit CPool(RequestHandler* backend, QObject* parent = nullptr);
     ~CPool() override;
 
     // Listens on `port` of every local address; false with lastError() set when it cannot.
@@ -103,7 +103,7 @@ private:
     bool serve(CClientSocket* client);
     bool passwordSet() const;
 
-    RemoteBackend* m_backend;
+    RequestHandler* m_backend;
     CServer* m_server = nullptr;
     QList<CClientSocket*> m_clients;
     QList<QPointer<CClientSocket>> m_queue;

@@ -1,7 +1,6 @@
 // Remote mode end to end: a station (kestra-cli serve, in a process of its own) with the
 // simulated instrument and its database, and a document here in remote mode talking to it
 // over 127.0.0.1.
-#include "clientroad.h"
 #include "docrecorders.h"
 #include "historydb.h"
 #include "kestradoc.h"
@@ -112,8 +111,6 @@ private slots:
         config.localMode = false;
         config.remoteServer = QStringLiteral("127.0.0.1:%1").arg(m_port);
         config.downloadingInterval = 3600;
-        m_road.setConnectFailure([this](int error) { m_doc.serverUnreachable(error); });
-        m_doc.setRemoteRoad(&m_road);
         m_doc.setHost(&m_host);
         m_doc.setViews(&m_views);
         QVERIFY(m_doc.initialise());
@@ -122,7 +119,6 @@ private slots:
     void cleanupTestCase()
     {
         m_doc.stopBackground();
-        m_doc.setRemoteRoad(nullptr);
         m_server.terminate();
         m_server.waitForFinished(10000);
         HistoryDb::close();
@@ -285,10 +281,7 @@ private slots:
     void anUnreachableServerIsToldOnce()
     {
         CKESTRADoc other;
-        ClientRoad road;
-        road.setConnectFailure([&other](int error) { other.serverUnreachable(error); });
         PromptingHost host;
-        other.setRemoteRoad(&road);
         other.setHost(&host);
         QVERIFY(other.useServer(QStringLiteral("127.0.0.1:1")));
         m_msg.messages.clear();
@@ -306,7 +299,6 @@ private slots:
         QCOMPARE(host.settingsOpened, 2);
         QTest::qWait(200);
         QCOMPARE(m_msg.messages.size(), 2);
-        other.setRemoteRoad(nullptr);
         // A text without a port is refused before any connection.
         QVERIFY(!other.useServer(QStringLiteral("lab-pc")));
         // The shared state goes back to this test's document.
@@ -321,7 +313,6 @@ private:
     RecordingMessenger m_msg;
     PromptingHost m_host;
     RecordingViews m_views;
-    ClientRoad m_road;
     CKESTRADoc m_doc;
 };
 

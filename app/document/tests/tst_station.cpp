@@ -2,7 +2,7 @@
 // SQLite file, serving other computers over 127.0.0.1 while it downloads. Nothing that arrives
 // while one of its operations waits may run inside it.
 #include "docrecorders.h"
-#include "documentbackend.h"
+#include "documentrequesthandler.h"
 #include "historydb.h"
 #include "historyscheduler.h"
 #include "kestradoc.h"
@@ -322,7 +322,7 @@ private:
     StationHost m_host;
     RecordingViews m_views;
     CKESTRADoc m_doc;
-    DocumentBackend m_backend { m_doc };
+    DocumentRequestHandler m_backend { m_doc };
     CPool m_pool { &m_backend };
 };
 

@@ -3,7 +3,7 @@
 // count as different hosts bind to other loopback addresses (all of 127/8 is local).
 #include "archivestream.h"
 #include "password.h"
-#include "remotebackend.h"
+#include "requesthandler.h"
 #include "remoteclient.h"
 #include "remoteprotocol.h"
 #include "remoteserver.h"
@@ -38,7 +38,7 @@ ChistoryRec event(const QString& pager, qint64 time, qint32 type, double value, 
 }
 
 // The program side of the server: a small instrument list and counters of what was asked.
-class DataBackend final : public RemoteBackend {
+class DataBackend final : public RequestHandler {
 public:
     DataBackend()
     {

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "remotebackend.h"
+#include "requesthandler.h"
 
 class CKESTRADoc;
 
 // A server answers each request by running the document's own operation, in local mode, on
 // the document's thread.
-class DocumentBackend final : public RemoteBackend {
+class DocumentRequestHandler final : public RequestHandler {
 public:
-    explicit DocumentBackend(CKESTRADoc& doc)
+    explicit DocumentRequestHandler(CKESTRADoc& doc)
         : m_doc(doc)
     {
     }

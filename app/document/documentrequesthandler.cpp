@@ -1,4 +1,4 @@
-#include "documentbackend.h"
+#include "documentrequesthandler.h"
 
 #include "kestradoc.h"
 #include "programconfig.h"
@@ -6,13 +6,13 @@
 
 #include <stdexcept>
 
-const CPagerList& DocumentBackend::loadInstrumentList()
+const CPagerList& DocumentRequestHandler::loadInstrumentList()
 {
     const CPagerList* list = m_doc.loadInstrumentList();
     return list ? *list : m_empty;
 }
 
-CHistoryList DocumentBackend::dayEvents(const QString& pagerId, const QString& dateText, int queryMode)
+CHistoryList DocumentRequestHandler::dayEvents(const QString& pagerId, const QString& dateText, int queryMode)
 {
     qint64 date = 0;
     try {
@@ -27,50 +27,50 @@ CHistoryList DocumentBackend::dayEvents(const QString& pagerId, const QString& d
     return day ? *day : CHistoryList();
 }
 
-bool DocumentBackend::readHistory()
+bool DocumentRequestHandler::readHistory()
 {
     return m_doc.readHistory();
 }
 
-bool DocumentBackend::readMeasurements(CMeasurements& out)
+bool DocumentRequestHandler::readMeasurements(CMeasurements& out)
 {
     return m_doc.readMeasurements(out);
 }
 
-bool DocumentBackend::writeUserParams(const CUserParams& params)
+bool DocumentRequestHandler::writeUserParams(const CUserParams& params)
 {
     return m_doc.writeUserParams(params);
 }
 
-bool DocumentBackend::readUserParams(CUserParams& out)
+bool DocumentRequestHandler::readUserParams(CUserParams& out)
 {
     return m_doc.readUserParams(out);
 }
 
-bool DocumentBackend::instrumentName(QString& name)
+bool DocumentRequestHandler::instrumentName(QString& name)
 {
     return m_doc.instrumentName(name);
 }
 
-bool DocumentBackend::units(bool& roentgen)
+bool DocumentRequestHandler::units(bool& roentgen)
 {
     const bool ok = m_doc.units();
     roentgen = ViewFlags::instance().unitsRoentgen();
     return ok;
 }
 
-bool DocumentBackend::downloadBusy() const
+bool DocumentRequestHandler::downloadBusy() const
 {
     return m_doc.state().downloadBusy.load();
 }
 
-std::vector<ChistoryRec> DocumentBackend::eventsNewerThan(qint64 since)
+std::vector<ChistoryRec> DocumentRequestHandler::eventsNewerThan(qint64 since)
 {
     // From the store and what memory holds beyond it, whatever the station's window shows.
     return m_doc.eventsAfter(m_doc.state().currentInstrument(), since);
 }
 
-bool DocumentBackend::updateComment(const ChistoryRec& record)
+bool DocumentRequestHandler::updateComment(const ChistoryRec& record)
 {
     if (!m_doc.updateComment(record))
         return false;
@@ -82,12 +82,12 @@ bool DocumentBackend::updateComment(const ChistoryRec& record)
     return true;
 }
 
-QString DocumentBackend::passwordDigest() const
+QString DocumentRequestHandler::passwordDigest() const
 {
     return ProgramConfig::instance().passwordDigest;
 }
 
-void DocumentBackend::whenIdle(std::function<void()> work)
+void DocumentRequestHandler::whenIdle(std::function<void()> work)
 {
     m_doc.whenIdle(std::move(work));
 }

@@ -12,9 +12,9 @@
 
 // What a server needs from the program it serves: each request runs the same operation that the
 // program runs for itself in local mode. The document implements it.
-class RemoteBackend {
+class RequestHandler {
 public:
-    virtual ~RemoteBackend() = default;
+    virtual ~RequestHandler() = default;
 
     // Request 0: the instrument list, loaded afresh.
     virtual const CPagerList& loadInstrumentList() = 0;

@@ -1,0 +1,160 @@
+#include "stationsource.h"
+
+#include "kestradoc.h"
+#include "messenger.h"
+#include "remoteclient.h"
+#include "remoteprotocol.h"
+#include "viewflags.h"
+
+bool StationSource::setServer(const QString& serverText)
+{
+    QString host;
+    quint16 port = 0;
+    const bool ok = Remote::parseServer(serverText, &host, &port);
+    std::lock_guard lock(m_lock);
+    m_serverText = serverText;
+    m_host = ok ? host : QString();
+    m_port = ok ? port : 0;
+    m_usable = ok;
+    return ok;
+}
+
+QString StationSource::serverText() const
+{
+    std::lock_guard lock(m_lock);
+    return m_serverText;
+}
+
+QString StationSource::title(bool connected, const QString&) const
+{
+    const QString app = CKESTRADoc::tr(CKESTRADoc::ApplicationName);
+    return connected ? CKESTRADoc::tr("%1 - Remote mode. Connected to server '%2'").arg(app, serverText())
+                     : CKESTRADoc::tr("%1 - Remote mode. Not connected").arg(app);
+}
+
+bool StationSource::run(const std::function<bool(RemoteClient&)>& request)
+{
+    RemoteClient client;
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_usable)
+            return false;
+        client.setServer(m_host, m_port);
+    }
+    const bool ok = request(client);
+    if (!ok && client.connectFailed())
+        m_doc.serverUnreachable(client.lastError());
+    return ok;
+}
+
+bool StationSource::loadInstrumentList(CPagerList& list)
+{
+    CPagerList incoming;
+    if (!run([&](RemoteClient& c) { return c.loadInstrumentList(incoming); }))
+        return false;
+    list = std::move(incoming);
+    return true;
+}
+
+bool StationSource::loadDay(const QString& pagerId, const QString& dateText, int queryMode, CPagerList& out)
+{
+    CHistoryList day;
+    if (!run([&](RemoteClient& c) { return c.dayEvents(pagerId, dateText, queryMode, day); }))
+        return false;
+    CPager& pager = out.findOrCreate(pagerId);
+    for (const ChistoryRec& r : day.records())
+        pager.addEvent(r); // throws for an event without a local day: the job fails
+    return true;
+}
+
+bool StationSource::readHistory()
+{
+    // The station runs its own download; the events come with the next poll.
+    QString name;
+    if (!instrumentName(name))
+        return false;
+    m_doc.ensureInstrument(name);
+    Messenger::instance().progressStart(CKESTRADoc::tr("History reading"), 100);
+    const bool ok = run([](RemoteClient& c) { return c.readHistory(); });
+    Messenger::instance().progressStop();
+    return ok;
+}
+
+bool StationSource::readMeasurements(CMeasurements& out)
+{
+    return run([&](RemoteClient& c) { return c.readMeasurements(out); });
+}
+
+bool StationSource::password(QString& value)
+{
+    if (!m_usable)
+        return false;
+    for (;;) {
+        if (m_password.isEmpty()) {
+            DocumentHost* host = m_doc.host();
+            const std::optional<QString> entered = host ? host->promptPassword() : std::nullopt;
+            if (!entered || entered->isEmpty())
+                return false;
+            m_password = *entered;
+        }
+        RemoteClient::PasswordCheck check = RemoteClient::PasswordCheck::NoAnswer;
+        run([&](RemoteClient& c) {
+            check = c.checkPassword(m_password);
+            return check != RemoteClient::PasswordCheck::NoAnswer;
+        });
+        switch (check) {
+        case RemoteClient::PasswordCheck::Passed:
+            value = m_password;
+            return true;
+        case RemoteClient::PasswordCheck::NoAnswer:
+            return false;
+        case RemoteClient::PasswordCheck::Refused:
+            m_password.clear();
+            Messenger::instance().tell(
+                CKESTRADoc::tr("Error!"), CKESTRADoc::tr("Incorrect password!"), Messenger::Icon::Error);
+            break;
+        }
+    }
+}
+
+bool StationSource::readUserParams(CUserParams& params)
+{
+    QString value;
+    return password(value) && run([&](RemoteClient& c) { return c.readUserParams(value, params); });
+}
+
+bool StationSource::writeUserParams(const CUserParams& params)
+{
+    QString value;
+    return password(value) && run([&](RemoteClient& c) { return c.writeUserParams(value, params); });
+}
+
+bool StationSource::instrumentName(QString& name)
+{
+    return run([&](RemoteClient& c) { return c.instrumentName(name); });
+}
+
+bool StationSource::units()
+{
+    bool roentgen = false;
+    if (!run([&](RemoteClient& c) { return c.units(roentgen); }))
+        return false;
+    ViewFlags::instance().setUnitsRoentgen(roentgen);
+    return true;
+}
+
+bool StationSource::updateComment(const ChistoryRec& record)
+{
+    return run([&](RemoteClient& c) { return c.updateComment(record); });
+}
+
+bool StationSource::eventsSince(qint64 since, CHistoryList& out, bool& busy)
+{
+    busy = false;
+    std::vector<ChistoryRec> events;
+    if (!run([&](RemoteClient& c) { return c.eventsSince(since, events, &busy); }))
+        return false;
+    for (ChistoryRec& r : events)
+        out.appendRaw(std::move(r));
+    return true;
+}
