@@ -1,5 +1,6 @@
 // kestra-cli: the document's operations without a window, for headless stations and scripts.
 // Uses the program folder and configuration of the window program.
+#include "cliargs.h"
 #include "documentrequesthandler.h"
 #include "historydb.h"
 #include "historyfiles.h"
@@ -28,31 +29,6 @@
 namespace {
 
 enum Exit { Ok = 0, Failed = 1, Usage = 2, NoDatabase = 3, NoInstrument = 4 };
-
-const char* const UsageText = R"(usage: kestra-cli [--home DIR] [--port PORT] [--remote HOST:PORT] COMMAND [ARGS]
-
-commands:
-  download                          read the instrument's history into the database
-  watch [--for SECONDS]             watch the instrument and read its history on schedule
-                                    and on alarm, until interrupted
-  instruments                       list the instruments in the database
-  days ID                           list the days of an instrument (* marks alarms)
-  events ID DATE [--alarms] [--json]
-                                    the events of one day, newest first
-  export ID DATE FILE               write one day as an export file
-  import FILE                       store the events of an export file
-  save-text ID DATE FILE            write one day as tab-separated text
-  archive [FILE]                    copy the database and remove events before yesterday
-  rename ID NAME                    give an instrument a display name
-  serve [--listen PORT] [--for SECONDS]
-                                    watch the instrument as "watch" does and serve it and
-                                    the database to other computers (PORT: the configured
-                                    server port; 0 picks a free one)
-
-DATE is YYYY-MM-DD or DD-MM-YYYY. --home chooses the program folder, --port the serial
-port (instead of the configured or detected one). --remote runs instruments, days, events,
-export and save-text through the server HOST:PORT instead of this computer's database.
-)";
 
 void out(const QString& text)
 {
@@ -128,66 +104,6 @@ void onSignal(int)
     [[maybe_unused]] const auto n = ::write(g_stopPipe[1], &c, 1);
 }
 
-struct Args {
-    QString port;
-    QString remote;
-    int listen = -1;
-    QString command;
-    QStringList positional;
-    bool alarms = false;
-    bool json = false;
-    int forSeconds = -1;
-    QString error;
-};
-
-Args parse(const QStringList& arguments)
-{
-    Args a;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        auto value = [&](const QString& name) -> QString {
-            if (arg.startsWith(name + u'='))
-                return arg.mid(name.size() + 1);
-            if (i + 1 >= arguments.size()) {
-                a.error = name + QStringLiteral(" needs a value");
-                return {};
-            }
-            return arguments[++i];
-        };
-        if (arg == u"--home" || arg.startsWith(u"--home="))
-            value(QStringLiteral("--home")); // taken by ProgramFolder
-        else if (arg == u"--port" || arg.startsWith(u"--port="))
-            a.port = value(QStringLiteral("--port"));
-        else if (arg == u"--remote" || arg.startsWith(u"--remote="))
-            a.remote = value(QStringLiteral("--remote"));
-        else if (arg == u"--listen" || arg.startsWith(u"--listen=")) {
-            bool ok = false;
-            a.listen = value(QStringLiteral("--listen")).toInt(&ok);
-            if (!ok || a.listen < 0 || a.listen > 65535)
-                a.error = QStringLiteral("--listen needs a port number");
-        } else if (arg == u"--for" || arg.startsWith(u"--for=")) {
-            bool ok = false;
-            a.forSeconds = value(QStringLiteral("--for")).toInt(&ok);
-            if (!ok || a.forSeconds < 0)
-                a.error = QStringLiteral("--for needs a number of seconds");
-        } else if (arg == u"--alarms")
-            a.alarms = true;
-        else if (arg == u"--json")
-            a.json = true;
-        else if (arg == u"-h" || arg == u"--help")
-            a.command = QStringLiteral("help");
-        else if (arg.startsWith(u"--"))
-            a.error = QStringLiteral("unknown option ") + arg;
-        else if (a.command.isEmpty())
-            a.command = arg;
-        else
-            a.positional << arg;
-        if (!a.error.isEmpty())
-            break;
-    }
-    return a;
-}
-
 // The day of a date argument, or 0.
 qint64 parseDate(const QString& text)
 {
@@ -200,7 +116,7 @@ qint64 parseDate(const QString& text)
 
 class Cli {
 public:
-    Cli(CKESTRADoc& doc, const Args& args)
+    Cli(CKESTRADoc& doc, const CliArgs& args)
         : m_doc(doc)
         , m_args(args)
     {
@@ -209,23 +125,12 @@ public:
     int run()
     {
         const QString& c = m_args.command;
+        // The command and the number of its words are checked by CliArgs.
         if (c == u"download" || c == u"watch" || c == u"serve") {
-            if (!m_args.positional.isEmpty())
-                return usage(c + QStringLiteral(" takes no arguments"));
             if (!m_args.remote.isEmpty())
                 return usage(c + QStringLiteral(" works on the instrument of this computer"));
             return c == u"download" ? download() : watch(c == u"serve");
         }
-        const QHash<QString, int> counts { { QStringLiteral("instruments"), 0 }, { QStringLiteral("days"), 1 },
-            { QStringLiteral("events"), 2 }, { QStringLiteral("export"), 3 }, { QStringLiteral("import"), 1 },
-            { QStringLiteral("save-text"), 3 }, { QStringLiteral("archive"), -1 }, { QStringLiteral("rename"), 2 } };
-        if (!counts.contains(c))
-            return usage(QStringLiteral("unknown command ") + c);
-        const int n = counts.value(c);
-        if (n >= 0 && m_args.positional.size() != n)
-            return usage(QStringLiteral("%1 takes %2 argument(s)").arg(c, QString::number(n)));
-        if (n < 0 && m_args.positional.size() > 1)
-            return usage(QStringLiteral("archive takes at most one argument"));
         if (!m_args.remote.isEmpty() && (c == u"import" || c == u"archive" || c == u"rename"))
             return usage(c + QStringLiteral(" works on this computer's database only"));
         if (const int e = m_args.remote.isEmpty() ? openDatabase() : openRemote(); e != Ok)
@@ -257,11 +162,17 @@ public:
             : Failed;
     }
 
+    // A usage error is one line: a script's log shows what was wrong, --help the rest.
     static int usage(const QString& problem)
     {
-        if (!problem.isEmpty())
-            err(problem);
-        std::fputs(UsageText, stderr);
+        QString line;
+        for (const QChar c : problem) {
+            if (c.category() == QChar::Other_Control)
+                line += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QChar(u'0'));
+            else
+                line += c;
+        }
+        err(line + QStringLiteral(" (kestra-cli --help shows the commands)"));
         return Usage;
     }
 
@@ -513,7 +424,7 @@ private:
     }
 
     CKESTRADoc& m_doc;
-    const Args& m_args;
+    const CliArgs& m_args;
 };
 
 } // namespace
@@ -521,14 +432,20 @@ private:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const Args args = parse(app.arguments());
+    const CliArgs args = CliArgs::parse(app.arguments());
     if (!args.error.isEmpty())
         return Cli::usage(args.error);
-    if (args.command.isEmpty() || args.command == u"help")
-        return Cli::usage({});
+    if (args.help || args.version) {
+        out((args.help ? CliArgs::usageText() : CliArgs::versionText()).trimmed());
+        return Ok;
+    }
 
+    // The folder is the one the command line names, as the parser read it.
+    QStringList folderArguments { app.arguments().first() };
+    if (!args.home.isEmpty())
+        folderArguments << QStringLiteral("--home") << args.home;
     QString error;
-    if (!ProgramFolder::initialise(app.arguments(), &error)) {
+    if (!ProgramFolder::initialise(folderArguments, &error)) {
         err(QStringLiteral("the program folder cannot be used: ") + error);
         return Failed;
     }

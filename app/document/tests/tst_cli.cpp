@@ -1,5 +1,6 @@
 // kestra-cli on a prepared program folder: every database command, its output and its exit
 // code, in the order a script would run them.
+#include "cliargs.h"
 #include "historydb.h"
 #include "historyspool.h"
 #include "localtime.h"
@@ -34,12 +35,12 @@ struct Run {
     QString errors;
 };
 
-Run cli(const QString& home, const QStringList& args)
+Run runCli(const QStringList& args)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.setStandardInputFile(QProcess::nullDevice());
-    p.start(QStringLiteral(KESTRA_CLI), QStringList { QStringLiteral("--home"), home } + args);
+    p.start(QStringLiteral(KESTRA_CLI), args);
     Run r;
     if (!p.waitForFinished(30000))
         return r;
@@ -47,6 +48,24 @@ Run cli(const QString& home, const QStringList& args)
     r.lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     r.errors = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
+}
+
+Run cli(const QString& home, const QStringList& args)
+{
+    return runCli(QStringList { QStringLiteral("--home"), home } + args);
+}
+
+// The word list a completion script gives a variable: local name="a b c".
+QStringList completionWords(const QString& script, const QString& variable)
+{
+    const QString start = variable + QStringLiteral("=\"");
+    const qsizetype at = script.indexOf(start);
+    if (at < 0)
+        return {};
+    const qsizetype begin = at + start.size();
+    QStringList words = script.mid(begin, script.indexOf(u'"', begin) - begin).split(u' ', Qt::SkipEmptyParts);
+    words.sort();
+    return words;
 }
 
 } // namespace
@@ -133,6 +152,130 @@ private slots:
             > array[1].toObject()[QStringLiteral("time")].toInteger());
     }
 
+    // Help and version go to the standard output; a bad line is one line on the standard error
+    // and exit code 2, whichever form the option took.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("output"); // the first line of the output, or the one error line
+        const QString home = m_home.path();
+        const auto s = [](const char* text) { return QString::fromUtf8(text); };
+        QTest::newRow("version") << QStringList { s("--version") } << 0 << s("kestra-cli " KESTRA_VERSION);
+        QTest::newRow("help") << QStringList { s("instruments"), s("--help") } << 0 << s("usage: kestra-cli");
+        QTest::newRow("-h") << QStringList { s("-h") } << 0 << s("usage: kestra-cli");
+        QTest::newRow("help command") << QStringList { s("help") } << 0 << s("usage: kestra-cli");
+        QTest::newRow("--home=DIR") << QStringList { s("--home=") + home, s("instruments") } << 0 << s("A1\t");
+        QTest::newRow("--home DIR after the command")
+            << QStringList { s("instruments"), s("--home"), home } << 0 << s("A1\t");
+        QTest::newRow("-- ends the options")
+            << QStringList { s("--home"), home, s("days"), s("--"), s("--json") } << 1 << QString();
+
+        const QString hint = s(" (kestra-cli --help shows the commands)");
+        const auto bad = [&](const char* name, QStringList args, const char* error) {
+            QTest::newRow(name) << (QStringList { s("--home"), home } + args) << 2
+                                << s("kestra-cli: ") + s(error) + hint;
+        };
+        bad("unknown option", { s("instruments"), s("--fast") }, "unknown option --fast");
+        bad("unknown short option", { s("-x"), s("instruments") }, "unknown option -x");
+        bad("missing value", { s("instruments"), s("--remote") }, "--remote needs a value");
+        bad("empty value", { s("--port="), s("download") }, "--port needs a port name");
+        bad("flag with a value", { s("--json=yes"), s("instruments") }, "--json takes no value");
+        bad("port out of range", { s("serve"), s("--listen=65536") }, "--listen needs a port number (0-65535)");
+        bad("--for beyond the timer", { s("watch"), s("--for"), s("2000001") },
+            "--for needs a number of seconds (0-2000000)");
+        bad("no command", {}, "no command given");
+        bad("unknown command", { s("fro\tb") }, "unknown command 'fro\\x09b'");
+        bad("too few", { s("events"), s("A1") }, "'events' needs more arguments");
+        bad("too many", { s("archive"), s("a"), s("b") }, "'archive' takes at most 1 argument");
+        bad("none expected", { s("watch"), s("now") }, "'watch' takes no arguments");
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, output);
+        const Run r = runCli(args);
+        QCOMPARE(r.code, code);
+        if (code == 2) {
+            QVERIFY2(r.lines.isEmpty(), qPrintable(r.lines.join(u'\n')));
+            QCOMPARE(r.errors, output + u'\n');
+        } else if (!output.isEmpty()) {
+            QVERIFY(!r.lines.isEmpty());
+            QVERIFY2(r.lines.first().startsWith(output), qPrintable(r.lines.first()));
+            QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors));
+        }
+    }
+
+    // The completion beside the program knows every option and command the parser takes, the
+    // help names them all, and bash reads the script.
+    void completion()
+    {
+        QFile file(QStringLiteral(KESTRA_CLI_COMPLETION));
+        QVERIFY2(file.open(QIODevice::ReadOnly), KESTRA_CLI_COMPLETION);
+        const QString script = QString::fromUtf8(file.readAll());
+        QStringList options = CliArgs::optionNames();
+        QStringList commands = CliArgs::commandNames();
+        const QString help = CliArgs::usageText();
+        for (const QString& word : options + commands)
+            QVERIFY2(help.contains(word), qPrintable(word));
+        options.sort();
+        commands.sort();
+        QCOMPARE(completionWords(script, QStringLiteral("options")), options);
+        QCOMPARE(completionWords(script, QStringLiteral("commands")), commands);
+
+        QProcess bash;
+        bash.start(QStringLiteral("bash"),
+            { QStringLiteral("-c"),
+                QStringLiteral("source \"$0\" && COMP_WORDS=(kestra-cli --home /tmp ev) && COMP_CWORD=3 && _kestra_cli "
+                               "&& echo \"${COMPREPLY[*]}\" && COMP_WORDS=(kestra-cli events --al) && COMP_CWORD=2 "
+                               "&& _kestra_cli && echo \"${COMPREPLY[*]}\""),
+                QStringLiteral(KESTRA_CLI_COMPLETION) });
+        QVERIFY(bash.waitForFinished(30000));
+        QCOMPARE(bash.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(bash.readAllStandardOutput()), QStringLiteral("events\n--alarms\n"));
+    }
+
+    // Comments from the store come out as valid JSON whatever they hold.
+    void jsonOfAwkwardText()
+    {
+        QTemporaryDir home;
+        const QString comment = QStringLiteral("said \"stop\" \\ then\tpaused\nat 3 \u00b5Sv/h \x01 end");
+        {
+            QVERIFY(ProgramFolder::setPath(home.path()));
+            HistoryDb* db = HistoryDb::open(
+                ProgramFolder::filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create);
+            QVERIFY(db);
+            ChistoryRec r = makeEvent(QStringLiteral("Q\"1"), *LocalTime::fromLocal(2010, 3, 4) + 60);
+            r.hComment = comment;
+            QVERIFY(db->insertEvents(std::vector { r }));
+            HistoryDb::close();
+        }
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(KESTRA_CLI),
+            { QStringLiteral("--home"), home.path(), QStringLiteral("events"), QStringLiteral("Q\"1"),
+                QStringLiteral("2010-03-04"), QStringLiteral("--json") });
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray json = p.readAllStandardOutput();
+
+        // Another program's reader, not the one that wrote it.
+        QProcess python;
+        python.start(QStringLiteral(PYTHON_PATH),
+            { QStringLiteral("-c"),
+                QStringLiteral("import json, sys\n"
+                               "events = json.load(sys.stdin)\n"
+                               "assert len(events) == 1\n"
+                               "sys.stdout.buffer.write(events[0]['comment'].encode('utf-8'))") });
+        QVERIFY(python.waitForStarted(30000));
+        python.write(json);
+        python.closeWriteChannel();
+        QVERIFY(python.waitForFinished(30000));
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()), comment);
+    }
+
     // An export carried to another station's folder stores there; a file that is not an
     // export imports nothing.
     void exportImportAndText()
@@ -195,7 +338,8 @@ private slots:
         QString path;
         QVERIFY(HistorySpool(m_home.filePath(QStringLiteral("Spool")))
                     .write(QStringLiteral("C3"), { makeEvent(QStringLiteral("C3"), t) }, &path));
-        const Run r = cli(m_home.path(), { QStringLiteral("events"), QStringLiteral("C3"), QStringLiteral("2009-01-05") });
+        const Run r
+            = cli(m_home.path(), { QStringLiteral("events"), QStringLiteral("C3"), QStringLiteral("2009-01-05") });
         QCOMPARE(r.code, 0);
         QCOMPARE(r.lines.size(), 1);
         QVERIFY(!QFile::exists(path));
