@@ -97,11 +97,16 @@ bool CKESTRADoc::fetchEventsSince(qint64 since, CHistoryList& out, bool& busy)
 
 void CKESTRADoc::fileRemoteEvents(const CHistoryList& events)
 {
+    const Operation operation(*this);
+    std::vector<ChistoryRec> shown;
     for (const ChistoryRec& r : events.records()) {
         qint64& polled = m_polledUpTo[r.hPagerID];
         polled = std::max(polled, r.hDateTime);
-        addAndShowEvent(m_pagers.findOrCreate(r.hPagerID), r);
+        if (fileEvent(m_pagers.findOrCreate(r.hPagerID), r))
+            shown.push_back(r);
     }
+    if (!shown.empty() && m_views)
+        m_views->insertEvents(shown);
 }
 
 void CKESTRADoc::startWatcher()

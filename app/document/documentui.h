@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <vector>
 
 class CHistoryList;
 class CMeasurements;
@@ -49,4 +50,7 @@ public:
     virtual void showDay(const QString& pagerId, const QString& dateText) = 0;
     // A new event of the shown day, as the top row. False when the filter hides it.
     virtual bool insertEventAtTop(const ChistoryRec& record) = 0;
+    // New events of the shown day from one download or poll, oldest first, as one batch. The
+    // default inserts each as the top row.
+    virtual void insertEvents(const std::vector<ChistoryRec>& oldestFirst);
 };

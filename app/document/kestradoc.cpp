@@ -104,6 +104,12 @@ DocumentHost::~DocumentHost() = default;
 void DocumentHost::keepAlive() { }
 DocumentViews::~DocumentViews() = default;
 
+void DocumentViews::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
+{
+    for (const ChistoryRec& r : oldestFirst)
+        insertEventAtTop(r);
+}
+
 CKESTRADoc::CKESTRADoc(QObject* parent)
     : QObject(parent)
     , m_local(*this)
@@ -440,12 +446,17 @@ void CKESTRADoc::ensureInstrument(const QString& pagerId)
 
 void CKESTRADoc::addAndShowEvents(const QString& pagerId, CHistoryList& events)
 {
-    // Each event goes in as the top row, so they are handed over oldest first: the shown
-    // list then stays newest first.
+    // Filed oldest first, so that the shown list, which takes them at the top, stays newest
+    // first; the shown day's new events go to the event list as one batch.
     events.sort(); // newest first, stable
     CPager& pager = m_pagers.findOrCreate(pagerId);
-    for (auto it = events.records().rbegin(); it != events.records().rend(); ++it)
-        addAndShowEvent(pager, *it);
+    std::vector<ChistoryRec> shown;
+    for (auto it = events.records().rbegin(); it != events.records().rend(); ++it) {
+        if (fileEvent(pager, *it))
+            shown.push_back(*it);
+    }
+    if (!shown.empty() && m_views)
+        m_views->insertEvents(shown);
 }
 
 std::vector<ChistoryRec> CKESTRADoc::eventsAfter(const QString& pagerId, qint64 since)
@@ -613,11 +624,17 @@ bool CKESTRADoc::autoArchive()
 void CKESTRADoc::addAndShowEvent(CPager& pager, const ChistoryRec& record)
 {
     const Operation operation(*this);
+    if (fileEvent(pager, record) && m_views)
+        m_views->insertEventAtTop(record);
+}
+
+bool CKESTRADoc::fileEvent(CPager& pager, const ChistoryRec& record)
+{
     qint64 day = 0;
     try {
         day = LocalTime::dayKey(record.hDateTime);
     } catch (const std::invalid_argument&) {
-        return; // no local day to file it under; the database refused it as well
+        return false; // no local day to file it under; the database refused it as well
     }
     CHistoryList* list = pager.dayList(day);
     if (!list) {
@@ -626,14 +643,14 @@ void CKESTRADoc::addAndShowEvent(CPager& pager, const ChistoryRec& record)
             m_views->addDayNode(pager.identifier(), day);
     }
     if (!list->loaded || list->findEqual(record))
-        return;
+        return false;
     list->addRecord(record);
     const DocState& s = state();
     if (pager.identifier() != s.currentInstrument() || s.currentDate() == 0)
-        return;
+        return false;
     try {
-        if (LocalTime::dayKey(s.currentDate()) == day && m_views)
-            m_views->insertEventAtTop(record);
+        return LocalTime::dayKey(s.currentDate()) == day;
     } catch (const std::invalid_argument&) {
+        return false;
     }
 }

@@ -176,8 +176,12 @@ private:
     void tellError(const QString& text);
     // The instrument of that identifier, created with its tree node when new.
     void ensureInstrument(const QString& pagerId);
-    // Files a download's events of an instrument, oldest first, through addAndShowEvent.
+    // Files a download's events of an instrument, oldest first; the shown day's new events go
+    // to the event list as one batch.
     void addAndShowEvents(const QString& pagerId, CHistoryList& events);
+    // Files an event into its day (created with its tree node when new) when the day is
+    // loaded and lacks it; true when it joined the day the event list shows.
+    bool fileEvent(CPager& pager, const ChistoryRec& record);
     // Polls busy every periodMs until it drops, stepping the progress bar.
     void waitWhile(const std::function<bool()>& busy, int periodMs);
     // Runs a device-worker job on its thread on the port name, waiting with a progress bar.

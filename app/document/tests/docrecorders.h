@@ -86,6 +86,15 @@ public:
         rows.prepend(LocalTime::format(r.hDateTime, "%Y-%m-%d %H:%M:%S"));
         return true;
     }
+    void insertEvents(const std::vector<ChistoryRec>& oldestFirst) override
+    {
+        QStringList stamps;
+        for (const ChistoryRec& r : oldestFirst) {
+            stamps << LocalTime::format(r.hDateTime, "%Y-%m-%d %H:%M:%S");
+            rows.prepend(stamps.last());
+        }
+        calls << QStringLiteral("batch ") + stamps.join(u',');
+    }
 
     QStringList calls;
     QStringList rows; // the event list as the inserts leave it

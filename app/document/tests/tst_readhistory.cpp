@@ -121,10 +121,11 @@ private slots:
             record('F', at(0, 120)) });
         QVERIFY(m_doc.readHistory());
         QCOMPARE(storedEvents(), 9);
+        // The shown day's new events go to the list as one batch, oldest first.
         QCOMPARE(m_views.calls,
-            QStringList({ QStringLiteral("top ") + stamp(at(1, 20000)), QStringLiteral("top ") + stamp(at(1, 30000)),
-                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(0, 0), "%Y-%m-%d")) }));
-        // Inserted one by one at the top, the rows read newest first.
+            QStringList({ QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(0, 0), "%Y-%m-%d")),
+                QStringLiteral("batch ") + stamp(at(1, 20000)) + u',' + stamp(at(1, 30000)) }));
+        // Taken at the top in that order, the rows read newest first.
         QCOMPARE(m_views.rows.mid(0, 2), QStringList({ stamp(at(1, 30000)), stamp(at(1, 20000)) }));
         QCOMPARE(shown->size(), 5);
         const CPager* pager = m_doc.pagers().find(Id);
