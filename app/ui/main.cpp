@@ -1,6 +1,7 @@
 // KESTRA: the window program.
 #include "applog.h"
 #include "historydb.h"
+#include "kestradevview.h"
 #include "kestradoc.h"
 #include "mainframe.h"
 #include "programconfig.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QScreen>
 #include <QTimer>
 #include <QTranslator>
 
@@ -63,13 +65,22 @@ int main(int argc, char** argv)
         CMainFrame frame(doc);
         frame.setUnattended(unattendedMs);
         frame.setExitStep([&lock] { lock.release(); });
+        // Without a window manager (a virtual screen) maximising does nothing; the size is set first.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            frame.resize(screen->availableSize());
         frame.showMaximized();
         const QString shot = parser.value(screenshot);
         QTimer::singleShot(0, &frame, [&frame, shot] {
             frame.start();
             if (!shot.isEmpty()) {
+                // The picture shows the first instrument's last day.
+                CKESTRADevView& tree = frame.treeView();
+                tree.expandAll();
+                const QModelIndex first = tree.model()->index(0, 0);
+                if (const int days = tree.model()->rowCount(first); days > 0)
+                    tree.setCurrentIndex(tree.model()->index(days - 1, 0, first));
                 // Let the layout settle and the views paint before the picture.
-                QTimer::singleShot(500, &frame, [&frame, shot] {
+                QTimer::singleShot(3000, &frame, [&frame, shot] {
                     const bool saved = frame.grab().save(shot);
                     std::fprintf(stderr, "%s %s\n", saved ? "saved" : "could not save", shot.toLocal8Bit().constData());
                     frame.setUnattended(1);

@@ -389,6 +389,10 @@ void CMainFrame::reinitialise()
     m_tree->databaseChanged();
     m_tree->rebuild();
     const ProgramConfig& config = ProgramConfig::instance();
+    // The link comes up with the watcher's first probe; made here before the watcher runs, it
+    // lets the first read below reach the instrument instead of waiting a whole interval.
+    if (!m_doc.state().watcherRunning.load() && m_doc.state().localMode.load() && m_doc.mainDatabaseShown())
+        m_doc.watcherProbe();
     m_scheduler->restart(config.downloadingInterval);
     if (!m_doc.state().watcherRunning.load() && config.localMode)
         m_doc.startWatcher();
