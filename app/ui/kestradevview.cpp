@@ -67,20 +67,29 @@ void CKESTRADevView::databaseChanged()
 void CKESTRADevView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     QTreeView::currentChanged(current, previous);
-    if (m_rebuilding || m_model->rowCount() == 0 || !current.isValid())
+    if (m_rebuilding || m_model->rowCount() == 0)
         return;
     // A day is loaded with a job of its own; while another operation waits for its job the
     // selection is shown once that one has ended.
     const int serial = ++m_selectionSerial;
     const QPersistentModelIndex index(current);
     m_doc.whenIdle([this, serial, index] {
-        if (serial == m_selectionSerial && index.isValid())
+        if (serial == m_selectionSerial)
             select(index);
     });
 }
 
 void CKESTRADevView::select(const QModelIndex& index)
 {
+    if (!index.isValid()) {
+        // Nothing selected (the tree was emptied or the selection taken away).
+        m_daySelected = m_instrumentSelected = false;
+        m_doc.state().setCurrentInstrument(QString());
+        m_doc.state().setCurrentDate(0);
+        m_list.showDay(QString(), QString());
+        emit selectionStateChanged();
+        return;
+    }
     const InstrumentTreeModel::Target target = m_model->targetOf(index, m_doc.pagers());
     const QString dateText = target.day != 0 ? LocalTime::format(target.day, "%Y-%m-%d") : QString();
     m_daySelected = m_model->isDay(index);

@@ -40,8 +40,8 @@ int main(int argc, char** argv)
     QString error;
     if (!ProgramFolder::initialise(app.arguments(), &error)) {
         WidgetMessenger::runBox(nullptr, QStringLiteral("Error!"),
-            QStringLiteral("The program folder cannot be used: %1").arg(error), Messenger::Ok, Messenger::Icon::Error, 0,
-            unattendedMs);
+            QStringLiteral("The program folder cannot be used: %1").arg(error), Messenger::Ok, Messenger::Icon::Error,
+            0, unattendedMs);
         return 1;
     }
     ProgramConfig& config = ProgramConfig::instance();

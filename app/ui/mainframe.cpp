@@ -23,6 +23,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 
 // The bundled icons live in this static library; the program and the tests link it.
@@ -110,11 +111,11 @@ constexpr CommandText Texts[] = {
         QT_TRANSLATE_NOOP("CMainFrame", "Online Mode"), QT_TRANSLATE_NOOP("CMainFrame", "Online Mode"),
         "utilities-system-monitor", "online" },
     { Commands::Id::ReadHistory, QT_TRANSLATE_NOOP("CMainFrame", "Read &History\tCtrl+H"),
-        QT_TRANSLATE_NOOP("CMainFrame", "Read history from instrument"), QT_TRANSLATE_NOOP("CMainFrame", "Read history"),
-        nullptr, nullptr },
+        QT_TRANSLATE_NOOP("CMainFrame", "Read history from instrument"),
+        QT_TRANSLATE_NOOP("CMainFrame", "Read history"), nullptr, nullptr },
     { Commands::Id::EditComment, QT_TRANSLATE_NOOP("CMainFrame", "Edit Co&mment\tCtrl+M"),
-        QT_TRANSLATE_NOOP("CMainFrame", "Edit Comment"), QT_TRANSLATE_NOOP("CMainFrame", "Edit comment to selected event"),
-        "document-edit", "comment" },
+        QT_TRANSLATE_NOOP("CMainFrame", "Edit Comment"),
+        QT_TRANSLATE_NOOP("CMainFrame", "Edit comment to selected event"), "document-edit", "comment" },
     { Commands::Id::InstrumentSettings, QT_TRANSLATE_NOOP("CMainFrame", "Instrument &Settings\tAlt+S"),
         QT_TRANSLATE_NOOP("CMainFrame", "Instrument Settings"), QT_TRANSLATE_NOOP("CMainFrame", "Instrument Settings"),
         nullptr, "instrument" },
@@ -174,10 +175,7 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
     connect(m_messenger.get(), &WidgetMessenger::progressChanged, this, [this](bool shown) {
         updateCommands();
         if (!shown)
-            m_doc.whenIdle([guard = QPointer<CMainFrame>(this)] {
-                if (guard)
-                    guard->updateCommands();
-            });
+            QTimer::singleShot(0, this, &CMainFrame::updateCommands);
     });
 
     m_doc.setHost(m_host.get());
@@ -213,9 +211,8 @@ void CMainFrame::createActions()
         a->setShortcutContext(Qt::WidgetShortcut);
         m_actions[static_cast<size_t>(t.id)] = a;
     }
-    auto on = [this](Command c, void (CMainFrame::*handler)()) {
-        connect(action(c), &QAction::triggered, this, handler);
-    };
+    auto on
+        = [this](Command c, void (CMainFrame::*handler)()) { connect(action(c), &QAction::triggered, this, handler); };
     on(Command::ImportHistory, &CMainFrame::importHistory);
     on(Command::ExportHistory, &CMainFrame::exportHistory);
     on(Command::SaveHistoryAs, &CMainFrame::saveHistoryAs);
@@ -237,7 +234,8 @@ void CMainFrame::createActions()
 void CMainFrame::createMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    for (Command c : { Command::ImportHistory, Command::ExportHistory, Command::SaveHistoryAs, Command::DownloadHistory })
+    for (Command c :
+        { Command::ImportHistory, Command::ExportHistory, Command::SaveHistoryAs, Command::DownloadHistory })
         file->addAction(action(c));
     file->addSeparator();
     file->addAction(action(Command::Print));

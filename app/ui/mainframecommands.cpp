@@ -120,8 +120,8 @@ void CMainFrame::downloadHistory()
 void CMainFrame::paintEventList(QPrinter* printer)
 {
 #ifdef KESTRA_HAVE_PRINTER
-    EventListPrinter(m_list->rowsInViewOrder(), ViewFlags::instance().unitsRoentgen(),
-        ViewFlags::instance().filterIndex())
+    EventListPrinter(
+        m_list->rowsInViewOrder(), ViewFlags::instance().unitsRoentgen(), ViewFlags::instance().filterIndex())
         .print(*printer);
 #else
     // Printing joins the window separately; until then nothing is drawn.

@@ -109,7 +109,8 @@ int WidgetMessenger::ask(const QString& caption, const QString& text, int button
 void WidgetMessenger::tell(const QString& caption, const QString& text, Icon icon)
 {
     if (onOtherThread()) {
-        QMetaObject::invokeMethod(this, [this, caption, text, icon] { tell(caption, text, icon); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, caption, text, icon] { tell(caption, text, icon); }, Qt::QueuedConnection);
         return;
     }
     runBox(m_frame, caption, text, Ok, icon, 0, m_unattendedMs);
@@ -118,7 +119,8 @@ void WidgetMessenger::tell(const QString& caption, const QString& text, Icon ico
 void WidgetMessenger::progressStart(const QString& text, int range)
 {
     if (onOtherThread()) {
-        QMetaObject::invokeMethod(this, [this, text, range] { progressStart(text, range); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, text, range] { progressStart(text, range); }, Qt::QueuedConnection);
         return;
     }
     m_bar.reset();
@@ -135,7 +137,8 @@ void WidgetMessenger::progressStart(const QString& text, int range)
 void WidgetMessenger::progressStep()
 {
     if (onOtherThread()) {
-        QMetaObject::invokeMethod(this, [this] { progressStep(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { progressStep(); }, Qt::QueuedConnection);
         return;
     }
     if (m_bar)
@@ -147,7 +150,8 @@ void WidgetMessenger::progressStep()
 void WidgetMessenger::progressStop()
 {
     if (onOtherThread()) {
-        QMetaObject::invokeMethod(this, [this] { progressStop(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { progressStop(); }, Qt::QueuedConnection);
         return;
     }
     const bool was = progressShown();
