@@ -5,7 +5,8 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
-            qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev sqlite3 locales
+            qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev sqlite3 locales \
+            libqt6svg6 fonts-liberation xvfb xauth
 
 .PHONY: all deps build build-asan test test-plain test-asan test-fuzz demo bench format clean
 

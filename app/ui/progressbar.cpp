@@ -78,6 +78,7 @@ CProgressDialog::CProgressDialog(const QString& title, QWidget* parent)
     setWindowTitle(title);
     setModal(false);
     m_bar->setRange(0, 100);
+    m_bar->setValue(0);
     m_bar->setTextVisible(false);
     auto* buttons = new QDialogButtonBox(this);
     // The button is there as it always was; a device exchange cannot be stopped half-way.
