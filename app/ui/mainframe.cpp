@@ -1,5 +1,6 @@
 #include "mainframe.h"
 
+#include "clientroad.h"
 #include "eventlistmodel.h"
 #include "historyscheduler.h"
 #include "instrumenttreemodel.h"
@@ -165,6 +166,11 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
     createToolBar();
     createShortcuts();
     statusBar()->showMessage(tr("Ready"));
+    // A command's prompt shows while the pointer is on it; then the pane says "Ready" again.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+        if (message.isEmpty())
+            statusBar()->showMessage(tr("Ready"));
+    });
 
     connect(m_tree, &CKESTRADevView::selectionStateChanged, this, &CMainFrame::updateCommands);
     connect(m_tree, &CKESTRADevView::exportRequested, this, [this] { runCommand(Command::ExportHistory); });
@@ -178,6 +184,9 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
             QTimer::singleShot(0, this, &CMainFrame::updateCommands);
     });
 
+    m_road = std::make_unique<ClientRoad>();
+    m_road->setConnectFailure([this](int error) { m_doc.serverUnreachable(error); });
+    m_doc.setRemoteRoad(m_road.get());
     m_doc.setHost(m_host.get());
     m_doc.setViews(this);
     updateCommands();
@@ -192,6 +201,7 @@ CMainFrame::~CMainFrame()
     m_doc.stopBackground();
     m_doc.setViews(nullptr);
     m_doc.setHost(nullptr);
+    m_doc.setRemoteRoad(nullptr);
     m_messenger.reset();
 }
 

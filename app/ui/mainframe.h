@@ -10,6 +10,7 @@
 #include <memory>
 
 class CKESTRADevView;
+class ClientRoad;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
@@ -117,6 +118,7 @@ private:
     std::unique_ptr<WidgetMessenger> m_messenger;
     std::unique_ptr<HistoryScheduler> m_scheduler;
     std::unique_ptr<WindowBackend> m_backend;
+    std::unique_ptr<ClientRoad> m_road; // the remote road of the document in remote mode
     std::unique_ptr<CPool> m_server;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;

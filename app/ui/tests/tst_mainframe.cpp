@@ -325,12 +325,12 @@ private slots:
         auto renameTo = [&](const QString& name) {
             select(Id1);
             tree().renameSelected();
-            auto* editor = tree().viewport()->findChild<QLineEdit*>();
+            QPointer<QLineEdit> editor = tree().viewport()->findChild<QLineEdit*>();
             QVERIFY(editor);
             editor->selectAll();
             QTest::keyClicks(editor, name);
             QTest::keyClick(editor, Qt::Key_Return); // the delegate commits from the event loop
-            QTRY_VERIFY(!editor->isVisible());
+            QTRY_VERIFY(!editor); // closed and deleted
         };
         renameTo(QStringLiteral("Alpha"));
         QCOMPARE(node.data().toString(), QStringLiteral("Alpha"));
