@@ -5,6 +5,7 @@
 #include "clientroad.h"
 #include "editcomment.h"
 #include "eventlistmodel.h"
+#include "historyfiles.h"
 #include "instrumenttreemodel.h"
 #include "kestradevview.h"
 #include "kestradoc.h"
@@ -17,10 +18,13 @@
 
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtEndian>
 
 #include <thread>
 
@@ -453,6 +457,79 @@ private slots:
         QVERIFY(sent);
         QCOMPARE(list().model()->index(2, EventListModel::Comment).data().toString(), record.hComment);
         QCOMPARE(storedDay(Id1, at(2, 0)).findEqual(record)->hComment, record.hComment);
+    }
+
+    // The file commands through their dialogs: export under the filter, import of an unknown
+    // instrument, archive, viewing the archive and back. (Last: archiving removes old events.)
+    void fileCommands()
+    {
+        ModalAnswerer answerer;
+        auto chooseFile = [&](const QString& path) {
+            answerer.then([this, path, &answerer](QWidget* w) {
+                auto* dialog = qobject_cast<QFileDialog*>(w);
+                if (!dialog) {
+                    answerer.unexpected << w->metaObject()->className();
+                    w->close();
+                    return;
+                }
+                answerer.texts << dialog->directory().dirName();
+                dialog->selectFile(path);
+                static_cast<QDialog*>(dialog)->accept(); // as the dialog's own button does
+            });
+        };
+        auto countInFile = [](const QString& path) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly))
+                return -1;
+            const QByteArray bytes = f.readAll();
+            return bytes.size() < 22 ? -1 : qFromLittleEndian<qint32>(bytes.constData() + 18);
+        };
+
+        select(Id1, at(2, 0));
+        chooseFile(m_home.filePath(QStringLiteral("all.ksexp")));
+        pressCtrl(Qt::Key_E);
+        QCOMPARE(countInFile(m_home.filePath(QStringLiteral("all.ksexp"))), 5);
+        m_frame->filterBox().setCurrentIndex(1);
+        chooseFile(m_home.filePath(QStringLiteral("alarms.ksexp")));
+        pressCtrl(Qt::Key_E);
+        QCOMPARE(countInFile(m_home.filePath(QStringLiteral("alarms.ksexp"))), 2);
+        m_frame->filterBox().setCurrentIndex(0);
+        QCOMPARE(answerer.texts, QStringList({ QStringLiteral("Archives"), QStringLiteral("Archives") }));
+
+        // An export file of an instrument the store does not know gets its node on import.
+        const QString id3 = QStringLiteral("KESTRA #100003");
+        CHistoryList foreign;
+        foreign.addRecord(makeEvent(id3, at(1, 600)));
+        QVERIFY(HistoryFiles::exportDay(&foreign, m_home.filePath(QStringLiteral("id3.ksexp")), 0));
+        chooseFile(m_home.filePath(QStringLiteral("id3.ksexp")));
+        pressCtrl(Qt::Key_I);
+        QVERIFY(treeModel().indexOf(id3, at(1, 0)).isValid());
+
+        const QString archive = m_home.filePath(QStringLiteral("Archives/copy.db"));
+        chooseFile(archive);
+        answerer.thenBox(QMessageBox::Ok);
+        pressCtrl(Qt::Key_A);
+        QVERIFY(answerer.done());
+        QCOMPARE(answerer.texts.last(), QStringLiteral("Database is successfully archived"));
+        QVERIFY(QFile::exists(archive));
+
+        chooseFile(archive);
+        pressCtrl(Qt::Key_O);
+        QVERIFY(answerer.done());
+        QCOMPARE(m_doc->archivePath(), archive);
+        QVERIFY(!m_frame->action(Command::ImportHistory)->isEnabled());
+        QVERIFY(!m_frame->action(Command::ArchiveDatabase)->isEnabled());
+        QVERIFY(m_frame->action(Command::SwitchToMain)->isEnabled());
+        QCOMPARE(treeModel().rowCount(), 3);
+        select(Id1, at(2, 0)); // the archive still holds the old day
+        QCOMPARE(list().model()->rowCount(), 5);
+
+        QVERIFY(m_frame->runCommand(Command::SwitchToMain));
+        QVERIFY(m_doc->mainDatabaseShown());
+        QVERIFY(m_frame->action(Command::ImportHistory)->isEnabled());
+        QVERIFY(!treeModel().indexOf(Id1, at(2, 0)).isValid()); // archived away from the main store
+        QVERIFY(answerer.unexpected.isEmpty());
+        QCOMPARE(QDir::currentPath() + u'/', ProgramFolder::path());
     }
 
     // Refusing the question keeps the window.
