@@ -155,6 +155,13 @@ void CKESTRADevView::contextMenuEvent(QContextMenuEvent* event)
 void CKESTRADevView::renameSelected()
 {
     const QModelIndex index = currentIndex();
-    if (index.isValid() && !m_model->isDay(index) && m_doc.mainDatabaseShown())
+    if (index.isValid() && !m_model->isDay(index) && m_doc.mainDatabaseShown() && !m_doc.busy())
         edit(index);
+}
+
+bool CKESTRADevView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    if (m_doc.busy() && trigger != QAbstractItemView::NoEditTriggers)
+        return false;
+    return QTreeView::edit(index, trigger, event);
 }

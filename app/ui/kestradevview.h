@@ -32,6 +32,7 @@ public:
 
     // The context menu of a node with its items enabled as they apply; the caller owns it.
     QMenu* contextMenuFor(const QModelIndex& index);
+    using QTreeView::edit;
     // Starts renaming the selected instrument node in place.
     void renameSelected();
 
@@ -43,6 +44,8 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // No renaming while a document operation waits for its job: the name goes to the store.
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
 
 private:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

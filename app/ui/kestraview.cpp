@@ -137,7 +137,8 @@ void CKESTRAView::rowDoubleClicked(const QModelIndex& index)
 
 bool CKESTRAView::editComment(int row)
 {
-    if (row < 0 || row >= m_model->rowCount() || !m_doc.mainDatabaseShown())
+    // The comment goes to the store (or the server): not while an operation waits for its job.
+    if (row < 0 || row >= m_model->rowCount() || !m_doc.mainDatabaseShown() || m_doc.busy())
         return false;
     ChistoryRec record = m_model->recordAt(row);
     CEditComment dialog(record.hComment, this);

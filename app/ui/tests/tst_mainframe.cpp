@@ -277,16 +277,28 @@ private slots:
     void nothingStartsWhileBusy()
     {
         m_doc->state().setConnected(true);
+        select(Id1, at(2, 0)); // rows to edit
         QStringList during;
+        bool editedWhileBusy = true;
+        bool renamedWhileBusy = true;
+        ModalAnswerer answerer; // closes a dialog that should not have opened
         auto connection = connect(&m_frame->messenger(), &WidgetMessenger::progressChanged, this, [&](bool shown) {
-            if (shown && during.isEmpty())
+            if (shown && during.isEmpty()) {
                 during = enabledCommands(*m_frame);
+                // Neither a comment nor a name goes to the store meanwhile.
+                editedWhileBusy = list().editComment(0);
+                tree().edit(treeModel().indexOf(Id1));
+                renamedWhileBusy = tree().viewport()->findChild<QLineEdit*>() != nullptr;
+            }
         });
         m_doc->pagers().find(Id2)->days(); // the day of Id2 is not loaded yet: selecting it runs a job
         select(Id2, at(1, 0));
         disconnect(connection);
         QCOMPARE(list().model()->rowCount(), 2);
         QCOMPARE(during, QStringList({ QStringLiteral("Exit"), QStringLiteral("About") }));
+        QVERIFY(!editedWhileBusy);
+        QVERIFY(!renamedWhileBusy);
+        QVERIFY(answerer.unexpected.isEmpty());
         QVERIFY(enabledCommands(*m_frame).contains(QStringLiteral("ReadHistory")));
     }
 
@@ -473,7 +485,11 @@ private slots:
                     return;
                 }
                 answerer.texts << dialog->directory().dirName();
-                dialog->selectFile(path);
+                // Typed as a whole path, as a person may: selecting a file in another folder
+                // would race with the dialog's own loading of that folder.
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QVERIFY(name);
+                name->setText(path);
                 static_cast<QDialog*>(dialog)->accept(); // as the dialog's own button does
             });
         };
