@@ -14,29 +14,6 @@ class WidgetsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void placement_data()
-    {
-        QTest::addColumn<QRect>("pane");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("short label") << QRect(0, 0, 1000, 20) << QStringLiteral("Progress");
-        QTest::newRow("long label") << QRect(6, 0, 600, 30) << QStringLiteral("History reading");
-        QTest::newRow("label wider than the pane") << QRect(0, 0, 40, 10) << QString(30, u'W');
-    }
-
-    // After the label and four blanks, 40 percent of what is left, a tenth of the height in.
-    void placement()
-    {
-        QFETCH(QRect, pane);
-        QFETCH(QString, label);
-        const QFontMetrics metrics(QApplication::font());
-        const QRect r = CProgressBar::placement(pane, metrics, label);
-        const int left = pane.left() + metrics.horizontalAdvance(label) + 4 * metrics.horizontalAdvance(u' ');
-        QCOMPARE(r.left(), left);
-        QCOMPARE(r.width(), std::max(0, (pane.right() - left) * 40 / 100));
-        QCOMPARE(r.top(), pane.top() + pane.height() / 10);
-        QVERIFY(r.bottom() <= pane.bottom());
-    }
-
     // The bar wraps to 0 after the top, its timer steps it, and "Ready" comes back.
     void barLifecycle()
     {
