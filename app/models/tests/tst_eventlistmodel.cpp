@@ -90,7 +90,6 @@ private slots:
         const QList<QPair<int, QList<int>>> widths = {
             { 1000, { 150, 200, 100, 200, 350 } },
             { 999, { 149, 199, 99, 199, 349 } },
-            { 0, { 0, 0, 0, 0, 0 } },
         };
         for (const auto& [w, expected] : widths) {
             QList<int> got;
