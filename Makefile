@@ -6,9 +6,11 @@ ASAN_BUILD ?= build-asan
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev sqlite3 locales \
-            libqt6svg6 fonts-liberation xvfb xauth
+            libcli11-dev nlohmann-json3-dev python3 \
+            fonts-liberation poppler-utils \
+            libqt6svg6 xvfb xauth
 
-.PHONY: all deps build build-asan test test-plain test-asan test-fuzz demo bench format clean
+.PHONY: all deps build build-asan check test test-plain test-asan test-fuzz demo bench format clean
 
 all: build
 
@@ -28,10 +30,13 @@ build-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # Both variants run: the plain build, then the same suites under ASan and UBSan, then a short
-# fuzzing run of the stream reader.
+# fuzzing run of the stream reader. CI runs exactly this.
 FUZZ_SECONDS ?= 30
 
 test: test-plain test-asan test-fuzz
+
+# The edit-and-test loop: the plain build and its tests only.
+check: test-plain
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -42,7 +47,11 @@ test-asan: build-asan
 test-fuzz: deps
 	./scripts/fuzz-stream $(FUZZ_SECONDS)
 
-demo: build
+# Only the programs the demo runs (and what they link), not every test and benchmark.
+DEMO_TARGETS := kestra-sim kestractl kestra-cli
+
+demo: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	./scripts/demo $(BUILD)
 
 bench: build

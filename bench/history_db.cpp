@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 
 #include <benchmark/benchmark.h>
@@ -150,6 +151,77 @@ void BM_OpenPlusSummary(benchmark::State& state)
     }
 }
 BENCHMARK(BM_OpenPlusSummary)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The open alone: every page is read once to find damage before anything is shown.
+void BM_Open1M(benchmark::State& state)
+{
+    store();
+    for (auto _ : state) {
+        HistoryDb::close();
+        if (!HistoryDb::open(storePath()))
+            state.SkipWithError("the store did not open");
+    }
+}
+BENCHMARK(BM_Open1M)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// An instrument's events of its last day, as a station's client asks for them.
+void BM_EventsAfterLastDay(benchmark::State& state)
+{
+    HistoryDb* db = store();
+    const qint64 since = start + qint64(20000 - 28) * 3153;
+    for (auto _ : state) {
+        const auto events = db->eventsAfter(QStringLiteral("KESTRA #2025"), since);
+        if (events.size() < 27)
+            state.SkipWithError("wrong events");
+    }
+}
+BENCHMARK(BM_EventsAfterLastDay)->Unit(benchmark::kMicrosecond);
+
+// Upgrade in place of a store of the earlier layout (no exact time) with 200,000 events, a
+// tenth of them stored twice.
+void BM_UpgradeOlderStore200k(benchmark::State& state)
+{
+    const QString original = QDir::temp().filePath(QStringLiteral("kestra-bench-older.db"));
+    const QString copy = QDir::temp().filePath(QStringLiteral("kestra-bench-older-copy.db"));
+    if (!QFile::exists(original)) {
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            raw.setDatabaseName(original);
+            raw.open();
+            QSqlQuery q(raw);
+            q.exec("CREATE TABLE History (hID TEXT, hType INTEGER, hAlarm INTEGER, hDate REAL, hTime REAL, hValue "
+                   "REAL, hValue2 REAL, hPrecision INTEGER, hVariation INTEGER, hComment TEXT, hPagerID TEXT)");
+            q.exec("CREATE TABLE Pagers (pID TEXT, pName TEXT)");
+            raw.transaction();
+            q.prepare("INSERT INTO History VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?)");
+            for (int e = 0; e < 200000; ++e) {
+                const ChistoryRec r = makeRecord(QStringLiteral("OLD%1").arg(e % 20), start + qint64(e / 20) * 300, e);
+                const auto when = LocalTime::toAutomation(r.hDateTime);
+                const QVariant values[] = { r.hID, r.hType, r.hAlarm, when->first, when->second, r.hValue, r.hValue2,
+                    r.hPrecision, r.hVariation, r.hPagerID };
+                for (int copies = e % 10 == 0 ? 2 : 1; copies > 0; --copies) {
+                    for (int i = 0; i < 10; ++i)
+                        q.bindValue(i, values[i]);
+                    q.exec();
+                }
+            }
+            raw.commit();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        HistoryDb::close();
+        QFile::remove(copy);
+        QFile::copy(original, copy);
+        state.ResumeTiming();
+        if (!HistoryDb::open(copy))
+            state.SkipWithError("the upgrade failed");
+    }
+    HistoryDb::close();
+    QFile::remove(copy);
+}
+BENCHMARK(BM_UpgradeOlderStore200k)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace
 

@@ -3,6 +3,8 @@
 
 #include "kestrasim/simulator.h"
 
+#include <CLI/CLI.hpp>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +35,8 @@ void usage(std::FILE* out)
         "  --fault KIND[:count=N|rate=R][:param=P]   repeatable (default count=1); KIND is one of\n"
         "                      silence badcrc split stray foreign error latency hangup\n"
         "                      (param: split/latency/hangup milliseconds, stray byte count)\n"
-        "  --help              this text\n");
+        "  -h, --help          this text\n"
+        "  --version           the program's version\n");
 }
 
 bool parseUnsigned(const char* text, unsigned long max, unsigned long* value)
@@ -92,6 +95,29 @@ bool parseFault(const std::string& text, FaultRequest* request, std::string* err
     return true;
 }
 
+/// One line for a person out of the library's report of a bad command line.
+std::string usageMessage(const CLI::ParseError& error)
+{
+    std::string text = error.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+        const std::size_t colon = text.find(": ");
+        return "unknown option " + (colon == std::string::npos ? text : text.substr(colon + 2));
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        if (text.find("flag override") != std::string::npos)
+            return "--" + text.substr(0, text.find(' ')) + " takes no value";
+        if (text.find("missing") != std::string::npos)
+            return text.substr(0, text.find(':')) + " needs a value";
+    }
+    return text;
+}
+
+[[noreturn]] void usageFailure(const std::string& message)
+{
+    std::fprintf(stderr, "kestra-sim: %s (kestra-sim --help lists the options)\n", message.c_str());
+    std::exit(2);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,63 +125,73 @@ int main(int argc, char** argv)
     Options options;
     std::vector<FaultRequest> faults;
     std::string explicitNumber;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "kestra-sim: %s needs a value\n", name);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        auto count = [&](const char* name, unsigned long max) {
-            unsigned long n = 0;
-            const char* text = value(name);
-            if (!parseUnsigned(text, max, &n)) {
-                std::fprintf(stderr, "kestra-sim: bad value for %s: %s\n", name, text);
-                std::exit(2);
-            }
-            return n;
-        };
-        if (arg == "--help" || arg == "-h") {
-            usage(stdout);
-            return 0;
-        } else if (arg == "--number") {
-            explicitNumber = value("--number");
-            options.number = explicitNumber;
-        } else if (arg == "--link") {
-            options.linkPath = value("--link");
-        } else if (arg == "--state") {
-            options.stateFile = value("--state");
-        } else if (arg == "--history") {
-            options.historyRecords = static_cast<int>(count("--history", 1000000));
-        } else if (arg == "--days") {
-            options.historyDays = static_cast<int>(count("--days", 3650));
-        } else if (arg == "--baud") {
-            options.baud = static_cast<unsigned>(count("--baud", 4000000));
-        } else if (arg == "--seed") {
-            options.seed = static_cast<unsigned>(count("--seed", 0xFFFFFFFFul));
-        } else if (arg == "--log") {
-            options.logFile = value("--log");
-        } else if (arg == "--scenario") {
-            options.scenario = value("--scenario");
-        } else if (arg == "--chunk") {
-            options.chunkBytes = count("--chunk", 4096);
-        } else if (arg == "--no-live-history") {
-            options.liveHistory = false;
-        } else if (arg == "--fault") {
-            FaultRequest request { FaultKind::Silence };
-            std::string error;
-            if (!parseFault(value("--fault"), &request, &error)) {
-                std::fprintf(stderr, "kestra-sim: %s\n", error.c_str());
-                return 2;
-            }
-            faults.push_back(request);
-        } else {
-            std::fprintf(stderr, "kestra-sim: unknown option %s\n", arg.c_str());
-            usage(stderr);
-            return 2;
-        }
+    std::string history, days, baud, seed, chunk;
+    std::vector<std::string> faultTexts;
+    bool help = false;
+    bool version = false;
+    bool noLiveHistory = false;
+
+    CLI::App app("kestra-sim");
+    app.set_help_flag(); // the help text is ours
+    CLI::Option* number = app.add_option("--number", explicitNumber);
+    std::vector<CLI::Option*> single = {
+        number,
+        app.add_option("--link", options.linkPath),
+        app.add_option("--state", options.stateFile),
+        app.add_option("--history", history),
+        app.add_option("--days", days),
+        app.add_option("--baud", baud),
+        app.add_option("--seed", seed),
+        app.add_option("--log", options.logFile),
+        app.add_option("--scenario", options.scenario),
+        app.add_option("--chunk", chunk),
+    };
+    for (CLI::Option* option : single)
+        option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("--fault", faultTexts)->allow_extra_args(false);
+    app.add_flag("--no-live-history", noLiveHistory)->disable_flag_override();
+    app.add_flag("-h,--help", help)->disable_flag_override();
+    app.add_flag("--version", version)->disable_flag_override();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        usageFailure(usageMessage(error));
+    }
+    if (help) {
+        usage(stdout);
+        return 0;
+    }
+    if (version) {
+        std::printf("kestra-sim %s\n", KESTRA_VERSION);
+        return 0;
+    }
+
+    auto count = [](const char* name, const std::string& text, unsigned long max) {
+        unsigned long n = 0;
+        if (!parseUnsigned(text.c_str(), max, &n))
+            usageFailure(std::string("bad value for ") + name + ": " + text);
+        return n;
+    };
+    if (number->count() > 0)
+        options.number = explicitNumber;
+    if (!history.empty())
+        options.historyRecords = static_cast<int>(count("--history", history, 1000000));
+    if (!days.empty())
+        options.historyDays = static_cast<int>(count("--days", days, 3650));
+    if (!baud.empty())
+        options.baud = static_cast<unsigned>(count("--baud", baud, 4000000));
+    if (!seed.empty())
+        options.seed = static_cast<unsigned>(count("--seed", seed, 0xFFFFFFFFul));
+    if (!chunk.empty())
+        options.chunkBytes = count("--chunk", chunk, 4096);
+    if (noLiveHistory)
+        options.liveHistory = false;
+    for (const std::string& text : faultTexts) {
+        FaultRequest request { FaultKind::Silence };
+        std::string error;
+        if (!parseFault(text, &request, &error))
+            usageFailure(error);
+        faults.push_back(request);
     }
 
     // Block the stop signals before the simulator's thread exists, so only sigwait sees them.

@@ -1,10 +1,13 @@
 #pragma once
 
-// Pure parts of kestractl: argument parsing, unit conversion and text formatting.
+// Pure parts of kestractl: unit conversion and text formatting (the command line is in
+// ctl_options.h).
 // Nothing here touches the instrument or the process locale, so all of it is testable
 // without a port and prints the same digits whatever LC_NUMERIC says.
 
 #include "KESTRAdrv.h"
+#include "kestracommon/texts.h"
+#include "kestracommon/utf.h"
 
 #include <array>
 #include <cstdint>
@@ -16,35 +19,8 @@
 
 namespace kestra::ctl {
 
-enum ExitCode : int { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
-
-inline constexpr int DefaultBaud = 115200;
 // Firmware images of the instrument are a few tens of KiB; anything larger is not an image.
 inline constexpr std::size_t MaxFirmwareSize = 1024 * 1024;
-
-struct Options {
-    std::string port; // empty when neither --port nor KESTRA_PORT was given
-    int baud = DefaultBaud;
-    std::optional<std::string> logDir; // empty: a private temporary directory
-    bool raw = false;
-    bool json = false;
-    bool help = false;
-    std::string command;
-    std::vector<std::string> args;
-};
-
-struct ParsedCommandLine {
-    std::optional<Options> options; // set on success
-    std::string error; // usage error text otherwise
-};
-
-/// Options may stand before or after the command; "--" ends option parsing.
-ParsedCommandLine parseCommandLine(const std::vector<std::string>& args, const char* envPort);
-
-/// Checks the command name and its argument count; returns an error text or "".
-std::string checkCommandArity(const Options& options);
-
-std::string usageText();
 
 // ---- numbers ------------------------------------------------------------------------------
 
@@ -74,6 +50,8 @@ std::string modeName(int mode);
 std::optional<int> parseSelectableMode(std::string_view text);
 std::optional<bool> parseOnOff(std::string_view text);
 
+/// An alarm's text with its context: `Threshold "Danger" is exceeded! (beta)`.
+std::string alarmText(const common::CodeText& alarm);
 /// One text per set bit of the instrument's alarm word, known bits by name.
 std::vector<std::string> alarmTexts(uint16_t word);
 std::string betaStatusText(int status);
@@ -135,9 +113,8 @@ std::string historyJson(std::span<const KESTRAdrv_EventRecord> records);
 
 // ---- text -----------------------------------------------------------------------------------
 
-std::optional<std::u16string> utf8ToUtf16(std::string_view text);
-/// Reads at most maxUnits code units or up to the NUL; bad surrogates become U+FFFD.
-std::string utf16ToUtf8(const char16_t* text, std::size_t maxUnits);
+using common::utf16ToUtf8; // (text, maxUnits): bad surrogates become U+FFFD
+using common::utf8ToUtf16; // strict: nullopt for malformed text or a NUL
 /// Quoted JSON string; bytes that are not valid UTF-8 become U+FFFD.
 std::string jsonString(std::string_view text);
 /// Control characters and non-ASCII bytes as \xNN, so instrument text cannot upset a terminal.

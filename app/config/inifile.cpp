@@ -78,8 +78,7 @@ bool IniFile::load()
     if (file.size() > MaxFileSize) {
         m_error
             = QCoreApplication::translate("IniFile", "The settings file %1 is larger than %2 bytes and was not read.")
-                  .arg(QDir::toNativeSeparators(m_path))
-                  .arg(MaxFileSize);
+                  .arg(QDir::toNativeSeparators(m_path), QString::number(MaxFileSize));
         return false;
     }
     // The size check above may race with a writer; never read more than the bound.
@@ -87,8 +86,7 @@ bool IniFile::load()
     if (bytes.size() > MaxFileSize) {
         m_error
             = QCoreApplication::translate("IniFile", "The settings file %1 is larger than %2 bytes and was not read.")
-                  .arg(QDir::toNativeSeparators(m_path))
-                  .arg(MaxFileSize);
+                  .arg(QDir::toNativeSeparators(m_path), QString::number(MaxFileSize));
         return false;
     }
     QString text = decode(bytes);

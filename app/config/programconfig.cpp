@@ -96,7 +96,8 @@ bool ProgramConfig::load(const QString& path, QStringList* problems)
     operateAsServer = ini.readInt(Local, QStringLiteral("Is Server"), operateAsServer) != 0;
     const int readPort = ini.readInt(Local, QStringLiteral("server port"), serverPort);
     if (readPort < 1 || readPort > 65535)
-        found << tr("The server port %1 is outside 1 to 65535; %2 is used.").arg(readPort).arg(serverPort);
+        found << tr("The server port %1 is outside 1 to 65535; %2 is used.")
+                     .arg(QString::number(readPort), QString::number(serverPort));
     else
         serverPort = readPort;
     downloadingInterval = ini.readInt(Local, QStringLiteral("on-line timeout"), downloadingInterval);
@@ -104,8 +105,8 @@ bool ProgramConfig::load(const QString& path, QStringList* problems)
     remoteServer = ini.readString(Remote, QStringLiteral("remote server"));
     int count = ini.readInt(Remote, QStringLiteral("size of list"), 0);
     if (count < 0 || count > MaxServers) {
-        found
-            << tr("The server list size %1 is outside 0 to %2; the list is read as empty.").arg(count).arg(MaxServers);
+        found << tr("The server list size %1 is outside 0 to %2; the list is read as empty.")
+                     .arg(QString::number(count), QString::number(MaxServers));
         count = 0;
     }
     servers.clear();

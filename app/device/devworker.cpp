@@ -239,8 +239,7 @@ bool DevWorker::readUserParams(CUserParams& params, const QString& portName)
         // Every call runs even after one failed, so that the log tells which ones fail.
         auto step = [&](bool ok, const char* what) {
             log(QStringLiteral("DevWorker::Data request no %1. Receiving %2 value Result: %3")
-                    .arg(n)
-                    .arg(QLatin1String(what), QLatin1String(yesNo(ok))));
+                    .arg(QString::number(n), QLatin1String(what), QLatin1String(yesNo(ok))));
             result = result && ok;
         };
         uint8_t flag = 0;
@@ -267,7 +266,8 @@ bool DevWorker::readUserParams(CUserParams& params, const QString& portName)
         if (ok)
             params.units = flag;
         step(ok, "measure units");
-        log(QStringLiteral("DevWorker::End data request no %1. Result: %2").arg(n).arg(QLatin1String(yesNo(result))));
+        log(QStringLiteral("DevWorker::End data request no %1. Result: %2")
+                .arg(QString::number(n), QLatin1String(yesNo(result))));
     }
     return result;
 }
@@ -332,6 +332,7 @@ bool DevWorker::writeUserParams(const CUserParams& params, const QString& portNa
 bool DevWorker::downloadHistory()
 {
     m_spoolPath.clear();
+    m_spoolError.clear();
     if (!m_pager || !m_output)
         return false;
     log(QStringLiteral("Getting history begin."));
@@ -357,8 +358,12 @@ bool DevWorker::downloadHistory()
         QString error;
         HistorySpool spool(m_spoolFolder.isEmpty() ? HistorySpool::defaultFolder() : m_spoolFolder);
         durable = spool.write(pagerId, records, &m_spoolPath, &error);
-        if (!durable)
+        if (!durable) {
+            m_spoolError = QStringLiteral("The downloaded history could not be saved in the spool folder %1, so the "
+                                          "instrument's history was not cleared: %2")
+                               .arg(spool.folder(), error);
             log(QStringLiteral("Error saving history! The instrument's history is not cleared. ") + error + u'\n');
+        }
     }
     if (durable) {
         log(QStringLiteral("Getting history end. Clearing history."));

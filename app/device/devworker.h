@@ -39,6 +39,10 @@ public:
     // The spool written by the last command 3, to be removed (HistorySpool::remove) once its
     // events are committed; empty when nothing was spooled.
     const QString& spoolPath() const { return m_spoolPath; }
+    // Why the last command 3 could not spool its download (a full disk, an unwritable folder),
+    // naming the folder; the instrument then keeps its history and the records are still
+    // handed on. Empty when the download was spooled or there was nothing to spool.
+    const QString& spoolError() const { return m_spoolError; }
 
     bool isBusy() const { return m_busy.load(); }
     void setBusy(bool busy) { m_busy.store(busy); }
@@ -83,6 +87,7 @@ private:
     QString m_portName;
     QString m_spoolFolder;
     QString m_spoolPath;
+    QString m_spoolError;
 };
 
 // The equality rules of the user-parameter read-back.

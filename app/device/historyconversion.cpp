@@ -2,48 +2,14 @@
 
 #include "localtime.h"
 
+#include "kestracommon/texts.h"
+
 namespace HistoryConversion {
 
 TypeAndAlarm fromCode(char code)
 {
-    switch (code) {
-    case '0':
-        return { 10, 0 };
-    case '1':
-        return { 9, 0 };
-    case 'A':
-        return { 12, 0 };
-    case 'B':
-        return { 7, 0 };
-    case 'D':
-        return { 3, ChistoryRec::DoseThreshold };
-    case 'F':
-        return { 3, 0 };
-    case 'G':
-        return { 3, ChistoryRec::GammaWarning };
-    case 'g':
-        return { 3, ChistoryRec::GammaDanger };
-    case 'O':
-        return { 3, ChistoryRec::DoseOverload };
-    case 'I':
-        return { 5, ChistoryRec::BetaWarning };
-    case 'i':
-        return { 5, ChistoryRec::BetaDanger };
-    case 'b':
-        return { 5, 0 };
-    case 'J':
-        return { 8, ChistoryRec::SearchAlarm };
-    case 'S':
-        return { 8, 0 };
-    case 'R':
-        return { 11, 0 };
-    case 'C':
-        return { 13, 0 };
-    case 's':
-        return { 14, 0 };
-    default:
-        return {};
-    }
+    const kestra::common::RecordCode* record = kestra::common::findRecordCode(code);
+    return record ? TypeAndAlarm { record->eventType, record->alarm } : TypeAndAlarm {};
 }
 
 namespace {

@@ -49,9 +49,8 @@ QString uniqueName()
     static std::atomic<int> counter { 0 };
     // The time first, so that names sort oldest first.
     return QStringLiteral("history-%1-%2-%3")
-        .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")))
-        .arg(::getpid())
-        .arg(counter.fetch_add(1), 4, 10, QLatin1Char('0'));
+        .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")),
+            QString::number(::getpid()), QString::number(counter.fetch_add(1)).rightJustified(4, QLatin1Char('0')));
 }
 
 } // namespace
@@ -142,7 +141,7 @@ bool HistorySpool::load(const QString& path, QList<ChistoryRec>* records, QStrin
         return false;
     }
     if (file.size() > MaxFileSize) {
-        *error = QStringLiteral("%1 is too large for a spool (%2 bytes)").arg(path).arg(file.size());
+        *error = QStringLiteral("%1 is too large for a spool (%2 bytes)").arg(path, QString::number(file.size()));
         return false;
     }
     const QByteArray bytes = file.readAll();
@@ -159,6 +158,10 @@ bool HistorySpool::load(const QString& path, QList<ChistoryRec>* records, QStrin
         StreamReader in(body);
         const QString id = in.readText();
         const qint32 count = in.readInt32();
+        if (count < 0) {
+            *error = QStringLiteral("%1 is damaged: its record count is negative").arg(path);
+            return false;
+        }
         in.checkCount(count, ChistoryRec::minStreamSize);
         QList<ChistoryRec> loaded;
         loaded.reserve(count);

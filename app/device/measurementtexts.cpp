@@ -1,5 +1,7 @@
 #include "measurementtexts.h"
 
+#include "kestracommon/texts.h"
+
 #include <QCoreApplication>
 
 #include <cmath>
@@ -61,43 +63,16 @@ QString countRate(double value)
 
 QString betaVerdict(int betaState)
 {
-    QString verdict;
-    switch (betaState) {
-    case 0:
-        verdict = tr("in process...");
-        break;
-    case 1:
-        verdict = tr("safe");
-        break;
-    case 2:
-        verdict = tr("contaminated");
-        break;
-    default:
-        verdict = tr("uncertain result");
-        break;
-    }
-    return QStringLiteral(" (%1)").arg(verdict);
+    const kestra::common::CodeText* entry = kestra::common::findCode(kestra::common::betaStatusTexts(), betaState);
+    return QStringLiteral(" (%1)").arg(tr(entry ? entry->text : kestra::common::BetaStatusUncertain));
 }
 
 QString statusText(quint32 statusWord)
 {
-    // The beta and gamma threshold texts read alike in English but are separate entries, so
-    // that a translation can tell them apart.
-    if (statusWord & 0x200)
-        return tr("Detector error!");
-    if (statusWord & 0x008)
-        return tr("Accumulated dose threshold is exceeded!");
-    if (statusWord & 0x004)
-        return tr("Dose overload!");
-    if (statusWord & 0x800)
-        return tr("Threshold \"Danger\" is exceeded!", "beta");
-    if (statusWord & 0x002)
-        return tr("Threshold \"Danger\" is exceeded!", "gamma");
-    if (statusWord & 0x400)
-        return tr("Threshold \"Warning\" is exceeded!", "beta");
-    if (statusWord & 0x001)
-        return tr("Threshold \"Warning\" is exceeded!", "gamma");
-    return {};
+    // The most important bit names the alarm. The beta and gamma threshold texts read alike in
+    // English but are separate entries, so that a translation can tell them apart.
+    const kestra::common::CodeText* entry = kestra::common::firstAlarm(kestra::common::alarmTexts(), statusWord);
+    return entry ? tr(entry->text, *entry->context ? entry->context : nullptr) : QString();
 }
 
 void fill(CMeasurements& out, const Reading& reading, bool roentgen)

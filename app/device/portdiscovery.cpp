@@ -1,10 +1,11 @@
 #include "portdiscovery.h"
 
+#include "kestracommon/portname.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -254,13 +255,8 @@ bool PortDiscovery::findBridgePortInfo(SerialPortInfo& info) const
 
 QString PortDiscovery::devicePath(const QString& portName) const
 {
-    static const QRegularExpression comPort(
-        QStringLiteral("^COM([1-9][0-9]{0,2})$"), QRegularExpression::CaseInsensitiveOption);
-    if (const QRegularExpressionMatch m = comPort.match(portName); m.hasMatch())
-        return m_deviceRoot + QStringLiteral("/ttyS") + QString::number(m.captured(1).toInt() - 1);
-    if (portName.contains(QLatin1Char('/')))
-        return portName;
-    return m_deviceRoot + QLatin1Char('/') + portName;
+    // The driver's own rule, so that the port checked here is the one the driver opens.
+    return QString::fromStdString(kestra::common::portDevicePath(portName.toStdString(), m_deviceRoot.toStdString()));
 }
 
 PortAccessInfo PortDiscovery::checkAccess(const QString& portName) const

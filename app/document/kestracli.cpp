@@ -273,8 +273,9 @@ private:
     {
         m_doc.state().localMode = true;
         const QString path = ProgramFolder::filePath(ProgramConfig::instance().databasePath);
-        if (!HistoryDb::open(path)) {
-            err(QStringLiteral("no event database at %1").arg(path));
+        QString error;
+        if (!HistoryDb::open(path, HistoryDb::OpenMode::Existing, &error)) {
+            err(error.isEmpty() ? QStringLiteral("no event database at %1").arg(path) : error);
             return NoDatabase;
         }
         // Downloads that a stopped run cleared from the instrument but never stored go in

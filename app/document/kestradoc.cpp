@@ -206,11 +206,15 @@ bool CKESTRADoc::initialise()
 
     // 1. The database: the archive being viewed, else the main one (created when absent).
     bool dbOpen = false;
+    QString dbError;
     if (!m_archivePath.isEmpty())
-        dbOpen = HistoryDb::open(m_archivePath) != nullptr;
+        dbOpen = HistoryDb::open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
     else
-        dbOpen = HistoryDb::open(ProgramFolder::filePath(config.databasePath), HistoryDb::OpenMode::Create) != nullptr;
+        dbOpen = HistoryDb::open(ProgramFolder::filePath(config.databasePath), HistoryDb::OpenMode::Create, &dbError)
+            != nullptr;
     if (!dbOpen) {
+        if (!dbError.isEmpty())
+            Messenger::instance().tell(HistoryDb::errorCaption(), dbError, Messenger::Icon::Error);
         tellError(tr("Error during connection to database!"));
         if (m_host)
             m_host->exitApplication();
@@ -436,8 +440,11 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
     const Operation operation(*this);
     bool ok = false;
     int count = 0;
-    if (!runJob(tr("Data writing"), [&] { ok = db->insertEvents(events, &count); }))
+    QString error;
+    if (!runJob(tr("Data writing"), [&] { ok = db->insertEvents(events, &count, &error); }))
         return false;
+    if (!ok)
+        Messenger::instance().tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
     if (added)
         *added = count;
     return ok;
@@ -518,6 +525,7 @@ bool CKESTRADoc::readHistory()
     CHistoryList downloaded;
     bool ok = false;
     QString spoolPath;
+    QString spoolError;
     {
         const CPager snapshot(*m_pagers.find(name));
         DevWorker worker;
@@ -526,7 +534,11 @@ bool CKESTRADoc::readHistory()
         worker.setOutputList(&downloaded);
         ok = runWorker(worker, tr("History reading"));
         spoolPath = worker.spoolPath();
+        spoolError = worker.spoolError();
     }
+    // The records could not be kept on disk, so the instrument still holds them.
+    if (!spoolError.isEmpty())
+        tellError(spoolError);
     s.setConnected(ok);
     if (!ok)
         return false;
@@ -544,8 +556,10 @@ bool CKESTRADoc::readHistory()
     if (committed) {
         if (!spoolPath.isEmpty())
             HistorySpool::remove(spoolPath);
-    } else {
+    } else if (!spoolPath.isEmpty()) {
         AppLog::write(QStringLiteral("Doc::Downloaded events are kept in %1 until they can be stored").arg(spoolPath));
+    } else {
+        AppLog::write(QStringLiteral("Doc::Downloaded events could not be stored; the instrument keeps them"));
     }
     emit historyStored(name, static_cast<int>(events.size()), added, committed);
 

@@ -59,6 +59,8 @@ public:
     CPagerList& pagers() { return m_pagers; }
     QString title() const;
     bool portQuestionAsked() const { return m_portQuestionAsked; }
+    // The program settings dialog asks its own port question once per run in the document's stead.
+    void setPortQuestionAsked() { m_portQuestionAsked = true; }
 
     // An operation is in progress (it may be waiting for a job with the event loop running).
     bool busy() const { return m_depth > 0; }

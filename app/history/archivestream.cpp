@@ -126,8 +126,8 @@ bool StreamReader::atEnd() const
 
 void StreamReader::checkCount(qint32 count, qint64 minBytesEach) const
 {
-    if (count < 0)
-        throw StreamError(StreamError::Kind::Format, "the stream holds a negative count");
+    if (count < 1)
+        return; // none to read
     const qint64 left = remaining();
     if (left >= 0 && static_cast<qint64>(count) * minBytesEach > left)
         throw StreamError(StreamError::Kind::EndOfFile, "the stream ends before the items it counts");

@@ -73,8 +73,8 @@ public:
     qint64 remaining() const;
     bool atEnd() const;
 
-    // Throws a format error for a negative count and an end-of-file error when the bytes left
-    // cannot hold count items of at least minBytesEach.
+    // Throws an end-of-file error when the bytes left cannot hold count items of at least
+    // minBytesEach. A count below 1 means none: the caller reads no items.
     void checkCount(qint32 count, qint64 minBytesEach) const;
 
 private:

@@ -1,5 +1,6 @@
 #include "historydb.h"
 
+#include "historyschema.h"
 #include "localtime.h"
 #include "messenger.h"
 
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -88,18 +90,31 @@ QString textField(const QVariant& value)
     throw DbError(query.lastError().text());
 }
 
-const char* const schema[] = {
-    "CREATE TABLE IF NOT EXISTS History (hID TEXT, hType INTEGER, hAlarm INTEGER, hDate REAL, hTime REAL, "
-    "hValue REAL, hValue2 REAL, hPrecision INTEGER, hVariation INTEGER, hComment TEXT, hPagerID TEXT, "
-    "hDateTime INTEGER)",
-    // Record equality is the store's uniqueness: a re-import adds nothing, distinct events of
-    // one second both stay.
-    "CREATE UNIQUE INDEX IF NOT EXISTS HistoryEvent ON History (hPagerID, hDateTime, hType, hAlarm, hValue)",
-    // Day events (instrument and date, by time) and the day summary (covering).
-    "CREATE INDEX IF NOT EXISTS HistoryDay ON History (hPagerID, hDate, hTime, hAlarm)",
-    "CREATE INDEX IF NOT EXISTS HistoryKey ON History (hID)",
-    "CREATE TABLE IF NOT EXISTS Pagers (pID TEXT PRIMARY KEY, pName TEXT)",
-};
+// The columns every event query selects, in the order recordOf reads them.
+constexpr const char* eventColumns = "hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, hVariation, "
+                                     "iif(hComment is null, ' ', hComment) as comment, hPagerID, hDateTime";
+
+ChistoryRec recordOf(const QSqlQuery& q)
+{
+    ChistoryRec r;
+    const QVariant exact = q.value(11);
+    if (!exact.isNull()) {
+        r.hDateTime = exact.toLongLong();
+    } else {
+        const auto t = LocalTime::fromAutomation(numberField(q.value(4)) + numberField(q.value(3)));
+        r.hDateTime = t.value_or(0);
+    }
+    r.hType = intField(q.value(1));
+    r.hAlarm = intField(q.value(2));
+    r.hValue = numberField(q.value(5));
+    r.hComment = textField(q.value(9));
+    r.hID = textField(q.value(0));
+    r.hValue2 = numberField(q.value(6));
+    r.hPrecision = intField(q.value(7));
+    r.hVariation = intField(q.value(8));
+    r.hPagerID = textField(q.value(10));
+    return r;
+}
 
 } // namespace
 
@@ -123,30 +138,38 @@ void HistoryDb::close()
     t_connection.drop();
 }
 
-HistoryDb* HistoryDb::open(const QString& path, OpenMode mode)
+QString HistoryDb::errorCaption()
 {
+    return openCaption();
+}
+
+HistoryDb* HistoryDb::open(const QString& path, OpenMode mode, QString* error)
+{
+    QString scratch;
+    if (!error)
+        error = &scratch;
+    error->clear();
     QMutexLocker lock(&s_mutex);
     if (s_handle && s_handle->m_path == path)
         return s_handle.get();
+    // Whatever comes of this open, the store that was open is closed: after a failed switch
+    // nothing may go on writing into the file that was left.
+    s_handle.reset();
+    ++s_generation;
+    t_connection.drop();
     if (!QFileInfo::exists(path)) {
         if (mode == OpenMode::Existing)
             return nullptr;
-        if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-            Messenger::instance().tell(openCaption(),
-                tr("The folder of the database cannot be created: %1").arg(QFileInfo(path).absolutePath()),
-                Messenger::Icon::Error);
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            *error = tr("The folder of the database cannot be created: %1").arg(folder);
             return nullptr;
         }
     }
-    s_handle.reset();
-    t_connection.drop();
     auto handle = std::unique_ptr<HistoryDb>(new HistoryDb(path, ++s_generation));
-    QString error;
-    if (!handle->prepareStore(&error)) {
+    if (!handle->prepareStore(error)) {
         t_connection.drop();
         ++s_generation;
-        lock.unlock();
-        Messenger::instance().tell(openCaption(), error, Messenger::Icon::Error);
         return nullptr;
     }
     s_handle = std::move(handle);
@@ -156,8 +179,8 @@ HistoryDb* HistoryDb::open(const QString& path, OpenMode mode)
 QSqlDatabase HistoryDb::connection()
 {
     const QString name = QStringLiteral("kestra-history-%1-%2")
-                             .arg(m_generation)
-                             .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+                             .arg(QString::number(m_generation),
+                                 QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId())));
     if (t_connection.name != name) {
         t_connection.drop();
         t_connection.name = name;
@@ -180,37 +203,34 @@ bool HistoryDb::prepareStore(QString* error)
 {
     QSqlDatabase db = connection();
     if (!db.isOpen()) {
-        *error = db.lastError().text();
+        *error = tr("%1 cannot be opened: %2").arg(m_path, db.lastError().text());
         return false;
     }
-    QSqlQuery q(db);
-    // Reading the catalogue fails at once on a file that is not a database.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
-                               "('History', 'Pagers')"))
-        || !q.next()) {
-        *error = tr("%1 is not an event database: %2").arg(m_path, q.lastError().text());
-        return false;
-    }
-    const bool complete = q.value(0).toInt() == 2;
-    q.finish();
     const bool writable = QFileInfo(m_path).isWritable();
+    if (!HistorySchema::prepare(db, m_path, writable, error))
+        return false;
     if (writable) {
         // WAL lets a job thread read while another connection writes; a read-only folder keeps
-        // the file's own journal mode.
+        // the file's own journal mode. Set only once the file is known to be a sound store.
+        QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-        q.finish();
     }
-    if (complete && !writable)
-        return true;
-    if (!complete && !writable) {
-        *error = tr("%1 has no event tables and cannot be written").arg(m_path);
+    return true;
+}
+
+bool HistoryDb::canStoreTime(qint64 seconds)
+{
+    // The date texts ("%Y-%m-%d", "%d-%m-%Y") and the date columns are made for four-digit years.
+    const auto local = LocalTime::toLocal(seconds);
+    if (!local || local->tm_year + 1900 < 1 || local->tm_year + 1900 > 9999)
         return false;
-    }
-    for (const char* statement : schema) {
-        if (!q.exec(QString::fromLatin1(statement))) {
-            *error = q.lastError().text();
-            return false;
-        }
+    const auto when = LocalTime::toAutomation(seconds);
+    if (!when || !LocalTime::fromAutomation(when->first + when->second))
+        return false;
+    try {
+        LocalTime::dayKey(seconds);
+    } catch (const std::invalid_argument&) {
+        return false;
     }
     return true;
 }
@@ -239,10 +259,8 @@ bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString
     }
     QSqlQuery q(connection());
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, hVariation, "
-                                  "iif(hComment is null, ' ', hComment) as comment, hPagerID, hDateTime FROM History "
-                                  "%1 ORDER BY hDate DESC, hTime DESC;")
-                       .arg(condition)))
+    if (!q.prepare(QStringLiteral("SELECT %1 FROM History %2 ORDER BY hDate DESC, hTime DESC;")
+                       .arg(QLatin1String(eventColumns), condition)))
         fail(q);
     if (!id.isEmpty()) {
         q.bindValue(QStringLiteral(":id"), id);
@@ -256,22 +274,7 @@ bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString
     CPager* pager = id.isEmpty() ? nullptr : &list.findOrCreate(id);
     while (q.next()) {
         CPager* owner = pager ? pager : &list.findOrCreate(textField(q.value(10)));
-        ChistoryRec r;
-        const QVariant exact = q.value(11);
-        if (!exact.isNull()) {
-            r.hDateTime = exact.toLongLong();
-        } else {
-            const auto t = LocalTime::fromAutomation(numberField(q.value(4)) + numberField(q.value(3)));
-            r.hDateTime = t.value_or(0);
-        }
-        r.hType = intField(q.value(1));
-        r.hAlarm = intField(q.value(2));
-        r.hValue = numberField(q.value(5));
-        r.hComment = textField(q.value(9));
-        r.hID = textField(q.value(0));
-        r.hValue2 = numberField(q.value(6));
-        r.hPrecision = intField(q.value(7));
-        r.hVariation = intField(q.value(8));
+        ChistoryRec r = recordOf(q);
         r.hPagerID = owner->identifier();
         owner->addEvent(r);
     }
@@ -280,35 +283,35 @@ bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString
     return true;
 }
 
-bool HistoryDb::insertEvents(const CHistoryList& list, int* added)
+bool HistoryDb::insertEvents(const CHistoryList& list, int* added, QString* error)
 {
     std::vector<ChistoryRec> records(list.records().begin(), list.records().end());
-    return insertEvents(records, added);
+    return insertEvents(records, added, error);
 }
 
-bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added)
+bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, QString* error)
 {
     if (added)
         *added = 0;
-    QSqlDatabase db = connection();
-    if (!db.isOpen())
-        return false;
-    QString error;
+    QString failure;
     int count = 0;
-    if (!db.transaction()) {
-        error = db.lastError().text();
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        failure = db.lastError().text();
+    } else if (!db.transaction()) {
+        failure = db.lastError().text();
     } else {
         QSqlQuery q(db);
         // OR IGNORE: an event already stored is skipped; any other failure ends the batch.
         if (!q.prepare(QStringLiteral("INSERT OR IGNORE INTO History (hID, hType, hAlarm, hDate, hTime, hValue, "
                                       "hValue2, hPrecision, hVariation, hComment, hPagerID, hDateTime) "
                                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);"))) {
-            error = q.lastError().text();
+            failure = q.lastError().text();
         } else {
             for (const ChistoryRec& r : records) {
-                const auto when = LocalTime::toAutomation(r.hDateTime);
-                if (!when)
+                if (!canStoreTime(r.hDateTime))
                     continue;
+                const auto when = LocalTime::toAutomation(r.hDateTime);
                 q.bindValue(0, r.hID);
                 q.bindValue(1, r.hType);
                 q.bindValue(2, r.hAlarm);
@@ -322,21 +325,24 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added)
                 q.bindValue(10, r.hPagerID);
                 q.bindValue(11, r.hDateTime);
                 if (!q.exec()) {
-                    error = q.lastError().text();
+                    failure = q.lastError().text();
                     break;
                 }
                 count += q.numRowsAffected();
             }
         }
         q.finish();
-        if (error.isEmpty() && !db.commit())
-            error = db.lastError().text();
-        if (!error.isEmpty())
+        if (failure.isEmpty() && !db.commit())
+            failure = db.lastError().text();
+        // SQLite may have ended the transaction itself (a full disk does); the rollback is then
+        // a no-op, and either way nothing of the batch stays.
+        if (!failure.isEmpty())
             db.rollback();
     }
-    if (!error.isEmpty()) {
-        Messenger::instance().tell(
-            openCaption(), tr("The events could not be stored: %1").arg(error), Messenger::Icon::Error);
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = tr("The events could not be stored in %1; none of this batch of %2 was kept: %3")
+                         .arg(m_path, QString::number(records.size()), failure);
         return false;
     }
     if (added)
@@ -484,28 +490,18 @@ std::vector<ChistoryRec> HistoryDb::eventsAfter(const QString& id, qint64 since)
 {
     QSqlQuery q(connection());
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT hID, hType, hAlarm, hValue, hValue2, hPrecision, hVariation, "
-                                  "iif(hComment is null, ' ', hComment), hDateTime FROM History "
-                                  "WHERE hPagerID = :id AND hDateTime > :since ORDER BY hDateTime;")))
+    // A range of the unique index HistoryEvent (instrument, exact time, ...), which also gives
+    // the order.
+    if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime > ? ORDER BY hDateTime")
+                       .arg(QLatin1String(eventColumns))))
         fail(q);
-    q.bindValue(QStringLiteral(":id"), id);
-    q.bindValue(QStringLiteral(":since"), since);
+    q.addBindValue(id);
+    q.addBindValue(since);
     if (!q.exec())
         fail(q);
     std::vector<ChistoryRec> events;
-    while (q.next()) {
-        ChistoryRec& r = events.emplace_back();
-        r.hID = textField(q.value(0));
-        r.hType = intField(q.value(1));
-        r.hAlarm = intField(q.value(2));
-        r.hValue = numberField(q.value(3));
-        r.hValue2 = numberField(q.value(4));
-        r.hPrecision = intField(q.value(5));
-        r.hVariation = intField(q.value(6));
-        r.hComment = textField(q.value(7));
-        r.hDateTime = q.value(8).toLongLong();
-        r.hPagerID = id;
-    }
+    while (q.next())
+        events.push_back(recordOf(q));
     if (q.lastError().isValid())
         fail(q);
     return events;

@@ -32,13 +32,19 @@ class HistoryDb {
 public:
     enum class OpenMode { Existing, Create };
 
-    // Opens the store at path. The same path as the open one returns the same handle. A
-    // missing file fails without a message (and leaves the open store as it is) unless mode is
-    // Create, which creates the file and its folder. Other failures are told to the person and
-    // leave no store open. Returns nullptr on failure.
-    static HistoryDb* open(const QString& path, OpenMode mode = OpenMode::Existing);
+    // Opens the store at path. The same path as the open one returns the same handle; any
+    // other path closes the open store first, so a failed open leaves no store open. A missing
+    // file fails with an empty *error unless mode is Create, which creates the file and its
+    // folder. A file that is damaged, not an event database, or written by a newer program
+    // fails with a text naming the file in *error, and nothing in it is changed. A store of an
+    // earlier version is upgraded in place. Returns nullptr on failure. Tells nobody: the
+    // caller decides what the person sees (under errorCaption()).
+    static HistoryDb* open(const QString& path, OpenMode mode = OpenMode::Existing, QString* error = nullptr);
     static HistoryDb* current();
     static void close();
+
+    // The caption under which open and store errors have always been shown.
+    static QString errorCaption();
 
     const QString& path() const { return m_path; }
 
@@ -47,10 +53,11 @@ public:
     // queryMode keeps only events with alarm bits. Throws DbError when the query fails.
     bool loadDayEvents(CPagerList& list, const QString& id, const QString& dateText, int queryMode);
     // Stores the records in one transaction; records already stored (equal events) and records
-    // whose time has no local date are skipped. A failure of the store rolls the whole batch
-    // back, is told to the person and returns false. added receives the number of new rows.
-    bool insertEvents(std::span<const ChistoryRec> records, int* added = nullptr);
-    bool insertEvents(const CHistoryList& list, int* added = nullptr);
+    // whose time the store cannot hold (canStoreTime) are skipped. A failure of the store (a
+    // full disk among them) rolls the whole batch back and returns false with a text naming the
+    // file in *error. added receives the number of new rows.
+    bool insertEvents(std::span<const ChistoryRec> records, int* added = nullptr, QString* error = nullptr);
+    bool insertEvents(const CHistoryList& list, int* added = nullptr, QString* error = nullptr);
     // Sets the comment text of exactly that event. Throws DbError when rejected.
     bool updateComment(const ChistoryRec& record);
     // Removes events dated before the local day before now. Throws DbError when rejected.
@@ -67,6 +74,9 @@ public:
 
     // Automation day number of a "%Y-%m-%d" text; negative when the text is no date.
     static double dayNumber(const QString& dateText);
+    // True when an event of that moment can be stored and read back: it has a local day in the
+    // years 1 to 9999, and its local date and time survive the way through the date columns.
+    static bool canStoreTime(qint64 seconds);
 
     // The connection of the calling thread; opened on first use.
     QSqlDatabase connection();

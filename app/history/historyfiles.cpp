@@ -85,10 +85,12 @@ bool importFile(const QString& path, CPagerList& list, HistoryDb& db, const Impo
     } catch (const StreamError& e) {
         return tellFileError(tr("The file %1 is not a history export: %2").arg(path, QString::fromUtf8(e.what())));
     }
-    // Records whose time has no local day cannot be filed; the whole file is refused.
+    // A record whose time has no local day the store can hold could neither be filed nor
+    // shown nor removed as old; like a file that cannot be read, the whole file is refused.
     for (const ChistoryRec& r : incoming.records()) {
-        if (!LocalTime::toLocal(r.hDateTime))
-            return tellFileError(tr("The file %1 holds an event with an impossible time").arg(path));
+        if (!HistoryDb::canStoreTime(r.hDateTime))
+            return tellFileError(tr("The file %1 holds an event with an impossible time (%2 seconds since 1970)")
+                                     .arg(path, QString::number(r.hDateTime)));
     }
 
     // Group per instrument in the order the instruments first appear.
@@ -104,8 +106,11 @@ bool importFile(const QString& path, CPagerList& list, HistoryDb& db, const Impo
     batch.reserve(static_cast<size_t>(incoming.size()));
     for (const QString& id : order)
         batch.insert(batch.end(), groups[id].begin(), groups[id].end());
-    if (!db.insertEvents(batch, added))
+    QString error;
+    if (!db.insertEvents(batch, added, &error)) {
+        Messenger::instance().tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
         return false;
+    }
 
     for (const ChistoryRec& r : incoming.records()) {
         const bool known = list.contains(r.hPagerID);

@@ -4,6 +4,8 @@
 #include "localtime.h"
 #include "viewflags.h"
 
+#include "kestracommon/texts.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -19,7 +21,7 @@ QString tr(const char* text, const char* disambiguation = nullptr)
 
 QString ChistoryRec::makeKey(const QString& pagerId, qint64 dateTime)
 {
-    return QStringLiteral("%1|%2").arg(pagerId).arg(static_cast<qint32>(static_cast<quint32>(dateTime)));
+    return pagerId + QLatin1Char('|') + QString::number(static_cast<qint32>(static_cast<quint32>(dateTime)));
 }
 
 QString ChistoryRec::dateText() const
@@ -34,34 +36,8 @@ QString ChistoryRec::timeText() const
 
 QString ChistoryRec::eventTypeText(qint32 type)
 {
-    switch (type) {
-    case 3:
-        return tr("Measurement gamma");
-    case 4:
-        return tr("Measurement gamma+beta");
-    case 5:
-        return tr("Measurement beta");
-    case 6:
-        return tr("Survey mode");
-    case 7:
-        return tr("Background");
-    case 8:
-        return tr("Search beta/gamma");
-    case 9:
-        return tr("Instrument is switched On");
-    case 10:
-        return tr("Instrument is switched Off");
-    case 11:
-        return tr("Accumulated DE is cleared");
-    case 12:
-        return tr("Start of instrument calibration");
-    case 13:
-        return tr("End of instrument calibration");
-    case 14:
-        return tr("Instrument sound mode is changed");
-    default:
-        return {};
-    }
+    const kestra::common::CodeText* entry = kestra::common::findCode(kestra::common::eventTypeTexts(), type);
+    return entry ? tr(entry->text) : QString();
 }
 
 QString ChistoryRec::eventTypeText() const
@@ -77,22 +53,11 @@ bool ChistoryRec::isAlarmBits(qint32 alarm)
 
 QString ChistoryRec::alarmText(qint32 alarm)
 {
-    // The beta and gamma thresholds share their English texts but stay apart for translation.
-    if (alarm & DetectorError)
-        return tr("Detector error!");
-    if (alarm & DoseThreshold)
-        return tr("Accumulated dose threshold is exceeded!");
-    if (alarm & DoseOverload)
-        return tr("Dose overload!");
-    if (alarm & BetaDanger)
-        return tr("Threshold \"Danger\" is exceeded!", "beta");
-    if (alarm & GammaDanger)
-        return tr("Threshold \"Danger\" is exceeded!", "gamma");
-    if (alarm & BetaWarning)
-        return tr("Threshold \"Warning\" is exceeded!", "beta");
-    if (alarm & GammaWarning)
-        return tr("Threshold \"Warning\" is exceeded!", "gamma");
-    return {};
+    // The most important bit names the alarm. The beta and gamma thresholds share their English
+    // texts but stay apart for translation.
+    const kestra::common::CodeText* entry
+        = kestra::common::firstAlarm(kestra::common::alarmTexts(), static_cast<quint32>(alarm));
+    return entry ? tr(entry->text, *entry->context ? entry->context : nullptr) : QString();
 }
 
 QString ChistoryRec::alarmText() const

@@ -7,7 +7,6 @@
 #include "userparams.h"
 
 #include <QString>
-
 #include <functional>
 #include <vector>
 
@@ -41,7 +40,7 @@ public:
     virtual bool updateComment(const ChistoryRec& record) = 0;
     // The configured password value (empty: no password).
     virtual QString passwordDigest() const = 0;
-    // Runs work now, or, while the program is inside an operation that waits, once that operation has ended. Requests
-    // wait their turn in order.
+    // Runs work now, or, while the program is inside an operation that waits, once that operation has
+    // ended. Requests wait their turn in order.
     virtual void whenIdle(std::function<void()> work) { work(); }
 };

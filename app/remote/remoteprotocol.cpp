@@ -47,7 +47,7 @@ bool acceptServerEntry(const QString& text, QString* listed)
     const quint32 port = leadingNumber(text.mid(colon + 1));
     if (port == 0 || port > 0xFFFF)
         return false;
-    *listed = QStringLiteral("%1:%2").arg(host).arg(port);
+    *listed = host + QLatin1Char(':') + QString::number(port);
     return true;
 }
 

@@ -31,12 +31,18 @@ inline bool needsPassword(qint32 code)
     return code == WriteUserParams || code == ReadUserParams || code == CheckPassword;
 }
 
-// A peer must deliver its whole request within this time, or its connection is closed.
+// A peer must deliver its whole request within this time, and must keep taking its reply (each
+// part of it within this time), or its connection is closed.
 inline constexpr int inputDeadlineMs = 5000;
 // No request is larger than this (the largest carries one event record or the user parameters).
 inline constexpr qsizetype maxRequestBytes = 64 * 1024;
 // Connections kept open by request 9.
 inline constexpr int maxSubscribers = 16;
+// Connections open at one time, subscribed ones included; more are closed at once.
+inline constexpr int maxConnections = 64;
+// Connections open at one time from one peer address, subscribed ones included, so that one
+// host cannot take every slot.
+inline constexpr int maxConnectionsPerPeer = 8;
 // How long a client waits for a reply: reading the instrument's history may take minutes.
 inline constexpr int replyTimeoutMs = 30000;
 inline constexpr int historyReplyTimeoutMs = 10 * 60 * 1000;

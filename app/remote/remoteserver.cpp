@@ -9,9 +9,6 @@
 
 namespace {
 
-// Connections open at one time, subscribed ones included; more are closed at once.
-constexpr int maxConnections = 64;
-
 qint32 wordAt(const QByteArray& bytes)
 {
     return qFromLittleEndian<qint32>(bytes.constData());
@@ -37,7 +34,29 @@ CClientSocket::CClientSocket(CPool* pool)
         m_pool->drop(this);
     });
     connect(this, &QTcpSocket::readyRead, this, &CClientSocket::takeInput);
+    connect(this, &QTcpSocket::bytesWritten, this, &CClientSocket::replyProgress);
     connect(this, &QTcpSocket::disconnected, this, [this] { m_pool->drop(this); });
+}
+
+void CClientSocket::sendReply(const QByteArray& reply, bool keepOpen)
+{
+    // A peer that does not take its reply would keep its slot for ever; it has the deadline for
+    // each part of it, so a slow but steady reader of a large reply is served to the end.
+    m_replying = true;
+    m_deadline.start(m_pool->deadlineMs());
+    write(reply);
+    if (!keepOpen)
+        disconnectFromHost(); // closes once the reply is out
+}
+
+void CClientSocket::replyProgress()
+{
+    if (!m_replying)
+        return;
+    if (bytesToWrite() > 0)
+        m_deadline.start(m_pool->deadlineMs());
+    else
+        m_deadline.stop();
 }
 
 void CClientSocket::takeInput()
@@ -132,15 +151,14 @@ bool CClientSocket::advance()
         }
         m_input.remove(0, m_input.size() - in.remaining());
         const bool accepted = Password::matches(value, m_pool->m_backend->passwordDigest());
-        write(word(accepted ? 1 : 0));
         if (!accepted) {
             // Nothing more for this request.
-            m_deadline.stop();
             m_stage = Stage::Ready;
             served = true;
-            disconnectFromHost();
+            sendReply(word(0), false);
             return false;
         }
+        write(word(1));
         m_stage = m_code == Remote::WriteUserParams ? Stage::ParamsAfterPassword : Stage::Ready;
         break;
     }
@@ -179,6 +197,7 @@ void CServer::incomingConnection(qintptr descriptor)
 CPool::CPool(RemoteBackend* backend, QObject* parent)
     : QObject(parent)
     , m_backend(backend)
+    , m_deadlineMs(Remote::inputDeadlineMs)
 {
 }
 
@@ -233,6 +252,14 @@ int CPool::subscriberCount() const
     return n;
 }
 
+int CPool::requestsWaiting() const
+{
+    int n = 0;
+    for (const QPointer<CClientSocket>& client : m_queue)
+        n += client && m_clients.contains(client.data()) ? 1 : 0;
+    return n;
+}
+
 bool CPool::passwordSet() const
 {
     return Password::isSet(m_backend->passwordDigest());
@@ -241,14 +268,31 @@ bool CPool::passwordSet() const
 void CPool::accept(qintptr descriptor)
 {
     auto* client = new CClientSocket(this);
-    if (!client->setSocketDescriptor(descriptor) || m_clients.size() >= maxConnections) {
+    if (!client->setSocketDescriptor(descriptor)) {
+        delete client;
+        return;
+    }
+    client->m_peer = client->peerAddress();
+    if (m_clients.size() >= Remote::maxConnections
+        || connectionsFrom(client->m_peer) >= Remote::maxConnectionsPerPeer) {
+        // Closed at once: whoever holds the slots, they are freed by their deadlines, and one
+        // address cannot hold them all.
+        client->abort();
         delete client;
         return;
     }
     m_clients.append(client);
-    client->m_deadline.start(Remote::inputDeadlineMs);
+    client->m_deadline.start(m_deadlineMs);
     if (client->bytesAvailable() > 0)
         client->takeInput();
+}
+
+int CPool::connectionsFrom(const QHostAddress& peer) const
+{
+    int n = 0;
+    for (const CClientSocket* client : m_clients)
+        n += client->m_peer.isEqual(peer, QHostAddress::TolerantConversion) ? 1 : 0;
+    return n;
 }
 
 void CPool::drop(CClientSocket* client)
@@ -262,33 +306,63 @@ void CPool::drop(CClientSocket* client)
 
 void CPool::ready(CClientSocket* client)
 {
-    m_queue.append(client);
-    serveQueue();
-}
-
-void CPool::serveQueue()
-{
-    // One request at a time: a request that arrives while another is served (the document may
-    // spin an event loop during a long job) waits its turn.
-    if (m_serving)
+    // A poll that comes during the program's own download needs nothing of the program but its
+    // answer "busy"; it gets it at once instead of after the download.
+    if (client->code() == Remote::EventsSince && m_backend->downloadBusy()) {
+        client->served = true;
+        ++m_served;
+        client->sendReply(word(1) + word(1), false);
         return;
-    m_serving = true;
-    while (!m_queue.isEmpty()) {
-        QPointer<CClientSocket> client = m_queue.takeFirst();
-        if (client && m_clients.contains(client.data()))
-            serve(client);
     }
-    m_serving = false;
+    m_queue.append(client);
+    schedule();
 }
 
-void CPool::serve(CClientSocket* client)
+void CPool::schedule()
 {
-    // The document may run an event loop during a long request; the peer may be gone after it.
-    QPointer<CClientSocket> guard(client);
+    // One request at a time: a request that becomes whole while another is served (the document
+    // spins an event loop during a long job) waits its turn. Serving starts from the event loop,
+    // never inside the connection's own notification, which may not outlive the request.
+    if (m_scheduled || m_queue.isEmpty())
+        return;
+    m_scheduled = true;
+    QMetaObject::invokeMethod(this, &CPool::serveWhenIdle, Qt::QueuedConnection);
+}
+
+void CPool::serveWhenIdle()
+{
+    m_backend->whenIdle([pool = QPointer<CPool>(this)] {
+        if (pool)
+            pool->serveNext();
+    });
+}
+
+void CPool::serveNext()
+{
+    QPointer<CClientSocket> client;
+    while (!client && !m_queue.isEmpty()) {
+        client = m_queue.takeFirst();
+        if (client && !m_clients.contains(client.data()))
+            client = nullptr; // dropped while it waited
+    }
+    if (client && !serve(client))
+        return; // the pool itself went during the request
+    m_scheduled = false;
+    schedule();
+}
+
+// False when the pool was destroyed while the backend ran the request.
+bool CPool::serve(CClientSocket* client)
+{
+    // The document may run an event loop during a long request; the peer, or the whole server,
+    // may be gone after it. The reply of a peer that left is dropped.
+    const QPointer<CPool> self(this);
+    const QPointer<CClientSocket> guard(client);
     client->served = true;
+    const QByteArray values = client->values();
     QByteArray reply;
     StreamWriter out(&reply);
-    StreamReader in(client->values());
+    StreamReader in(values);
     try {
         switch (client->code()) {
         case Remote::LoadInstruments:
@@ -361,7 +435,7 @@ void CPool::serve(CClientSocket* client)
                 // Beyond the bound a subscription is refused by closing its connection.
                 client->abort();
                 drop(client);
-                return;
+                return true;
             }
             client->subscribed = true;
             out.writeInt32(1);
@@ -379,16 +453,18 @@ void CPool::serve(CClientSocket* client)
             break;
         }
     } catch (const std::exception&) {
+        if (!self)
+            return false;
         if (guard) {
             client->abort();
             drop(client);
         }
-        return;
+        return true;
     }
+    if (!self)
+        return false;
     ++m_served;
-    if (guard && m_clients.contains(client) && client->state() == QAbstractSocket::ConnectedState) {
-        client->write(reply);
-        if (!client->subscribed)
-            client->disconnectFromHost();
-    }
+    if (guard && m_clients.contains(client) && client->state() == QAbstractSocket::ConnectedState)
+        client->sendReply(reply, client->subscribed);
+    return true;
 }

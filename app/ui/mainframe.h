@@ -14,6 +14,7 @@ class ClientRoad;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
+class EventListPrinter;
 class HistoryScheduler;
 class QComboBox;
 class QPrinter;
@@ -105,7 +106,8 @@ private:
     // The day that Export, Save As and printing work on; nullptr when none.
     const CHistoryList* currentDay();
     QString archivesFolder() const;
-    void paintEventList(QPrinter* printer);
+    // The printed form of the event list as it is shown.
+    EventListPrinter eventListPrinter() const;
 
     // The dialogs of the other parts of the window, one function each.
     void openDeviceConfig();

@@ -18,16 +18,15 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QLineEdit>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 
-#if __has_include("ui/eventlistprinter.h")
+#include "dialogs/deviceconfig.h"
+#include "dialogs/enterpassword.h"
+#include "dialogs/onlinemode.h"
+#include "dialogs/programsettings.h"
 #include "ui/eventlistprinter.h"
-#define KESTRA_HAVE_PRINTER 1
-#endif
 
 #include <ctime>
 
@@ -117,17 +116,14 @@ void CMainFrame::downloadHistory()
     m_doc.downloadFromRemote(m_doc.state().currentInstrument(), m_doc.state().currentDate());
 }
 
-void CMainFrame::paintEventList(QPrinter* printer)
+EventListPrinter CMainFrame::eventListPrinter() const
 {
-#ifdef KESTRA_HAVE_PRINTER
-    EventListPrinter(
-        m_list->rowsInViewOrder(), ViewFlags::instance().unitsRoentgen(), ViewFlags::instance().filterIndex())
-        .print(*printer);
-#else
-    // Printing joins the window separately; until then nothing is drawn.
-    Q_UNUSED(printer);
-    AppLog::write("Printing is not part of this build.");
-#endif
+    EventListPrinter printer(
+        m_list->rowsInViewOrder(), ViewFlags::instance().unitsRoentgen(), ViewFlags::instance().filterIndex());
+    const QString id = m_doc.state().currentInstrument();
+    const CPager* pager = m_doc.pagers().find(id);
+    printer.setInstrument(id, pager ? pager->displayName() : QString());
+    return printer;
 }
 
 void CMainFrame::printHistory()
@@ -135,15 +131,13 @@ void CMainFrame::printHistory()
     QPrinter printer(QPrinter::HighResolution);
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted)
-        paintEventList(&printer);
+        eventListPrinter().print(printer);
 }
 
 void CMainFrame::printPreview()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintPreviewDialog preview(&printer, this);
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, &CMainFrame::paintEventList);
-    preview.exec();
+    EventListPrinter printer = eventListPrinter();
+    EventListPrinter::preview(printer, this);
 }
 
 void CMainFrame::archiveDatabase()
@@ -226,38 +220,35 @@ void CMainFrame::about()
     Startup::showAbout(this);
 }
 
-// The dialogs below come from their own part of the window; each is opened here and nowhere
-// else, so that wiring one in touches one function.
+// The dialogs of the other parts of the window are opened here and nowhere else.
 
 void CMainFrame::openDeviceConfig()
 {
     emit dialogOpened(QStringLiteral("DeviceConfig"));
-    // TODO(dialogs): DeviceConfig dialog(m_doc, this); dialog.exec();
+    DeviceConfig dialog(m_doc, ProgramConfig::instance(), this);
+    dialog.exec();
 }
 
 void CMainFrame::openOnlineMode()
 {
     emit dialogOpened(QStringLiteral("COnlineMode"));
-    // TODO(dialogs): COnlineMode dialog(m_doc, this); dialog.exec();
+    COnlineMode dialog(m_doc, this);
+    dialog.exec();
 }
 
 bool CMainFrame::openProgramSettingsDialog()
 {
     emit dialogOpened(QStringLiteral("CProgramSettings"));
-    // TODO(dialogs): CProgramSettings dialog(this); return dialog.exec() == QDialog::Accepted;
-    return false;
+    CProgramSettings dialog(ProgramConfig::instance(), &m_doc, PortDiscovery(), this);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 // The settings password prompt: the digest of the entry, empty for an empty entry, nothing
-// on Cancel. To be replaced by CEnterPassword.
+// on Cancel.
 std::optional<QString> CMainFrame::promptPassword()
 {
-    QInputDialog dialog(this);
-    dialog.setWindowTitle(tr("Authorization check"));
-    dialog.setLabelText(tr("Password:"));
-    dialog.setTextEchoMode(QLineEdit::Password);
-    dialog.setObjectName(QStringLiteral("passwordPrompt"));
+    CEnterPassword dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return Password::promptValue(dialog.textValue());
+    return dialog.promptValue();
 }

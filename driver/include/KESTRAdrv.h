@@ -504,7 +504,8 @@ KESTRADRV_API uint8_t KESTRAdrv_WriteDeviceProg(const uint8_t* image, int32_t le
  * @ordinal 60
  * @param data bytes
  * @param length number of bytes (0 or less: none)
- * @returns the CRC-16/X-25 checksum the instrument uses
+ * @returns the CRC-16/X-25 checksum the instrument uses (0 after an internal error, which the
+ *          driver log then names)
  */
 KESTRADRV_API uint16_t KESTRAdrv_GetCmdCRC(const uint8_t* data, int32_t length);
 

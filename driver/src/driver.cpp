@@ -3,6 +3,8 @@
 #include "fields.h"
 #include "frame.h"
 
+#include "kestracommon/portname.h"
+
 #include <algorithm>
 #include <cctype>
 #include <thread>
@@ -42,17 +44,7 @@ Driver::~Driver()
 
 std::string Driver::devicePath(const std::string& portName)
 {
-    if (portName.size() > 3 && (portName.compare(0, 3, "COM") == 0 || portName.compare(0, 3, "com") == 0)) {
-        std::string digits = portName.substr(3);
-        bool allDigits = digits.size() <= 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
-            return std::isdigit(static_cast<unsigned char>(c));
-        });
-        if (allDigits && std::stoi(digits) >= 1)
-            return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
-    }
-    if (!portName.empty() && portName.find('/') == std::string::npos)
-        return "/dev/" + portName;
-    return portName;
+    return common::portDevicePath(portName);
 }
 
 bool Driver::init(const std::string& logDirectory, const std::string& portName, int baud)
@@ -70,23 +62,32 @@ bool Driver::open(const std::string& portName, int baud)
     m_baud = baud;
 
     Status status = Status::Ok;
-    switch (m_transport->open(devicePath(portName), baud, status)) {
+    std::string path = devicePath(portName);
+    OpenStep step = m_transport->open(path, baud, status);
+    switch (step) {
     case OpenStep::Done:
         break;
     case OpenStep::Open:
         m_log.entry("COM port open error: " + portName);
-        return false;
+        break;
     case OpenStep::GetState:
         m_log.entry("Error GetCommState");
-        return false;
+        break;
     case OpenStep::SetState:
         m_log.entry("Error SetCommState");
-        return false;
+        break;
     case OpenStep::SetTimeouts:
         m_log.entry("Error SetCommTimeouts");
-        return false;
+        break;
     case OpenStep::Purge:
         m_log.entry("Error PurgeComm");
+        break;
+    }
+    if (step != OpenStep::Done) {
+        // The line above is the one every version wrote; the reason follows on its own line.
+        int error = m_transport->lastError();
+        m_log.entry("COM port error reason: " + std::string(statusText(status)) + ", "
+            + (error ? errnoText(error) : std::string("no system error")) + " (" + path + ")");
         return false;
     }
     m_log.entry("COM port is initialized: " + portName);
@@ -103,6 +104,12 @@ void Driver::close()
     m_transport->close();
     m_log.entry("COM port is closed");
     std::this_thread::sleep_for(m_closePause);
+}
+
+void Driver::logHangUp()
+{
+    if (m_transport->takeHangUp())
+        m_log.entry("COM port hang-up: " + m_portName);
 }
 
 bool Driver::isOpen() const
@@ -126,6 +133,7 @@ bool Driver::write(std::string_view frame)
     if (frame.empty())
         return true;
     if (m_transport->purge() != Status::Ok || m_transport->write(frame.data(), frame.size()) != Status::Ok) {
+        logHangUp();
         reopen();
         return false;
     }
@@ -155,6 +163,7 @@ Driver::Outcome Driver::collect(int timeoutMs, std::string& payload)
             return Outcome::Rejected;
         }
     }
+    logHangUp();
     if (count > 0) {
         m_log.entry("Unknown instrument's number!");
         // Someone answered, but not the instrument we address: learn the number again.

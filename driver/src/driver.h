@@ -72,6 +72,8 @@ private:
     enum class Outcome { Accepted, Rejected };
     Outcome collect(int timeoutMs, std::string& payload);
     bool reopen();
+    /// Logs a hang-up of the line that the transport saw since the last look.
+    void logHangUp();
 
     mutable std::recursive_mutex m_portLock;
     DriverLog m_log;

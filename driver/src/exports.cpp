@@ -6,6 +6,8 @@
 #include "posix_transport.h"
 #include "text.h"
 
+#include "kestracommon/utf.h"
+
 #include <cstddef>
 
 static_assert(sizeof(SYSTEMTIME) == 16);
@@ -25,311 +27,385 @@ Driver& instance()
     return driver;
 }
 
+void logEscapedException(const char* exportName, const char* what) noexcept
+{
+    try {
+        instance().log().entry(std::string(exportName) + ": internal error: " + what);
+    } catch (...) {
+        // Nothing left to report with: the export still returns its failure value.
+    }
+}
+
 } // namespace kestra
 
 extern "C" {
 
 uint8_t KESTRAdrv_Init(const char16_t* logDir, const char16_t* portName, int32_t baudRate)
 {
-    return kestra::instance().init(kestra::fromWide(logDir, 4096), kestra::fromWide(portName, 4096), baudRate);
+    return kestra::guarded("KESTRAdrv_Init", uint8_t(0), [&] {
+        return kestra::instance().init(kestra::common::utf16ToUtf8(logDir, 4096, 4096),
+            kestra::common::utf16ToUtf8(portName, 4096, 4096), baudRate);
+    });
 }
 
 uint8_t KESTRAdrv_Close(void)
 {
-    kestra::instance().close();
-    return 1;
+    return kestra::guarded("KESTRAdrv_Close", uint8_t(0), [&] {
+        kestra::instance().close();
+        return 1;
+    });
 }
 
 uint8_t KESTRAdrv_FindDevice(char16_t* fullId, char16_t* number)
 {
-    std::string full, alone;
-    if (!kestra::instance().getId(&full, &alone))
-        return 0;
-    kestra::toWide(full, fullId, KESTRADRV_TEXT_SIZE);
-    kestra::toWide(alone, number, KESTRADRV_TEXT_SIZE);
-    return 1;
+    return kestra::guarded("KESTRAdrv_FindDevice", uint8_t(0), [&] {
+        std::string full, alone;
+        if (!kestra::instance().getId(&full, &alone))
+            return 0;
+        kestra::common::utf8ToUtf16(full, fullId, KESTRADRV_TEXT_SIZE);
+        kestra::common::utf8ToUtf16(alone, number, KESTRADRV_TEXT_SIZE);
+        return 1;
+    });
 }
 
 uint8_t KESTRAdrv_GetDeviceMode(int32_t* mode)
 {
-    return kestra::cmd::getDeviceMode(kestra::instance(), mode);
+    return kestra::guarded(
+        "KESTRAdrv_GetDeviceMode", uint8_t(0), [&] { return kestra::cmd::getDeviceMode(kestra::instance(), mode); });
 }
 
 uint8_t KESTRAdrv_SetDeviceMode(int32_t mode)
 {
-    return kestra::cmd::setDeviceMode(kestra::instance(), mode);
+    return kestra::guarded(
+        "KESTRAdrv_SetDeviceMode", uint8_t(0), [&] { return kestra::cmd::setDeviceMode(kestra::instance(), mode); });
 }
 
 uint8_t KESTRAdrv_GetMeasUnits(uint8_t* roentgen)
 {
-    return kestra::cmd::getMeasUnits(kestra::instance(), roentgen);
+    return kestra::guarded(
+        "KESTRAdrv_GetMeasUnits", uint8_t(0), [&] { return kestra::cmd::getMeasUnits(kestra::instance(), roentgen); });
 }
 
 uint8_t KESTRAdrv_SetMeasUnits(uint8_t roentgen)
 {
-    return kestra::cmd::setMeasUnits(kestra::instance(), roentgen);
+    return kestra::guarded(
+        "KESTRAdrv_SetMeasUnits", uint8_t(0), [&] { return kestra::cmd::setMeasUnits(kestra::instance(), roentgen); });
 }
 
 uint8_t KESTRAdrv_GetSound(uint8_t* on)
 {
-    return kestra::cmd::getSound(kestra::instance(), on);
+    return kestra::guarded(
+        "KESTRAdrv_GetSound", uint8_t(0), [&] { return kestra::cmd::getSound(kestra::instance(), on); });
 }
 
 uint8_t KESTRAdrv_SetSound(uint8_t on)
 {
-    return kestra::cmd::setSound(kestra::instance(), on);
+    return kestra::guarded(
+        "KESTRAdrv_SetSound", uint8_t(0), [&] { return kestra::cmd::setSound(kestra::instance(), on); });
 }
 
 uint8_t KESTRAdrv_GetLight(uint8_t* on)
 {
-    return kestra::cmd::getLight(kestra::instance(), on);
+    return kestra::guarded(
+        "KESTRAdrv_GetLight", uint8_t(0), [&] { return kestra::cmd::getLight(kestra::instance(), on); });
 }
 
 uint8_t KESTRAdrv_SetLight(uint8_t on)
 {
-    return kestra::cmd::setLight(kestra::instance(), on);
+    return kestra::guarded(
+        "KESTRAdrv_SetLight", uint8_t(0), [&] { return kestra::cmd::setLight(kestra::instance(), on); });
 }
 
 uint8_t KESTRAdrv_GetBattery(int32_t* value)
 {
-    return kestra::cmd::getBattery(kestra::instance(), value);
+    return kestra::guarded(
+        "KESTRAdrv_GetBattery", uint8_t(0), [&] { return kestra::cmd::getBattery(kestra::instance(), value); });
 }
 
 uint8_t KESTRAdrv_GetDose(double* rate, int32_t* time, int32_t* dose)
 {
-    return kestra::cmd::getDose(kestra::instance(), rate, time, dose);
+    return kestra::guarded(
+        "KESTRAdrv_GetDose", uint8_t(0), [&] { return kestra::cmd::getDose(kestra::instance(), rate, time, dose); });
 }
 
 uint8_t KESTRAdrv_ResetDose(void)
 {
-    return kestra::cmd::resetDose(kestra::instance());
+    return kestra::guarded(
+        "KESTRAdrv_ResetDose", uint8_t(0), [&] { return kestra::cmd::resetDose(kestra::instance()); });
 }
 
 uint8_t KESTRAdrv_ResetStatistic(int32_t kind)
 {
-    return kestra::cmd::resetStatistic(kestra::instance(), kind);
+    return kestra::guarded(
+        "KESTRAdrv_ResetStatistic", uint8_t(0), [&] { return kestra::cmd::resetStatistic(kestra::instance(), kind); });
 }
 
 uint8_t KESTRAdrv_SetAutocalibration(int32_t rate, int32_t tolerance, int32_t precision)
 {
-    return kestra::cmd::setAutocalibration(kestra::instance(), rate, tolerance, precision);
+    return kestra::guarded("KESTRAdrv_SetAutocalibration", uint8_t(0),
+        [&] { return kestra::cmd::setAutocalibration(kestra::instance(), rate, tolerance, precision); });
 }
 
 uint8_t KESTRAdrv_GetAutocalParams(int32_t* rate, int32_t* tolerance, int32_t* precision)
 {
-    return kestra::cmd::getAutocalParams(kestra::instance(), rate, tolerance, precision);
+    return kestra::guarded("KESTRAdrv_GetAutocalParams", uint8_t(0),
+        [&] { return kestra::cmd::getAutocalParams(kestra::instance(), rate, tolerance, precision); });
 }
 
 uint8_t KESTRAdrv_StopAutocalibration(void)
 {
-    return kestra::cmd::stopAutocalibration(kestra::instance());
+    return kestra::guarded("KESTRAdrv_StopAutocalibration", uint8_t(0),
+        [&] { return kestra::cmd::stopAutocalibration(kestra::instance()); });
 }
 
 uint8_t KESTRAdrv_GetAutocalibration(uint8_t* running)
 {
-    return kestra::cmd::getAutocalibration(kestra::instance(), running);
+    return kestra::guarded("KESTRAdrv_GetAutocalibration", uint8_t(0),
+        [&] { return kestra::cmd::getAutocalibration(kestra::instance(), running); });
 }
 
 uint8_t KESTRAdrv_GetHistTime(uint16_t* interval)
 {
-    return kestra::cmd::getHistTime(kestra::instance(), interval);
+    return kestra::guarded(
+        "KESTRAdrv_GetHistTime", uint8_t(0), [&] { return kestra::cmd::getHistTime(kestra::instance(), interval); });
 }
 
 uint8_t KESTRAdrv_SetHistTime(int32_t interval)
 {
-    return kestra::cmd::setHistTime(kestra::instance(), interval);
+    return kestra::guarded(
+        "KESTRAdrv_SetHistTime", uint8_t(0), [&] { return kestra::cmd::setHistTime(kestra::instance(), interval); });
 }
 
 uint8_t KESTRAdrv_ClearHistory(void)
 {
-    return kestra::cmd::clearHistory(kestra::instance());
+    return kestra::guarded(
+        "KESTRAdrv_ClearHistory", uint8_t(0), [&] { return kestra::cmd::clearHistory(kestra::instance()); });
 }
 
 uint8_t KESTRAdrv_SetDeviceLock(uint8_t lock)
 {
-    return kestra::cmd::setDeviceLock(kestra::instance(), lock);
+    return kestra::guarded(
+        "KESTRAdrv_SetDeviceLock", uint8_t(0), [&] { return kestra::cmd::setDeviceLock(kestra::instance(), lock); });
 }
 
 uint8_t KESTRAdrv_GetDeviceVersion(int32_t part, char* text)
 {
-    return kestra::cmd::getDeviceVersion(kestra::instance(), part, text);
+    return kestra::guarded("KESTRAdrv_GetDeviceVersion", uint8_t(0),
+        [&] { return kestra::cmd::getDeviceVersion(kestra::instance(), part, text); });
 }
 
 uint8_t KESTRAdrv_GetDeviceTime(SYSTEMTIME* time)
 {
-    return kestra::cmd::getDeviceTime(kestra::instance(), time);
+    return kestra::guarded(
+        "KESTRAdrv_GetDeviceTime", uint8_t(0), [&] { return kestra::cmd::getDeviceTime(kestra::instance(), time); });
 }
 
 uint8_t KESTRAdrv_SetDeviceTime(void)
 {
-    return kestra::cmd::setDeviceTime(kestra::instance());
+    return kestra::guarded(
+        "KESTRAdrv_SetDeviceTime", uint8_t(0), [&] { return kestra::cmd::setDeviceTime(kestra::instance()); });
 }
 
 uint8_t KESTRAdrv_SetCoeffN(double sigma)
 {
-    return kestra::cmd::setCoeffN(kestra::instance(), sigma);
+    return kestra::guarded(
+        "KESTRAdrv_SetCoeffN", uint8_t(0), [&] { return kestra::cmd::setCoeffN(kestra::instance(), sigma); });
 }
 
 uint8_t KESTRAdrv_GetCoeffN(double* sigma)
 {
-    return kestra::cmd::getCoeffN(kestra::instance(), sigma);
+    return kestra::guarded(
+        "KESTRAdrv_GetCoeffN", uint8_t(0), [&] { return kestra::cmd::getCoeffN(kestra::instance(), sigma); });
 }
 
 uint8_t KESTRAdrv_SetQMTimeOut(int32_t timeout)
 {
-    return kestra::cmd::setQMTimeOut(kestra::instance(), timeout);
+    return kestra::guarded(
+        "KESTRAdrv_SetQMTimeOut", uint8_t(0), [&] { return kestra::cmd::setQMTimeOut(kestra::instance(), timeout); });
 }
 
 uint8_t KESTRAdrv_GetQMTimeOut(uint16_t* timeout)
 {
-    return kestra::cmd::getQMTimeOut(kestra::instance(), timeout);
+    return kestra::guarded(
+        "KESTRAdrv_GetQMTimeOut", uint8_t(0), [&] { return kestra::cmd::getQMTimeOut(kestra::instance(), timeout); });
 }
 
 uint8_t KESTRAdrv_GetDERThresh(int32_t level, int32_t* threshold)
 {
-    return kestra::cmd::getDERThresh(kestra::instance(), level, threshold);
+    return kestra::guarded("KESTRAdrv_GetDERThresh", uint8_t(0),
+        [&] { return kestra::cmd::getDERThresh(kestra::instance(), level, threshold); });
 }
 
 uint8_t KESTRAdrv_SetDERThresh(int32_t level, int32_t threshold)
 {
-    return kestra::cmd::setDERThresh(kestra::instance(), level, threshold);
+    return kestra::guarded("KESTRAdrv_SetDERThresh", uint8_t(0),
+        [&] { return kestra::cmd::setDERThresh(kestra::instance(), level, threshold); });
 }
 
 uint8_t KESTRAdrv_GetDEThresh(double* threshold)
 {
-    return kestra::cmd::getDEThresh(kestra::instance(), threshold);
+    return kestra::guarded(
+        "KESTRAdrv_GetDEThresh", uint8_t(0), [&] { return kestra::cmd::getDEThresh(kestra::instance(), threshold); });
 }
 
 uint8_t KESTRAdrv_SetDEThresh(double threshold)
 {
-    return kestra::cmd::setDEThresh(kestra::instance(), threshold);
+    return kestra::guarded(
+        "KESTRAdrv_SetDEThresh", uint8_t(0), [&] { return kestra::cmd::setDEThresh(kestra::instance(), threshold); });
 }
 
 uint8_t KESTRAdrv_SetCoeffHV(int32_t code)
 {
-    return kestra::cmd::setCoeffHV(kestra::instance(), code);
+    return kestra::guarded(
+        "KESTRAdrv_SetCoeffHV", uint8_t(0), [&] { return kestra::cmd::setCoeffHV(kestra::instance(), code); });
 }
 
 uint8_t KESTRAdrv_GetCoeffHV(int32_t* code)
 {
-    return kestra::cmd::getCoeffHV(kestra::instance(), code);
+    return kestra::guarded(
+        "KESTRAdrv_GetCoeffHV", uint8_t(0), [&] { return kestra::cmd::getCoeffHV(kestra::instance(), code); });
 }
 
 uint8_t KESTRAdrv_SetCoeffDER(double coefficient)
 {
-    return kestra::cmd::setCoeffDER(kestra::instance(), coefficient);
+    return kestra::guarded(
+        "KESTRAdrv_SetCoeffDER", uint8_t(0), [&] { return kestra::cmd::setCoeffDER(kestra::instance(), coefficient); });
 }
 
 uint8_t KESTRAdrv_GetCoeffDER(double* coefficient)
 {
-    return kestra::cmd::getCoeffDER(kestra::instance(), coefficient);
+    return kestra::guarded(
+        "KESTRAdrv_GetCoeffDER", uint8_t(0), [&] { return kestra::cmd::getCoeffDER(kestra::instance(), coefficient); });
 }
 
 uint8_t KESTRAdrv_GetDetBkg(double* background)
 {
-    return kestra::cmd::getDetBkg(kestra::instance(), background);
+    return kestra::guarded(
+        "KESTRAdrv_GetDetBkg", uint8_t(0), [&] { return kestra::cmd::getDetBkg(kestra::instance(), background); });
 }
 
 uint8_t KESTRAdrv_SetDetBkg(double background)
 {
-    return kestra::cmd::setDetBkg(kestra::instance(), background);
+    return kestra::guarded(
+        "KESTRAdrv_SetDetBkg", uint8_t(0), [&] { return kestra::cmd::setDetBkg(kestra::instance(), background); });
 }
 
 uint8_t KESTRAdrv_GetMeasurementValue(
     int32_t* mode, double* value, int32_t* precision, uint16_t* alarm, uint8_t* status)
 {
-    return kestra::cmd::getMeasurementValue(kestra::instance(), mode, value, precision, alarm, status);
+    return kestra::guarded("KESTRAdrv_GetMeasurementValue", uint8_t(0),
+        [&] { return kestra::cmd::getMeasurementValue(kestra::instance(), mode, value, precision, alarm, status); });
 }
 
 uint8_t KESTRAdrv_IsDrvInit(void)
 {
-    return kestra::instance().isOpen();
+    return kestra::guarded("KESTRAdrv_IsDrvInit", uint8_t(0), [&] { return kestra::instance().isOpen(); });
 }
 
 uint8_t KESTRAdrv_SetCoeffBeta(int32_t coefficient)
 {
-    return kestra::cmd::setCoeffBeta(kestra::instance(), coefficient);
+    return kestra::guarded("KESTRAdrv_SetCoeffBeta", uint8_t(0),
+        [&] { return kestra::cmd::setCoeffBeta(kestra::instance(), coefficient); });
 }
 
 uint8_t KESTRAdrv_GetCoeffBeta(int32_t* coefficient)
 {
-    return kestra::cmd::getCoeffBeta(kestra::instance(), coefficient);
+    return kestra::guarded("KESTRAdrv_GetCoeffBeta", uint8_t(0),
+        [&] { return kestra::cmd::getCoeffBeta(kestra::instance(), coefficient); });
 }
 
 uint8_t KESTRAdrv_SetDeviceNumber(const char16_t* number)
 {
-    std::string text = kestra::fromWide(number, kestra::maxNumberLength);
-    return kestra::instance().setId(number ? &text : nullptr);
+    return kestra::guarded("KESTRAdrv_SetDeviceNumber", uint8_t(0), [&] {
+        std::string text = kestra::common::utf16ToUtf8(number, SIZE_MAX, kestra::maxNumberLength);
+        return kestra::instance().setId(number ? &text : nullptr);
+    });
 }
 
 uint8_t KESTRAdrv_GetHistory(int32_t* count, KESTRAdrv_EventRecord** records)
 {
-    return kestra::cmd::getHistory(kestra::instance(), count, records);
+    return kestra::guarded("KESTRAdrv_GetHistory", uint8_t(0),
+        [&] { return kestra::cmd::getHistory(kestra::instance(), count, records); });
 }
 
 int32_t KESTRAdrv_GetAlarmInfo(uint16_t* alarm)
 {
-    return kestra::cmd::getAlarmInfo(kestra::instance(), alarm);
+    return kestra::guarded(
+        "KESTRAdrv_GetAlarmInfo", int32_t(-1), [&] { return kestra::cmd::getAlarmInfo(kestra::instance(), alarm); });
 }
 
 uint8_t KESTRAdrv_GetSearchBeep(uint8_t* on)
 {
-    return kestra::cmd::getSearchBeep(kestra::instance(), on);
+    return kestra::guarded(
+        "KESTRAdrv_GetSearchBeep", uint8_t(0), [&] { return kestra::cmd::getSearchBeep(kestra::instance(), on); });
 }
 
 uint8_t KESTRAdrv_SetSearchBeep(uint8_t on)
 {
-    return kestra::cmd::setSearchBeep(kestra::instance(), on);
+    return kestra::guarded(
+        "KESTRAdrv_SetSearchBeep", uint8_t(0), [&] { return kestra::cmd::setSearchBeep(kestra::instance(), on); });
 }
 
 uint8_t KESTRAdrv_SetCoeffAlpha(int32_t coefficient)
 {
-    return kestra::cmd::setCoeffAlpha(kestra::instance(), coefficient);
+    return kestra::guarded("KESTRAdrv_SetCoeffAlpha", uint8_t(0),
+        [&] { return kestra::cmd::setCoeffAlpha(kestra::instance(), coefficient); });
 }
 
 uint8_t KESTRAdrv_GetCoeffAlpha(int32_t* coefficient)
 {
-    return kestra::cmd::getCoeffAlpha(kestra::instance(), coefficient);
+    return kestra::guarded("KESTRAdrv_GetCoeffAlpha", uint8_t(0),
+        [&] { return kestra::cmd::getCoeffAlpha(kestra::instance(), coefficient); });
 }
 
 uint8_t KESTRAdrv_GetBetaThresh(int32_t level, int32_t* threshold)
 {
-    return kestra::cmd::getBetaThresh(kestra::instance(), level, threshold);
+    return kestra::guarded("KESTRAdrv_GetBetaThresh", uint8_t(0),
+        [&] { return kestra::cmd::getBetaThresh(kestra::instance(), level, threshold); });
 }
 
 uint8_t KESTRAdrv_SetBetaThresh(int32_t level, int32_t threshold)
 {
-    return kestra::cmd::setBetaThresh(kestra::instance(), level, threshold);
+    return kestra::guarded("KESTRAdrv_SetBetaThresh", uint8_t(0),
+        [&] { return kestra::cmd::setBetaThresh(kestra::instance(), level, threshold); });
 }
 
 uint8_t KESTRAdrv_GetSearchBetaThr(double* threshold)
 {
-    return kestra::cmd::getSearchBetaThr(kestra::instance(), threshold);
+    return kestra::guarded("KESTRAdrv_GetSearchBetaThr", uint8_t(0),
+        [&] { return kestra::cmd::getSearchBetaThr(kestra::instance(), threshold); });
 }
 
 uint8_t KESTRAdrv_SetSearchBetaThr(double threshold)
 {
-    return kestra::cmd::setSearchBetaThr(kestra::instance(), threshold);
+    return kestra::guarded("KESTRAdrv_SetSearchBetaThr", uint8_t(0),
+        [&] { return kestra::cmd::setSearchBetaThr(kestra::instance(), threshold); });
 }
 
 uint8_t KESTRAdrv_GetDeviceMenu(uint8_t* menu)
 {
-    return kestra::cmd::getDeviceMenu(kestra::instance(), menu);
+    return kestra::guarded(
+        "KESTRAdrv_GetDeviceMenu", uint8_t(0), [&] { return kestra::cmd::getDeviceMenu(kestra::instance(), menu); });
 }
 
 uint8_t KESTRAdrv_SetDeviceMenu(const uint8_t* menu)
 {
-    return kestra::cmd::setDeviceMenu(kestra::instance(), menu);
+    return kestra::guarded(
+        "KESTRAdrv_SetDeviceMenu", uint8_t(0), [&] { return kestra::cmd::setDeviceMenu(kestra::instance(), menu); });
 }
 
 uint8_t KESTRAdrv_WriteDeviceProg(const uint8_t* image, int32_t length)
 {
-    return kestra::cmd::writeDeviceProg(kestra::instance(), image, length);
+    return kestra::guarded("KESTRAdrv_WriteDeviceProg", uint8_t(0),
+        [&] { return kestra::cmd::writeDeviceProg(kestra::instance(), image, length); });
 }
 
 uint16_t KESTRAdrv_GetCmdCRC(const uint8_t* data, int32_t length)
 {
-    return (data && length > 0) ? kestra::checksum(data, static_cast<std::size_t>(length)) : kestra::checksum("", 0);
+    return kestra::guarded("KESTRAdrv_GetCmdCRC", uint16_t(0), [&] {
+        return (data && length > 0) ? kestra::checksum(data, static_cast<std::size_t>(length))
+                                    : kestra::checksum("", 0);
+    });
 }
 
 } // extern "C"

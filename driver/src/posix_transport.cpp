@@ -40,6 +40,15 @@ int millisecondsUntil(Clock::time_point deadline)
 
 } // namespace
 
+// A terminal whose other end is gone answers EIO (a pseudo-terminal's closed master, an
+// unplugged USB bridge) or polls POLLHUP.
+bool PosixTransport::takeHangUp()
+{
+    bool hungUp = m_hungUp;
+    m_hungUp = false;
+    return hungUp;
+}
+
 PosixTransport::~PosixTransport()
 {
     close();
@@ -48,7 +57,9 @@ PosixTransport::~PosixTransport()
 OpenStep PosixTransport::open(const std::string& path, int baud, Status& status)
 {
     close();
+    m_hungUp = false;
     auto fail = [&](OpenStep step) {
+        m_lastError = errno;
         status = statusFromErrno(errno);
         close();
         return step;
@@ -101,7 +112,11 @@ Status PosixTransport::purge()
 {
     if (m_fd < 0)
         return Status::Io;
-    return ::tcflush(m_fd, TCIOFLUSH) == 0 ? Status::Ok : statusFromErrno(errno);
+    if (::tcflush(m_fd, TCIOFLUSH) == 0)
+        return Status::Ok;
+    m_lastError = errno;
+    m_hungUp = m_hungUp || errno == EIO;
+    return statusFromErrno(errno);
 }
 
 Status PosixTransport::write(const char* data, std::size_t length)
@@ -120,12 +135,17 @@ Status PosixTransport::write(const char* data, std::size_t length)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN)
+        if (n < 0 && errno != EAGAIN) {
+            m_lastError = errno;
+            m_hungUp = m_hungUp || errno == EIO;
             return statusFromErrno(errno);
+        }
         pollfd pfd { m_fd, POLLOUT, 0 };
         int wait = millisecondsUntil(deadline);
-        if (wait == 0 || ::poll(&pfd, 1, wait) <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        if (wait == 0 || ::poll(&pfd, 1, wait) <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            m_hungUp = m_hungUp || (pfd.revents & POLLHUP);
             return Status::Io;
+        }
     }
     return Status::Ok;
 }
@@ -145,6 +165,8 @@ std::size_t PosixTransport::read(char* buffer, std::size_t capacity, Clock::time
         if (wait == 0)
             return 0;
         if (broken) {
+            m_lastError = errno;
+            m_hungUp = m_hungUp || errno == EIO;
             // A hung-up line reports readable at once for ever; wait out the deadline instead
             // of spinning on it.
             std::this_thread::sleep_until(deadline);
@@ -157,6 +179,7 @@ std::size_t PosixTransport::read(char* buffer, std::size_t capacity, Clock::time
             return 0;
         }
         if (ready > 0 && (pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) {
+            m_hungUp = true;
             std::this_thread::sleep_until(deadline);
             return 0;
         }

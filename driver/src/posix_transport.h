@@ -18,10 +18,14 @@ public:
     Status purge() override;
     Status write(const char* data, std::size_t length) override;
     std::size_t read(char* buffer, std::size_t capacity, Clock::time_point deadline) override;
+    int lastError() const override { return m_lastError; }
+    bool takeHangUp() override;
 
 private:
     int m_fd = -1;
     int m_baud = 0;
+    int m_lastError = 0;
+    bool m_hungUp = false;
 };
 
 } // namespace kestra

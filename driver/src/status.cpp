@@ -1,6 +1,7 @@
 #include "status.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace kestra {
 
@@ -46,6 +47,14 @@ const char* statusText(Status status)
         return "bad argument";
     }
     return "unknown";
+}
+
+std::string errnoText(int error)
+{
+    char buffer[256] = {};
+    // The GNU strerror_r may return a static text instead of filling the buffer.
+    const char* text = strerror_r(error, buffer, sizeof buffer);
+    return text ? text : "errno " + std::to_string(error);
 }
 
 } // namespace kestra

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace kestra {
 
 /// Why a driver operation failed. Only the log sees it; the C interface reports a boolean.
@@ -9,5 +11,8 @@ enum class Status { Ok, Timeout, Protocol, NoDevice, NoAccess, Io, BadArgument }
 Status statusFromErrno(int error);
 
 const char* statusText(Status status);
+
+/// The system's text for an errno value, for the log ("Permission denied").
+std::string errnoText(int error);
 
 } // namespace kestra

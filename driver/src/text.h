@@ -12,12 +12,6 @@ int hexDigitValue(char c);
 /// ASCII lower case; other bytes unchanged (replies are 8-bit ASCII).
 std::string toLower(std::string_view text);
 
-/// UTF-16 (NUL-terminated, null allowed) to 8-bit (UTF-8) text, at most `limit` bytes.
-std::string fromWide(const char16_t* text, std::size_t limit);
-
-/// Writes 8-bit (UTF-8) text into a UTF-16 buffer of `capacity` units, always NUL-terminated.
-void toWide(std::string_view text, char16_t* buffer, std::size_t capacity);
-
 /// "%E" as the instrument expects it, whatever the process locale: six decimals, upper-case E,
 /// sign and at least three exponent digits (1.000000E-006).
 std::string formatE(double value);

@@ -4,6 +4,8 @@
 #include "history_decoder.h"
 #include "text.h"
 
+#include "kestracommon/utf.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +14,8 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
+#include <unistd.h>
 
 using namespace kestra;
 
@@ -199,15 +203,36 @@ TEST(Text, NumbersIgnoreTheLocale)
 
 TEST(Text, WideConversions)
 {
+    using kestra::common::utf16ToUtf8;
+    using kestra::common::utf8ToUtf16;
     char16_t buffer[8];
-    toWide("123456789", buffer, 8);
+    utf8ToUtf16("123456789", buffer, 8);
     EXPECT_EQ(std::u16string(buffer), u"1234567");
-    toWide("µSv", buffer, 8);
+    utf8ToUtf16("µSv", buffer, 8);
     EXPECT_EQ(std::u16string(buffer), u"µSv");
-    EXPECT_EQ(fromWide(u"COM3", 259), "COM3");
-    EXPECT_EQ(fromWide(u"Zähler", 259), "Zähler");
-    EXPECT_EQ(fromWide(nullptr, 259), "");
-    EXPECT_EQ(fromWide(u"abcdef", 3), "abc");
+    EXPECT_EQ(utf16ToUtf8(u"COM3", 4096, 259), "COM3");
+    EXPECT_EQ(utf16ToUtf8(u"Zähler", 4096, 259), "Zähler");
+    EXPECT_EQ(utf16ToUtf8(nullptr, 4096, 259), "");
+    EXPECT_EQ(utf16ToUtf8(u"abcdef", 4096, 3), "abc");
+}
+
+TEST(Exports, AnEscapingExceptionIsLoggedAndBecomesTheFailureValue)
+{
+    char dir[] = "/tmp/kestra-log-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    kestra::instance().log().setDirectory(dir);
+    EXPECT_EQ(
+        kestra::guarded("KESTRAdrv_GetSound", uint8_t(0), []() -> int { throw std::length_error("too long"); }), 0);
+    EXPECT_EQ(kestra::guarded("KESTRAdrv_GetAlarmInfo", int32_t(-1), []() -> int { throw 42; }), -1);
+    EXPECT_EQ(kestra::guarded("KESTRAdrv_GetAlarmInfo", int32_t(-1), [] { return 1; }), 1);
+    std::ifstream in(kestra::instance().log().path());
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("\tKESTRAdrv_GetSound: internal error: too long\n"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\tKESTRAdrv_GetAlarmInfo: internal error: unknown exception\n"), std::string::npos);
+    kestra::instance().log().setDirectory("");
+    unlink((std::string(dir) + "/KESTRAdrv.log").c_str());
+    rmdir(dir);
 }
 
 TEST(Exports, TableMatchesHeaderAndLibrary)

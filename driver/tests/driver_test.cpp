@@ -262,6 +262,10 @@ TEST_F(DriverTest, HangUpReopensTheSamePortAndStartsOver)
     std::string text = log();
     auto closed = text.rfind("COM port is closed");
     ASSERT_NE(closed, std::string::npos);
+    // The reason of the reopening is in the log, before it.
+    auto hungUp = text.find("\tCOM port hang-up: " + peer.path() + "\n");
+    ASSERT_NE(hungUp, std::string::npos) << text;
+    EXPECT_LT(hungUp, closed);
     EXPECT_NE(text.find("COM port is initialized: " + peer.path(), closed), std::string::npos);
 
     peer.clearFrames();
@@ -296,6 +300,33 @@ TEST_F(DriverTest, MissingPortIsLoggedAndLeavesTheDriverClosed)
     // A command on a closed port tries to reopen and fails without a frame.
     std::string payload;
     EXPECT_FALSE(driver.transact("info", 100, payload));
+}
+
+TEST_F(DriverTest, OpenFailuresLogTheSystemsReason)
+{
+    char file[] = "/tmp/kestra-not-a-tty-XXXXXX";
+    int fd = mkstemp(file);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    struct Case {
+        std::string port;
+        std::string stepLine; // the line every version wrote
+        std::string reason;
+    };
+    const Case cases[] = {
+        { "/dev/kestra-no-such-port", "COM port open error: /dev/kestra-no-such-port",
+            "COM port error reason: no device, No such file or directory (/dev/kestra-no-such-port)" },
+        { file, "Error GetCommState",
+            "COM port error reason: I/O error, Inappropriate ioctl for device (" + std::string(file) + ")" },
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(driver.open(c.port, 115200)) << c.port;
+        std::string text = log();
+        auto step = text.rfind("\t" + c.stepLine + "\n");
+        ASSERT_NE(step, std::string::npos) << text;
+        EXPECT_NE(text.find("\t" + c.reason + "\n", step), std::string::npos) << text;
+    }
+    unlink(file);
 }
 
 TEST_F(DriverTest, TrafficIsLoggedAsHex)

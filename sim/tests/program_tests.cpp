@@ -1,5 +1,6 @@
 #include "replyrules.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -164,30 +165,44 @@ TEST(Program, RunsOnItsPortAndStopsCleanly)
     ::rmdir(dir.c_str());
 }
 
-TEST(Program, RejectsBadArguments)
+TEST(Program, RejectsBadArgumentsInOneLine)
 {
-    const std::vector<std::vector<std::string>> cases = {
-        { "--bogus" },
-        { "--baud" },
-        { "--baud", "fast" },
-        { "--history", "-3" },
-        { "--fault", "meteor" },
-        { "--fault", "silence:rate=2" },
-        { "--fault", "split:pause=3" },
-        { "--scenario", "/no/such/file" },
-        { "--number", "12 34" },
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode; // 2: the command line; 1: the simulator could not start with it
+        std::string message;
     };
-    for (const auto& args : cases) {
-        Child c = spawn(args);
-        ASSERT_GT(c.pid, 0);
-        const std::string out = readAll(c.out);
-        const std::string err = readAll(c.err);
-        EXPECT_NE(finish(c), 0) << args[0];
+    const Case cases[] = {
+        { { "--bogus" }, 2, "unknown option --bogus" },
+        { { "--baud" }, 2, "--baud needs a value" },
+        { { "--baud", "fast" }, 2, "bad value for --baud: fast" },
+        { { "--baud=fast" }, 2, "bad value for --baud: fast" },
+        { { "--history", "-3" }, 2, "bad value for --history: -3" },
+        { { "--no-live-history=1" }, 2, "takes no value" },
+        { { "--fault", "meteor" }, 2, "unknown fault kind" },
+        { { "--fault=silence:rate=2" }, 2, "fault rate" },
+        { { "--fault", "split:pause=3" }, 2, "bad fault option" },
+        { { "--scenario", "/no/such/file" }, 1, "" },
+        { { "--number", "12 34" }, 1, "" },
+    };
+    for (const Case& c : cases) {
+        Child child = spawn(c.args);
+        ASSERT_GT(child.pid, 0);
+        const std::string out = readAll(child.out);
+        const std::string err = readAll(child.err);
+        EXPECT_EQ(finish(child), c.exitCode) << c.args[0] << ": " << err;
         EXPECT_TRUE(out.empty()) << out;
-        EXPECT_FALSE(err.empty()) << args[0];
+        EXPECT_EQ(err.rfind("kestra-sim: ", 0), 0u) << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
-    Child help = spawn({ "--help" });
-    const std::string usage = readAll(help.out);
-    EXPECT_EQ(finish(help), 0);
-    EXPECT_NE(usage.find("--fault KIND"), std::string::npos);
+    for (const char* flag : { "--help", "-h" }) {
+        Child help = spawn({ flag });
+        const std::string usage = readAll(help.out);
+        EXPECT_EQ(finish(help), 0);
+        EXPECT_NE(usage.find("--fault KIND"), std::string::npos);
+    }
+    Child version = spawn({ "--version" });
+    EXPECT_EQ(readAll(version.out), "kestra-sim " KESTRA_VERSION "\n");
+    EXPECT_EQ(finish(version), 0);
 }

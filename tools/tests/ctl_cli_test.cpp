@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <grp.h>
+#include <iterator>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -386,6 +388,73 @@ TEST_F(CtlWithInstrument, EveryCommandFamilyReachesTheInstrument)
         if (step.state) {
             EXPECT_TRUE(step.state()) << step.args[0];
         }
+    }
+}
+
+TEST_F(CtlWithInstrument, InstrumentTextWithQuotesAndControlsIsValidJson)
+{
+    // A detector version text as no well-behaved instrument sends it: quotes, a backslash,
+    // control characters and a byte that is not UTF-8.
+    const std::string version = "v2 \"beta\" C:\\fw\x01\t\x1B\x7F\xFF!";
+    std::string hex;
+    for (unsigned char c : version) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02X", c);
+        hex += pair;
+    }
+    m_sim->setReplyOverride("r_det_vers N=01", "r_det_vers N=01 : " + hex);
+    CtlRun run = ctl({ "--json", "version", "1" });
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+
+    char dir[] = "/tmp/ctl-json-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string in = std::string(dir) + "/out.json";
+    const std::string out = std::string(dir) + "/version.txt";
+    std::ofstream(in, std::ios::binary) << run.out;
+    // Python's json module reads it and writes the version text back as UTF-8.
+    const std::string command = std::string(PYTHON_PATH)
+        + " -c 'import json,sys; d=json.load(open(sys.argv[1],encoding=\"utf-8\")); "
+          "open(sys.argv[2],\"w\",encoding=\"utf-8\",newline=\"\").write(str(d[\"part\"])+\"|\"+d[\"version\"])' "
+        + in + " " + out;
+    EXPECT_EQ(std::system(command.c_str()), 0) << run.out;
+    std::ifstream back(out, std::ios::binary);
+    std::string decoded((std::istreambuf_iterator<char>(back)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(decoded, "1|v2 \"beta\" C:\\fw\x01\t\x1B\x7F\xEF\xBF\xBD!") << run.out;
+    unlink(in.c_str());
+    unlink(out.c_str());
+    rmdir(dir);
+}
+
+TEST(CtlPort, VersionBothOptionFormsAndOneLineUsageErrors)
+{
+    CtlRun run = runCtl({ "--version" });
+    EXPECT_EQ(run.exitCode, 0) << describe(run);
+    EXPECT_EQ(run.out, "kestractl " KESTRA_VERSION "\n");
+
+    for (std::vector<std::string> args :
+        { std::vector<std::string> { "--port", "/tmp/kestractl-no-such-port", "identify" },
+            std::vector<std::string> { "--port=/tmp/kestractl-no-such-port", "identify" } }) {
+        run = runCtl(args);
+        EXPECT_EQ(run.exitCode, 1) << describe(run);
+        EXPECT_EQ(run.err, "kestractl: port /tmp/kestractl-no-such-port does not exist\n") << args[0];
+    }
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        { { "--colour", "crc", "x" }, "unknown option --colour" },
+        { { "crc", "x", "--baud" }, "--baud needs a value" },
+        { { "--log=", "crc", "x" }, "--log needs a directory" },
+        { { "--json=yes", "crc", "x" }, "--json takes no value" },
+    };
+    for (const Case& c : cases) {
+        run = runCtl(c.args);
+        EXPECT_EQ(run.exitCode, 2) << describe(run);
+        EXPECT_EQ(run.err.rfind("kestractl: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 

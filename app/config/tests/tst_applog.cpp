@@ -129,7 +129,7 @@ void TestAppLog::concurrentWritersLeaveWholeLines()
     for (int t = 0; t < Threads; ++t) {
         threads.emplace_back(QThread::create([t, &payload] {
             for (int n = 0; n < Lines; ++n)
-                AppLog::write(QStringLiteral("T%1 N%2 %3").arg(t).arg(n).arg(payload));
+                AppLog::write(QStringLiteral("T%1 N%2 %3").arg(QString::number(t), QString::number(n), payload));
         }));
         threads.back()->start();
     }

@@ -1,6 +1,7 @@
-// Helper of the crash test: downloads the instrument's history with the device worker and is
-// killed the moment the instrument's memory has been cleared.
-// Arguments: program folder, port, instrument identifier.
+// Helper of the spool tests: downloads the instrument's history with the device worker.
+// Arguments: program folder, port, instrument identifier, and then either nothing (the child
+// kills itself the moment the instrument's memory has been cleared) or a file size limit in
+// bytes (the disk is full beyond it; the child prints the worker's spool error and exits 0).
 #include "devworker.h"
 #include "driverlock.h"
 #include "programfolder.h"
@@ -8,18 +9,30 @@
 #include <QCoreApplication>
 
 #include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4 || !ProgramFolder::setPath(args[1]))
+    if (args.size() < 4 || args.size() > 5 || !ProgramFolder::setPath(args[1]))
         return 2;
     DeviceState::setDriverLogFolder(args[1]);
     DeviceState::setPortName(args[2]);
     DeviceState::setConnected(true);
-    DevWorker::setAfterClearHook([] { ::kill(::getpid(), SIGKILL); });
+    if (args.size() == 5) {
+        // Writes past the limit fail with EFBIG, as on a full disk, instead of a signal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit {};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = args[4].toULongLong();
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 2;
+    } else {
+        DevWorker::setAfterClearHook([] { ::kill(::getpid(), SIGKILL); });
+    }
 
     CPager pager(args[3]);
     CHistoryList out;
@@ -27,6 +40,10 @@ int main(int argc, char** argv)
     worker.setCommand(DevWorker::ReadHistory);
     worker.setPager(&pager);
     worker.setOutputList(&out);
-    worker.execute();
+    const bool ok = worker.execute();
+    if (args.size() == 5) {
+        std::printf("%s\n%lld\n", worker.spoolError().toLocal8Bit().constData(), static_cast<long long>(out.size()));
+        return ok ? 0 : 4;
+    }
     return 3; // not reached when the history was cleared
 }

@@ -248,6 +248,7 @@ void DevWorkerTest::unwritableSpoolKeepsTheInstrumentsHistory()
     QVERIFY(worker.execute());
     QCOMPARE(out.size(), 40); // handed on for storing all the same
     QVERIFY(worker.spoolPath().isEmpty());
+    QVERIFY2(worker.spoolError().contains(blocker.fileName() + "/Spool"), qPrintable(worker.spoolError()));
     QCOMPARE(m_sim->history().size(), raw.size());
     for (const auto& c : sent())
         QVERIFY(c != "delete_history");

@@ -6,6 +6,7 @@
 #include "programfolder.h"
 #include "simfixture.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@ class SpoolCrashTest : public QObject {
 
 private slots:
     void killedAfterClearThenStoredAtStart();
+    void fullDiskNeverClearsTheInstrument();
 };
 
 void SpoolCrashTest::killedAfterClearThenStoredAtStart()
@@ -48,12 +50,22 @@ void SpoolCrashTest::killedAfterClearThenStoredAtStart()
     QCOMPARE(spool.pending().size(), 1);
     HistoryDb* db = HistoryDb::open(dir.filePath("DB/DataBase.db"), HistoryDb::OpenMode::Create);
     QVERIFY(db);
+    const auto store = [db](const QList<ChistoryRec>& records) {
+        return db->insertEvents(std::span<const ChistoryRec>(records.constData(), records.size()));
+    };
+    // A store that is full keeps nothing of the spool, and the spool stays for the next try.
+    QSqlQuery limit(db->connection());
+    QVERIFY(limit.exec(QStringLiteral("PRAGMA max_page_count = 8")));
     QStringList failed;
-    const int stored = spool.storePending(
-        [db](const QList<ChistoryRec>& records) {
-            return db->insertEvents(std::span<const ChistoryRec>(records.constData(), records.size()));
-        },
-        &failed);
+    QCOMPARE(spool.storePending(store, &failed), 0);
+    QCOMPARE(failed, spool.pending());
+    QVERIFY(limit.exec(QStringLiteral("SELECT count(*) FROM History")) && limit.next());
+    QCOMPARE(limit.value(0).toInt(), 0);
+    QVERIFY(limit.exec(QStringLiteral("PRAGMA max_page_count = 1000000")));
+    limit.finish();
+
+    failed.clear();
+    const int stored = spool.storePending(store, &failed);
     QCOMPARE(stored, 1);
     QVERIFY(failed.isEmpty());
     QVERIFY(spool.pending().isEmpty());
@@ -69,6 +81,39 @@ void SpoolCrashTest::killedAfterClearThenStoredAtStart()
     QCOMPARE(got.size(), std::size_t(count));
     QVERIFY(got == want);
     HistoryDb::close();
+}
+
+// The spool cannot be written (the disk is full past a few kilobytes): the instrument keeps its
+// history, nothing is left in the spool folder, and the worker says what failed and where.
+void SpoolCrashTest::fullDiskNeverClearsTheInstrument()
+{
+    QTemporaryDir dir;
+    QVERIFY(ProgramFolder::setPath(dir.path()));
+    Options options;
+    options.number = "4711";
+    options.liveHistory = false;
+    Simulator sim(options);
+    QVERIFY(sim.start());
+    const auto raw = simfixture::makeHistory(500);
+    sim.setHistory(raw);
+
+    QProcess child;
+    child.start(QStringLiteral(DOWNLOAD_CHILD),
+        { dir.path(), QString::fromStdString(sim.slavePath()), QStringLiteral("KESTRA #4711"),
+            QStringLiteral("4096") });
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n');
+    QVERIFY(lines.size() >= 2);
+    QVERIFY2(lines[0].contains(HistorySpool::defaultFolder()) && lines[0].contains(QStringLiteral("not cleared")),
+        qPrintable(lines[0]));
+    QCOMPARE(lines[1], QStringLiteral("500")); // handed on all the same
+
+    QCOMPARE(sim.history().size(), raw.size());
+    for (const auto& command : sim.commands())
+        QVERIFY2(command.rfind("delete_history", 0) != 0, command.c_str());
+    QVERIFY(QDir(HistorySpool::defaultFolder()).entryList(QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SpoolCrashTest)

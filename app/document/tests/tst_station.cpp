@@ -140,6 +140,7 @@ private slots:
         QStringList faults;
         std::atomic<int> answered[4] {};
         std::atomic<int> busyAnswers { 0 };
+        std::atomic<int> finished { 0 };
         const auto fault = [&](const QString& text) {
             std::lock_guard guard(lock);
             faults << text;
@@ -194,6 +195,7 @@ private slots:
                 ++answered[i % 4];
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
+            ++finished;
         };
         std::vector<std::thread> clients;
         for (int k = 0; k < 4; ++k)
@@ -201,7 +203,9 @@ private slots:
         QTest::qWait(300);
         QVERIFY(m_doc.readHistory());
         QTest::qWait(1500); // what waited for the download is answered now
+        // The clients' last requests are served by this thread's event loop.
         stop = true;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.load(), 4, 60000);
         for (std::thread& t : clients)
             t.join();
 

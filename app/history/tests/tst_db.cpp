@@ -3,6 +3,7 @@
 #include "recorder.h"
 
 #include <QFile>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +29,51 @@ ChistoryRec rec(const QString& pager, qint64 t, qint32 alarm = 0, double value =
     r.hVariation = -4;
     r.hID = ChistoryRec::makeKey(pager, t);
     return r;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Runs statements on the file through a connection of its own, as another program would.
+void rawSql(const QString& path, const QStringList& statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString& statement : statements)
+            QVERIFY2(q.exec(statement), qPrintable(statement + ": " + q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+}
+
+// The History table as the program wrote it before it kept the exact time, and one row of it.
+const QString oldHistoryTable = QStringLiteral(
+    "CREATE TABLE History (hID TEXT, hType INTEGER, hAlarm INTEGER, hDate REAL, hTime REAL, hValue REAL, "
+    "hValue2 REAL, hPrecision INTEGER, hVariation INTEGER, hComment TEXT, hPagerID TEXT)");
+QString oldRow(const QString& pager, qint64 t, int alarm, const char* comment)
+{
+    const auto when = *LocalTime::toAutomation(t);
+    return QStringLiteral("INSERT INTO History VALUES ('%1|0', 3, %2, %3, %4, 10, 0, -1, 0, %5, '%1')")
+        .arg(pager, QString::number(alarm), QString::number(when.first, 'g', 17), QString::number(when.second, 'g', 17),
+            comment ? QLatin1Char('\'') + QLatin1String(comment) + QLatin1Char('\'') : QStringLiteral("NULL"));
+}
+
+qint64 scalar(HistoryDb* db, const QString& sql)
+{
+    QSqlQuery q(db->connection());
+    return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
 }
 
 std::vector<ChistoryRec> dayRecords(const CPagerList& list, const QString& id, qint64 day)
@@ -63,19 +109,21 @@ private slots:
         HistoryDb* db = HistoryDb::open(path("sub/dir/DataBase.db"), HistoryDb::OpenMode::Create);
         QVERIFY(db);
         QCOMPARE(HistoryDb::open(path("sub/dir/DataBase.db")), db);
-        // A missing file leaves the open store alone.
-        QVERIFY(!HistoryDb::open(path("other.db")));
-        QCOMPARE(HistoryDb::current(), db);
-        QVERIFY(recorder.messages.isEmpty());
-
-        QFile junk(path("junk.db"));
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(4096, 'j'));
-        junk.close();
-        QVERIFY(!HistoryDb::open(path("junk.db")));
-        QCOMPARE(recorder.messages.size(), 1);
-        QVERIFY(recorder.messages[0].startsWith(QStringLiteral("Ошибка базы данных|")));
+        // Any failed open, a missing file too, leaves no store open: a download must not land in
+        // the file that was open before the switch. A missing file has no error text.
+        QString error = "stale";
+        QVERIFY(!HistoryDb::open(path("other.db"), HistoryDb::OpenMode::Existing, &error));
+        QVERIFY(error.isEmpty());
         QVERIFY(!HistoryDb::current());
+
+        QVERIFY(HistoryDb::open(path("sub/dir/DataBase.db")));
+        writeBytes(path("file"), "x");
+        QVERIFY(!HistoryDb::open(path("file/DB/DataBase.db"), HistoryDb::OpenMode::Create, &error));
+        QVERIFY2(error.contains(path("file/DB")), qPrintable(error));
+        QVERIFY(!HistoryDb::current());
+        // The store reports to its caller only, never to the person.
+        QVERIFY(recorder.messages.isEmpty());
+        QCOMPARE(HistoryDb::errorCaption(), QStringLiteral("Ошибка базы данных"));
         QVERIFY(HistoryDb::open(path("sub/dir/DataBase.db")));
     }
 
@@ -237,43 +285,164 @@ private slots:
         QFile::setPermissions(path("ro.db"), QFileDevice::ReadOwner);
         HistoryDb* db = HistoryDb::open(path("ro.db"));
         QVERIFY(db);
-        QVERIFY(!db->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 5, 5, 6)) }));
-        QCOMPARE(recorder.messages.size(), 1);
+        QString error;
+        QVERIFY(!db->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 5, 5, 6)) }, nullptr, &error));
+        QVERIFY2(error.contains(path("ro.db")), qPrintable(error));
+        QVERIFY(recorder.messages.isEmpty());
         CPagerList list;
         QVERIFY(db->loadDayEvents(list, "A", "2009-05-05", 0));
         QCOMPARE(list.find("A")->dayEventCount(local(2009, 5, 5)), 1);
     }
 
-    void damagedStoreFailsClearly()
+    // A file that is damaged, not an event database, newer, or whose upgrade fails is refused
+    // with a text naming it; not one byte of it changes and no store stays open.
+    void refusedFilesAreLeftUntouched()
     {
         Recorder recorder;
         {
-            HistoryDb* db = HistoryDb::open(path("damaged.db"), HistoryDb::OpenMode::Create);
+            HistoryDb* db = HistoryDb::open(path("good.db"), HistoryDb::OpenMode::Create);
             std::vector<ChistoryRec> many;
             for (int i = 0; i < 5000; ++i)
                 many.push_back(rec("D", local(2009, 6, 1) + i * 60, 0, i));
             QVERIFY(db->insertEvents(many));
-            QSqlQuery(db->connection()).exec("PRAGMA wal_checkpoint(TRUNCATE)");
             HistoryDb::close();
         }
-        QFile file(path("damaged.db"));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        file.seek(8192);
-        file.write(QByteArray(file.size() - 16384, char(0xA5)));
-        file.close();
-        HistoryDb* db = HistoryDb::open(path("damaged.db"));
-        if (db) {
-            CPagerList list;
-            try {
-                db->loadDaySummary(list);
-                db->loadDayEvents(list, "D", "2009-06-02", 0);
-            } catch (const DbError&) {
-                recorder.messages << "thrown";
-            }
+        const QByteArray good = fileBytes(path("good.db"));
+        QVERIFY(good.size() > 40 * 4096);
+        QByteArray garbagePage = good;
+        const qsizetype middle = good.size() / 4096 / 2 * 4096;
+        garbagePage.replace(middle, 4096, QByteArray(4096, char(0xA5)));
+        const qint64 t = local(2009, 3, 1, 12);
+        const QStringList duplicates = { oldHistoryTable, oldRow("A", t, 0, nullptr), oldRow("A", t, 0, "x") };
+
+        struct Case {
+            const char* name;
+            QByteArray bytes; // written as they are, or
+            QStringList sql; // made by another program
+            const char* says;
+        };
+        const Case cases[] = {
+            { "not a database", QByteArray(4096, 'j'), {}, "not an event database" },
+            { "truncated", good.left(good.size() / 2 + 100), {}, "damaged" },
+            { "a page of garbage", garbagePage, {}, "damaged" },
+            { "newer layout", {},
+                { oldHistoryTable, "ALTER TABLE History ADD COLUMN hDateTime INTEGER",
+                    "CREATE TABLE Pagers (pID TEXT, pName TEXT)", "PRAGMA user_version = 7" },
+                "newer version" },
+            { "foreign History table", {}, { "CREATE TABLE History (x TEXT)" }, "no column hID" },
+            { "upgrade fails half-way", {},
+                duplicates
+                    + QStringList { "CREATE TRIGGER keep BEFORE DELETE ON History BEGIN SELECT RAISE(ABORT, "
+                                    "'rows are kept'); END" },
+                "rows are kept" },
+        };
+        for (const Case& c : cases) {
+            const QString file = path(QStringLiteral("refused %1.db").arg(QLatin1String(c.name)));
+            if (c.sql.isEmpty())
+                writeBytes(file, c.bytes);
+            else
+                rawSql(file, c.sql);
+            const QByteArray before = fileBytes(file);
+            QVERIFY(HistoryDb::open(path("good.db")));
+            QString error;
+            QVERIFY2(!HistoryDb::open(file, HistoryDb::OpenMode::Create, &error), c.name);
+            QVERIFY2(error.contains(file) && error.contains(QLatin1String(c.says)), qPrintable(error));
+            QVERIFY2(!HistoryDb::current(), c.name);
+            QVERIFY2(fileBytes(file) == before, c.name);
         }
-        QVERIFY(!recorder.messages.isEmpty());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    // The store refuses a batch for want of space: the whole batch is rolled back, the caller
+    // hears which file, and the store takes the batch once there is room.
+    void fullStoreKeepsNothingOfTheBatch()
+    {
+        HistoryDb* db = HistoryDb::open(path("full.db"), HistoryDb::OpenMode::Create);
+        QVERIFY(db->insertEvents(std::vector<ChistoryRec> { rec("F", local(2009, 8, 1)) }));
+        std::vector<ChistoryRec> batch;
+        for (int i = 0; i < 3000; ++i)
+            batch.push_back(rec("F", local(2009, 8, 2) + i, 0, i));
+        const qint64 pages = scalar(db, "PRAGMA page_count");
+        QCOMPARE(scalar(db, QStringLiteral("PRAGMA max_page_count = %1").arg(pages + 3)), pages + 3);
+        int added = -1;
+        QString error;
+        QVERIFY(!db->insertEvents(batch, &added, &error));
+        QVERIFY2(error.contains(path("full.db")) && error.contains("full"), qPrintable(error));
+        QCOMPARE(added, 0);
+        QCOMPARE(scalar(db, "SELECT count(*) FROM History"), 1);
+
+        scalar(db, "PRAGMA max_page_count = 1000000");
+        QVERIFY(db->insertEvents(batch, &added, &error));
+        QCOMPARE(added, 3000);
+    }
+
+    // A store of the program before the exact time was kept opens upgraded: the exact time from
+    // the local date and time, equal rows merged keeping a comment, the uniqueness rule in force.
+    void olderStoreIsUpgradedInPlace()
+    {
+        const qint64 t1 = local(2009, 3, 1, 12, 0, 5);
+        const qint64 t2 = local(2009, 3, 2, 23, 59, 59);
+        rawSql(path("older.db"),
+            { oldHistoryTable, "CREATE TABLE Pagers (pID TEXT, pName TEXT)",
+                "INSERT INTO Pagers VALUES ('A', 'Kitchen')", "CREATE INDEX HistoryEvent ON History (hID)",
+                oldRow("A", t1, 0, nullptr), oldRow("A", t1, 0, " "), oldRow("A", t1, 0, "checked"),
+                oldRow("A", t1, 2, nullptr), oldRow("B", t1, 0, nullptr), oldRow("A", t2, 0, "first"),
+                oldRow("A", t2, 0, "second") });
+        Recorder recorder;
+        QString error;
+        HistoryDb* db = HistoryDb::open(path("older.db"), HistoryDb::OpenMode::Existing, &error);
+        QVERIFY2(db, qPrintable(error));
+        QCOMPARE(scalar(db, "PRAGMA user_version"), 1);
+
+        QSqlQuery q(db->connection());
+        QVERIFY(q.exec("SELECT hPagerID, hDateTime, hAlarm, hComment FROM History ORDER BY rowid"));
+        QStringList got;
+        while (q.next())
+            got << QStringLiteral("%1 %2 %3 %4")
+                       .arg(q.value(0).toString(), QString::number(q.value(1).toLongLong()), q.value(2).toString(),
+                           q.value(3).toString());
+        const QString s1 = QString::number(t1), s2 = QString::number(t2);
+        QCOMPARE(got,
+            QStringList({ "A " + s1 + " 0 checked", "A " + s1 + " 2 ", "B " + s1 + " 0 ", "A " + s2 + " 0 first" }));
+
+        // Equal events are now refused by the store itself, and the newer-events scan works.
+        int added = -1;
+        QVERIFY(db->insertEvents(std::vector<ChistoryRec> { rec("A", t1), rec("A", t1 + 1) }, &added));
+        QCOMPARE(added, 1);
+        QVERIFY(scalar(db,
+                    "SELECT count(*) FROM sqlite_master WHERE name = 'HistoryEvent' AND sql LIKE '%UNIQUE%hDateTime%'")
+            == 1);
+        CPagerList list;
+        QVERIFY(db->loadDaySummary(list));
+        QCOMPARE(list.find("A")->name(), QString("Kitchen"));
+        QVERIFY(recorder.messages.isEmpty());
+
+        // Opened again it is current: nothing more to do, nothing written.
         HistoryDb::close();
-        QVERIFY(HistoryDb::open(path("thread2.db"), HistoryDb::OpenMode::Create));
+        const QByteArray upgraded = fileBytes(path("older.db"));
+        QVERIFY(HistoryDb::open(path("older.db")));
+        HistoryDb::close();
+        QCOMPARE(fileBytes(path("older.db")), upgraded);
+    }
+
+    void eventsAfterAreOldestFirst()
+    {
+        HistoryDb* db = HistoryDb::open(path("after.db"), HistoryDb::OpenMode::Create);
+        const qint64 t = local(2009, 9, 9, 9);
+        db->insertEvents(std::vector<ChistoryRec> {
+            rec("A", t + 20), rec("A", t), rec("B", t + 30), rec("A", t + 10, 1), rec("A", t + 10, 0) });
+        const auto events = db->eventsAfter("A", t);
+        std::vector<qint64> times;
+        qint32 alarms = 0;
+        for (const ChistoryRec& r : events) {
+            times.push_back(r.hDateTime);
+            alarms += r.hAlarm;
+        }
+        QCOMPARE(times, (std::vector<qint64> { t + 10, t + 10, t + 20 }));
+        QCOMPARE(alarms, 1);
+        QCOMPARE(events[2].hPagerID, QString("A"));
+        QCOMPARE(events[2].hID, ChistoryRec::makeKey("A", t + 20));
+        QVERIFY(db->eventsAfter("A", t + 20).empty());
     }
 
     void jobThreadHasItsOwnConnection()

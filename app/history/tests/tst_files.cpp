@@ -148,6 +148,21 @@ private slots:
         QCOMPARE(recorder.messages.size(), 1);
         QVERIFY(!HistoryFiles::importFile(path("absent.ksexp"), fresh, *db));
         QCOMPARE(rows(db), 4);
+
+        // An event whose time has no day the store can hold (year 10,000 and later, or no local
+        // time at all) refuses the whole file, the good events with it.
+        for (const qint64 impossible :
+            { local(10000, 1, 1, 12), local(12000, 6, 1), std::numeric_limits<qint64>::min() }) {
+            CHistoryList mixed;
+            mixed.addRecord(rec("OLD", t + 7, 0, 7));
+            mixed.addRecord(rec("FAR", impossible));
+            QVERIFY(HistoryFiles::exportDay(&mixed, path("far.ksexp"), 0));
+            const qsizetype told = recorder.messages.size();
+            QVERIFY(!HistoryFiles::importFile(path("far.ksexp"), fresh, *db));
+            QCOMPARE(recorder.messages.size(), told + 1);
+            QCOMPARE(fresh.count(), 0);
+            QCOMPARE(rows(db), 4);
+        }
     }
 
     void textLines()

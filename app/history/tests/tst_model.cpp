@@ -103,6 +103,8 @@ private slots:
         QCOMPARE(r.commentText(), QString("a b c"));
         QCOMPARE(ChistoryRec::makeKey("A1", 0x100000005LL), QString("A1|5"));
         QCOMPARE(ChistoryRec::makeKey("A1", 0xFFFFFFFFLL), QString("A1|-1"));
+        // Place markers in the identifier are text like any other.
+        QCOMPARE(ChistoryRec::makeKey("%1 and %2", 7), QString("%1 and %2|7"));
     }
 
     void equality()

@@ -280,6 +280,44 @@ private slots:
 
     // Every prefix of a valid stream, and a set of damaged streams, must end in a codec error
     // and leave the target as it was.
+    // A count below 1 means no items: the reader takes none and stops right after the count.
+    void negativeCountsReadNone()
+    {
+        CHistoryList day;
+        day.baseTime = 3;
+        day.latestTime = 5;
+        day.hasAlarms = true;
+        const QByteArray tail = bytesOf(rec("A1", 5, 0, 1)); // must stay unread
+        const QByteArray minusOne = QByteArray::fromHex("FFFFFFFF");
+        const QByteArray dayHead = bytesOf(day).left(18);
+
+        CHistoryList readDay;
+        readDay.addRecord(rec("old", 1, 0, 1));
+        const QByteArray dayBytes = dayHead + QByteArray::fromHex("00000080") + tail;
+        StreamReader d(dayBytes);
+        readDay.read(d);
+        QCOMPARE(readDay.size(), 0);
+        QCOMPARE(readDay.latestTime, qint64(5));
+        QVERIFY(readDay.hasAlarms);
+        QCOMPARE(d.remaining(), tail.size());
+
+        CPager pager("P");
+        pager.ensureDay(LocalTime::dayKey(0));
+        const QByteArray pagerBytes = bytesOf(CPager("Q")).left(10) + minusOne + tail;
+        StreamReader p(pagerBytes);
+        pager.read(p);
+        QCOMPARE(pager.identifier(), QString("Q"));
+        QCOMPARE(pager.days().size(), size_t(1)); // the day it held, nothing read
+        QCOMPARE(p.remaining(), tail.size());
+
+        CPagerList list = sampleList();
+        const QByteArray listBytes = minusOne + QByteArray::fromHex("FEFFFFFF") + tail;
+        StreamReader l(listBytes);
+        list.read(l);
+        QCOMPARE(list.count(), 0);
+        QCOMPARE(l.remaining(), tail.size());
+    }
+
     void badInputLeavesTargetUnchanged()
     {
         const CPagerList original = sampleList();
@@ -300,7 +338,6 @@ private slots:
             StreamError::Kind kind;
         };
         const Case cases[] = {
-            { "negative count", dayBytes.left(18) + QByteArray::fromHex("FFFFFFFF"), StreamError::Kind::Format },
             { "count beyond the bytes", dayBytes.left(18) + QByteArray::fromHex("FFFFFF7F"),
                 StreamError::Kind::EndOfFile },
             { "text length past the end", dayBytes.left(22) + QByteArray::fromHex("FFFEFFFFFFFFFFFFFF7F"),

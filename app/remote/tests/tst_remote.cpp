@@ -1,5 +1,6 @@
 // The request protocol over real TCP on 127.0.0.1: a server on a thread of its own with a
-// backend holding real event data, and the client or raw sockets talking to it.
+// backend holding real event data, and the client or raw sockets talking to it. Peers that must
+// count as different hosts bind to other loopback addresses (all of 127/8 is local).
 #include "archivestream.h"
 #include "password.h"
 #include "remotebackend.h"
@@ -8,13 +9,17 @@
 #include "remoteserver.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -56,7 +61,22 @@ public:
     }
     bool readHistory() override
     {
+        note(QStringLiteral("history begins"));
+        inHistory = true;
+        // As the document does while it waits for the instrument: the event loop runs meanwhile.
+        if (holdHistory) {
+            QEventLoop loop;
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (!holdHistory)
+                    loop.quit();
+            });
+            poll.start(5);
+            loop.exec();
+        }
+        inHistory = false;
         ++histories;
+        note(QStringLiteral("history ends"));
         return true;
     }
     bool readMeasurements(CMeasurements& out) override
@@ -80,11 +100,13 @@ public:
     }
     bool instrumentName(QString& name) override
     {
-        name = QStringLiteral("4711");
+        note(QStringLiteral("name"));
+        name = bigName.isEmpty() ? QStringLiteral("4711") : bigName;
         return true;
     }
     bool units(bool& roentgen) override
     {
+        note(QStringLiteral("units"));
         roentgen = true;
         return true;
     }
@@ -111,14 +133,52 @@ public:
         std::lock_guard lock(m_lock);
         return digest;
     }
+    // While `holding`, the program is inside an operation: work waits until release().
+    void whenIdle(std::function<void()> work) override
+    {
+        if (!holding) {
+            work();
+            return;
+        }
+        held.push_back(std::move(work));
+        ++heldCount;
+    }
+    void release()
+    {
+        holding = false;
+        while (!held.empty()) {
+            auto work = std::move(held.front());
+            held.pop_front();
+            work();
+        }
+    }
+
+    void note(const QString& call)
+    {
+        std::lock_guard lock(m_lock);
+        calls.append(call);
+    }
+    QStringList takeCalls()
+    {
+        std::lock_guard lock(m_lock);
+        return std::exchange(calls, {});
+    }
 
     static constexpr qint64 base = 1'700'000'000;
     std::atomic<bool> busy { false };
     std::atomic<int> histories { 0 };
+    std::atomic<bool> holdHistory { false };
+    std::atomic<bool> inHistory { false };
+    std::atomic<bool> holding { false };
+    std::atomic<int> heldCount { 0 };
+    std::deque<std::function<void()>> held; // the server's thread only
+    // Set before the server starts: request 6 then answers many megabytes.
+    QString bigName;
     mutable std::mutex m_lock;
     QString digest;
     QString comment;
     CUserParams written;
+    QStringList calls;
 
 private:
     CPagerList m_list;
@@ -127,29 +187,44 @@ private:
 // A server with its own event loop, as the window's thread would run it.
 class ServerThread final : public QThread {
 public:
-    explicit ServerThread(DataBackend* backend)
+    explicit ServerThread(DataBackend* backend, int deadlineMs = Remote::inputDeadlineMs)
         : m_backend(backend)
+        , m_deadlineMs(deadlineMs)
     {
+    }
+    ~ServerThread() override
+    {
+        quit();
+        wait();
     }
     quint16 startServer()
     {
         start();
         return m_port.get_future().get();
     }
+    // Runs `work` on the server's thread, between two events of its loop, and waits for it.
+    void runOnServer(std::function<void()> work)
+    {
+        QMetaObject::invokeMethod(m_pool, std::move(work), Qt::BlockingQueuedConnection);
+    }
     std::atomic<int> connections { -1 };
     std::atomic<int> subscribers { -1 };
     std::atomic<int> served { 0 };
+    std::atomic<int> waiting { 0 };
 
 protected:
     void run() override
     {
         CPool pool(m_backend);
+        pool.setDeadlineMs(m_deadlineMs);
         pool.start(0);
+        m_pool = &pool;
         QTimer sampler;
         QObject::connect(&sampler, &QTimer::timeout, [&] {
             connections = pool.connectionCount();
             subscribers = pool.subscriberCount();
             served = pool.requestsServed();
+            waiting = pool.requestsWaiting();
         });
         sampler.start(10);
         m_port.set_value(pool.port());
@@ -158,6 +233,8 @@ protected:
 
 private:
     DataBackend* m_backend;
+    int m_deadlineMs;
+    CPool* m_pool = nullptr;
     std::promise<quint16> m_port;
 };
 
@@ -166,6 +243,63 @@ QByteArray word(qint32 value)
     QByteArray bytes;
     StreamWriter(&bytes).writeInt32(value);
     return bytes;
+}
+
+// The reply to request 6 for a name.
+QByteArray nameReply(const QString& name)
+{
+    QByteArray bytes;
+    StreamWriter out(&bytes);
+    out.writeInt32(1);
+    out.writeText(name);
+    return bytes;
+}
+
+// A connection to the server from one of the loopback addresses. A small receive buffer keeps
+// the kernel from taking much of a reply on the peer's behalf.
+std::unique_ptr<QTcpSocket> connectFrom(const QString& address, quint16 port, int receiveBuffer = 0)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    if (!socket->bind(QHostAddress(address)))
+        return nullptr;
+    if (receiveBuffer > 0)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBuffer);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    return socket;
+}
+
+// Everything the server sends until it closes; `closed` tells whether it did within the bound.
+QByteArray readToClose(QTcpSocket& socket, bool* closed = nullptr)
+{
+    QElapsedTimer bound;
+    bound.start();
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && bound.elapsed() < 20000) {
+        socket.waitForReadyRead(1000);
+        answer += socket.readAll();
+    }
+    answer += socket.readAll();
+    if (closed)
+        *closed = socket.state() == QAbstractSocket::UnconnectedState;
+    return answer;
+}
+
+// One request from `address`: what came back, and whether the server closed the connection.
+QByteArray askFrom(const QString& address, quint16 port, const QByteArray& request, bool* closed)
+{
+    auto socket = connectFrom(address, port);
+    if (!socket)
+        return "not connected";
+    socket->write(request);
+    socket->waitForBytesWritten(5000);
+    return readToClose(*socket, closed);
+}
+
+QString loopback(int i)
+{
+    return QStringLiteral("127.0.0.%1").arg(2 + i);
 }
 
 } // namespace
@@ -194,6 +328,14 @@ private slots:
         std::lock_guard lock(m_backend.m_lock);
         m_backend.digest.clear();
         m_backend.busy = false;
+        m_backend.calls.clear();
+    }
+
+    void cleanup()
+    {
+        // Whatever a failed case left waiting on the server goes on.
+        m_backend.holdHistory = false;
+        m_server->runOnServer([this] { m_backend.release(); });
     }
 
     void everyRequestThroughTheClient()
@@ -374,9 +516,9 @@ private slots:
     {
         std::vector<std::unique_ptr<QTcpSocket>> subscribers;
         for (int i = 0; i < Remote::maxSubscribers + 2; ++i) {
-            auto socket = std::make_unique<QTcpSocket>();
-            socket->connectToHost(QHostAddress::LocalHost, m_port);
-            QVERIFY(socket->waitForConnected(2000));
+            // Spread over addresses, as one address may not hold that many connections.
+            auto socket = connectFrom(QStringLiteral("127.0.0.%1").arg(2 + i / Remote::maxConnectionsPerPeer), m_port);
+            QVERIFY(socket);
             socket->write(word(Remote::Subscribe));
             socket->waitForBytesWritten(2000);
             socket->waitForReadyRead(2000);
@@ -394,6 +536,163 @@ private slots:
         for (int i = 0; i < 200; ++i)
             QVERIFY(m_client.instrumentName(name));
         QTRY_COMPARE(m_server->connections.load(), 0);
+    }
+
+    void aPeerLeavingDuringALongRequest_data()
+    {
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("reset") << true;
+        QTest::newRow("closed") << false;
+    }
+
+    // The server reads its instrument's history with its event loop running, and the peer that
+    // asked for it leaves meanwhile: that costs only its own reply.
+    void aPeerLeavingDuringALongRequest()
+    {
+        QFETCH(bool, reset);
+        const int before = m_backend.histories;
+        m_backend.holdHistory = true;
+        auto leaving = connectFrom(QStringLiteral("127.0.0.1"), m_port);
+        QVERIFY(leaving);
+        leaving->write(word(Remote::ReadHistory));
+        QVERIFY(leaving->waitForBytesWritten(5000));
+        QTRY_VERIFY(m_backend.inHistory);
+
+        // A request that becomes whole meanwhile waits its turn.
+        auto next = connectFrom(QStringLiteral("127.0.0.1"), m_port);
+        QVERIFY(next);
+        next->write(word(Remote::InstrumentName));
+        QVERIFY(next->waitForBytesWritten(5000));
+        QTRY_COMPARE(m_server->waiting.load(), 1);
+
+        if (reset)
+            leaving->abort();
+        else
+            leaving->disconnectFromHost();
+        leaving.reset();
+        QTRY_COMPARE(m_server->connections.load(), 1); // the server has seen it leave
+        m_backend.holdHistory = false;
+
+        bool closed = false;
+        QCOMPARE(readToClose(*next, &closed), nameReply(QStringLiteral("4711")));
+        QVERIFY(closed);
+        QCOMPARE(m_backend.histories.load(), before + 1);
+        QCOMPARE(m_backend.takeCalls(), QStringList({ "history begins", "history ends", "name" }));
+        QTRY_COMPARE(m_server->connections.load(), 0);
+        QString name;
+        QVERIFY(m_client.instrumentName(name));
+    }
+
+    // While the program is inside an operation that waits, requests are held; once it has ended
+    // they are served in the order they became whole.
+    void requestsWaitUntilTheProgramIsIdle()
+    {
+        m_backend.heldCount = 0;
+        m_backend.holding = true;
+        auto first = connectFrom(QStringLiteral("127.0.0.1"), m_port);
+        QVERIFY(first);
+        first->write(word(Remote::InstrumentName));
+        QVERIFY(first->waitForBytesWritten(5000));
+        QTRY_COMPARE(m_backend.heldCount.load(), 1);
+        auto second = connectFrom(QStringLiteral("127.0.0.1"), m_port);
+        QVERIFY(second);
+        second->write(word(Remote::Units));
+        QVERIFY(second->waitForBytesWritten(5000));
+        QTRY_COMPARE(m_server->waiting.load(), 2);
+        QVERIFY(m_backend.takeCalls().isEmpty());
+
+        m_server->runOnServer([this] { m_backend.release(); });
+        QCOMPARE(readToClose(*first), nameReply(QStringLiteral("4711")));
+        QCOMPARE(readToClose(*second), word(1) + QByteArray(1, '\x01'));
+        QCOMPARE(m_backend.takeCalls(), QStringList({ "name", "units" }));
+    }
+
+    // A peer that does not take its reply loses its connection after the deadline, so 64 of them
+    // cannot lock everyone out; a slow but steady reader still gets the whole of a large reply.
+    void peersThatDoNotTakeTheirRepliesLoseTheirSlots()
+    {
+        constexpr int deadlineMs = 1000;
+        DataBackend backend;
+        // Larger than what the kernel takes on a peer's behalf on loopback (a few megabytes).
+        backend.bigName = QString(4 * 1024 * 1024, u'k');
+        ServerThread server(&backend, deadlineMs);
+        const quint16 port = server.startServer();
+        const QByteArray whole = nameReply(backend.bigName);
+
+        auto reader = connectFrom(QStringLiteral("127.0.0.1"), port, 256 * 1024);
+        QVERIFY(reader);
+        reader->write(word(Remote::InstrumentName));
+        QVERIFY(reader->waitForBytesWritten(5000));
+        QByteArray got;
+        for (int pause = 0;
+             pause < 400 && got.size() < whole.size() && reader->state() == QAbstractSocket::ConnectedState; ++pause) {
+            QThread::msleep(deadlineMs / 4);
+            reader->waitForReadyRead(deadlineMs / 4);
+            got += reader->readAll();
+        }
+        got += reader->readAll();
+        QCOMPARE(got.size(), whole.size());
+        QVERIFY(got == whole);
+        reader.reset();
+
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < Remote::maxConnections; ++i) {
+            auto peer = connectFrom(loopback(i / Remote::maxConnectionsPerPeer), port, 4096);
+            QVERIFY(peer);
+            peer->setReadBufferSize(4096);
+            peer->write(word(Remote::InstrumentName));
+            QVERIFY(peer->waitForBytesWritten(5000));
+            idle.push_back(std::move(peer));
+        }
+        // Every one was let in and served; none takes its reply, and the deadline frees its slot.
+        QTRY_COMPARE_WITH_TIMEOUT(server.served.load(), 1 + Remote::maxConnections, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.connections.load(), 0, 60000);
+        RemoteClient client(QStringLiteral("127.0.0.1"), port);
+        QString name;
+        QVERIFY(client.instrumentName(name));
+        QCOMPARE(name.size(), backend.bigName.size());
+    }
+
+    // One address holds at most a few connections, all addresses together at most 64; a peer
+    // beyond either bound is closed at once, unanswered, while the others are served.
+    void connectionBounds()
+    {
+        DataBackend backend;
+        // Long enough that the silent peers below keep their slots through the test.
+        ServerThread server(&backend, 120000);
+        const quint16 port = server.startServer();
+        RemoteClient client(QStringLiteral("127.0.0.1"), port);
+        const QByteArray request = word(Remote::InstrumentName);
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        const auto fill = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                const int n = static_cast<int>(silent.size());
+                silent.push_back(connectFrom(loopback(n / Remote::maxConnectionsPerPeer), port));
+                QVERIFY(silent.back());
+            }
+        };
+
+        fill(Remote::maxConnectionsPerPeer);
+        QTRY_COMPARE(server.connections.load(), Remote::maxConnectionsPerPeer);
+        bool closed = false;
+        QCOMPARE(askFrom(loopback(0), port, request, &closed), QByteArray());
+        QVERIFY(closed);
+        QString name;
+        QVERIFY(client.instrumentName(name));
+
+        fill(Remote::maxConnections - Remote::maxConnectionsPerPeer);
+        QTRY_COMPARE(server.connections.load(), Remote::maxConnections);
+        const QString fresh = loopback(Remote::maxConnections / Remote::maxConnectionsPerPeer);
+        closed = false;
+        QCOMPARE(askFrom(fresh, port, request, &closed), QByteArray());
+        QVERIFY(closed);
+
+        // A slot that frees lets the next peer in.
+        silent.pop_back();
+        QTRY_COMPARE(server.connections.load(), Remote::maxConnections - 1);
+        QCOMPARE(askFrom(fresh, port, request, &closed), nameReply(QStringLiteral("4711")));
+        silent.clear();
+        QTRY_COMPARE(server.connections.load(), 0);
     }
 
     void serverEntries()

@@ -389,24 +389,34 @@ private slots:
         m_doc->state().setConnected(true);
         ProgramConfig::instance().passwordDigest = Password::digest(QStringLiteral("abc"));
         ModalAnswerer answerer;
-        answerer.thenText(QStringLiteral("xyz"));
+        answerer.thenPassword(QStringLiteral("xyz"));
         answerer.thenBox(QMessageBox::Ok);
         pressCtrl(Qt::Key_D);
-        QCOMPARE(answerer.texts, QStringList({ QStringLiteral("Password:"), QStringLiteral("Incorrect password!") }));
+        QCOMPARE(answerer.texts,
+            QStringList({ QStringLiteral("Authorization check"), QStringLiteral("Incorrect password!") }));
         QCOMPARE(opened.count(), 0);
 
-        answerer.thenText(QString(), false); // Cancel
+        answerer.thenPassword(QString(), false); // Cancel
         pressCtrl(Qt::Key_D);
         QVERIFY(answerer.done());
         QCOMPARE(opened.count(), 0);
 
-        answerer.thenText(QStringLiteral("abc"));
+        // The dialog opens and reads the instrument, which is not there.
+        const QString readFailed = QStringLiteral("Error during instrument settings reading!");
+        answerer.thenPassword(QStringLiteral("abc"));
+        answerer.thenBox(QMessageBox::Ok);
         pressCtrl(Qt::Key_D);
         QVERIFY(answerer.done());
         QCOMPARE(opened.count(), 1);
         QCOMPARE(opened.at(0).at(0).toString(), QStringLiteral("DeviceConfig"));
+        QCOMPARE(answerer.texts.last(), readFailed);
+        answerer.thenBox(QMessageBox::Ok);
         pressCtrl(Qt::Key_D); // no second prompt
+        QVERIFY(answerer.done());
         QCOMPARE(opened.count(), 2);
+        const QString prompt = QStringLiteral("Authorization check");
+        QCOMPARE(answerer.texts,
+            QStringList({ prompt, QStringLiteral("Incorrect password!"), prompt, prompt, readFailed, readFailed }));
 
         // Print Preview is enabled, but its key is taken by an entry without a handler.
         QVERIFY(m_frame->action(Command::PrintPreview)->isEnabled());

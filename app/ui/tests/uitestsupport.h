@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialogs/enterpassword.h"
 #include "historydb.h"
 #include "historyrec.h"
 #include "localtime.h"
@@ -7,7 +8,7 @@
 #include "programfolder.h"
 
 #include <QApplication>
-#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -49,19 +50,19 @@ public:
                 box->reject();
         });
     }
-    // A text prompt: enter the text and accept, or cancel.
-    void thenText(const QString& text, bool accept = true)
+    // The password prompt: enter the text and accept, or cancel.
+    void thenPassword(const QString& text, bool accept = true)
     {
         then([this, text, accept](QWidget* w) {
-            auto* input = qobject_cast<QInputDialog*>(w);
-            if (!input) {
+            auto* prompt = qobject_cast<CEnterPassword*>(w);
+            if (!prompt) {
                 unexpected << w->metaObject()->className();
                 w->close();
                 return;
             }
-            texts << input->labelText();
-            input->setTextValue(text);
-            accept ? input->accept() : input->reject();
+            texts << prompt->windowTitle();
+            prompt->passwordEdit()->setText(text);
+            accept ? prompt->accept() : prompt->reject();
         });
     }
     bool done() const { return m_handlers.empty(); }

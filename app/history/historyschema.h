@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// The layout of the event database and its upgrades. The version lives in the file (SQLite's
+// user_version): 0 is a store of a program that kept no version, either with the documented
+// columns only or already with the exact-time column; Version is the current layout.
+namespace HistorySchema {
+
+constexpr int Version = 1;
+
+// Makes the file behind db a current event database, or says why it cannot be one.
+//
+// A file that is not a database, is damaged, is written by a newer program, or has a History
+// table without the documented columns is refused, and nothing in it is written. An empty
+// database gets the tables; a store of an earlier version is upgraded in place (exact-time
+// column computed from the local date and time, rows that are now equal merged, indexes,
+// version), all in one transaction: a failure rolls everything back and leaves the file as it
+// was. A read-only file is used as it is when its layout is current, refused otherwise.
+// Returns false with a text naming path in *error.
+bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error);
+
+} // namespace HistorySchema
