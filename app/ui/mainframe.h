@@ -17,7 +17,6 @@ class CPool;
 class EventListPrinter;
 class HistoryScheduler;
 class QComboBox;
-class QPrinter;
 class QSplitter;
 class QToolBar;
 class WidgetMessenger;

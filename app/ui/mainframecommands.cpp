@@ -1,7 +1,6 @@
 // The commands of the main window.
 #include "mainframe.h"
 
-#include "applog.h"
 #include "historydb.h"
 #include "historyfiles.h"
 #include "instrumenttreemodel.h"
