@@ -1,0 +1,162 @@
+#include "kestraview.h"
+
+#include "editcomment.h"
+#include "eventlistmodel.h"
+#include "kestradoc.h"
+#include "localtime.h"
+#include "messenger.h"
+#include "viewflags.h"
+
+#include <QHeaderView>
+#include <QResizeEvent>
+
+CKESTRAView::CKESTRAView(CKESTRADoc& doc, QWidget* parent)
+    : QTableView(parent)
+    , m_doc(doc)
+    , m_model(new EventListModel(this))
+{
+    setModel(m_model);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(false);
+    setWordWrap(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalHeader()->hide();
+    // Rows of one text line; the default section size would leave them twice as tall.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    connect(this, &QAbstractItemView::clicked, this, &CKESTRAView::rowClicked);
+    connect(this, &QAbstractItemView::doubleClicked, this, &CKESTRAView::rowDoubleClicked);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &CKESTRAView::listRefilled);
+}
+
+CKESTRAView::~CKESTRAView() = default;
+
+void CKESTRAView::setColumnWidths()
+{
+    const int width = viewport()->width();
+    for (int c = 0; c < EventListModel::ColumnCount; ++c)
+        setColumnWidth(c, EventListModel::columnWidth(static_cast<EventListModel::Column>(c), width));
+}
+
+void CKESTRAView::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    setColumnWidths();
+}
+
+void CKESTRAView::showEvent(QShowEvent* event)
+{
+    QTableView::showEvent(event);
+    setColumnWidths();
+}
+
+void CKESTRAView::showDay(const QString& pagerId, const QString& dateText)
+{
+    m_model->clear();
+    if (dateText.isEmpty() || dateText == u"1970-01-01")
+        return;
+    qint64 day = 0;
+    try {
+        day = CPager::parseDayText(dateText);
+    } catch (const std::exception&) {
+        return;
+    }
+    const CHistoryList* list = m_doc.dayEvents(pagerId, day, 0);
+    m_doc.units();
+    m_model->setUnitsRoentgen(ViewFlags::instance().unitsRoentgen());
+    if (!list)
+        return;
+    // The rows are filled in one go; the bar shows for the copy and the sort of a long day.
+    Messenger& messenger = Messenger::instance();
+    const qsizetype n = list->size();
+    messenger.progressStart(tr("Progress"), static_cast<int>(std::max<qsizetype>(1, n / 10)));
+    m_model->showDay(pagerId, day, *list);
+    messenger.progressStep();
+    messenger.progressStop();
+}
+
+void CKESTRAView::showCurrentDay()
+{
+    const qint64 day = m_doc.state().currentDate();
+    showDay(m_doc.state().currentInstrument(), day == 0 ? QString() : LocalTime::format(day, "%Y-%m-%d"));
+}
+
+bool CKESTRAView::insertEvent(const ChistoryRec& record, int row)
+{
+    // New events only ever arrive at the top; a row index other than 0 is an insertion into
+    // a list that is being filled, which the model does in bulk.
+    Q_UNUSED(row);
+    return m_model->insertAtTop(record);
+}
+
+int CKESTRAView::findRow(const ChistoryRec& record) const
+{
+    return m_model->findRow(record);
+}
+
+void CKESTRAView::refreshEvent(const ChistoryRec& record)
+{
+    m_model->refreshRow(record);
+}
+
+std::vector<ChistoryRec> CKESTRAView::rowsInViewOrder() const
+{
+    std::vector<ChistoryRec> rows;
+    const int n = m_model->rowCount();
+    rows.reserve(static_cast<size_t>(n));
+    for (int r = 0; r < n; ++r)
+        rows.push_back(m_model->recordAt(r));
+    return rows;
+}
+
+bool CKESTRAView::eventSelected() const
+{
+    return selectionModel() && selectionModel()->hasSelection();
+}
+
+void CKESTRAView::rowClicked(const QModelIndex& index)
+{
+    if (!m_doc.mainDatabaseShown())
+        return;
+    m_clickedRow = index.isValid() ? index.row() : -1;
+    emit eventSelectionChanged(eventSelected());
+}
+
+void CKESTRAView::rowDoubleClicked(const QModelIndex& index)
+{
+    if (!m_doc.mainDatabaseShown() || !index.isValid())
+        return;
+    m_clickedRow = index.row();
+    editComment(index.row());
+}
+
+bool CKESTRAView::editComment(int row)
+{
+    // The comment goes to the store (or the server): not while an operation waits for its job.
+    if (row < 0 || row >= m_model->rowCount() || !m_doc.mainDatabaseShown() || m_doc.busy())
+        return false;
+    ChistoryRec record = m_model->recordAt(row);
+    CEditComment dialog(record.hComment, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    record.hComment = dialog.comment();
+    m_doc.updateComment(record);
+    // The document's copy of the event carries the comment too, for export and printing.
+    if (CPager* pager = m_doc.pagers().find(record.hPagerID)) {
+        if (ChistoryRec* mine = pager->findEvent(record))
+            mine->hComment = record.hComment;
+    }
+    m_model->refreshRow(record);
+    return true;
+}
+
+void CKESTRAView::listRefilled()
+{
+    m_clickedRow = -1;
+    emit eventSelectionChanged(false);
+}

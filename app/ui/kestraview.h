@@ -1,0 +1,58 @@
+#pragma once
+
+#include "historyrec.h"
+
+#include <QTableView>
+
+#include <vector>
+
+class CKESTRADoc;
+class EventListModel;
+
+// The event list: the events of the current instrument's current day, newest first, in five
+// columns whose widths keep their shares of the view's width. Rows are filled in bulk from
+// the document's day; new events of that day come in as top rows.
+class CKESTRAView final : public QTableView {
+    Q_OBJECT
+public:
+    explicit CKESTRAView(CKESTRADoc& doc, QWidget* parent = nullptr);
+    ~CKESTRAView() override;
+
+    EventListModel& eventModel() const { return *m_model; }
+
+    // Shows one day of an instrument; an empty date text or "1970-01-01" only clears the list.
+    void showDay(const QString& pagerId, const QString& dateText);
+    // Shows the current day again (after a filter change).
+    void showCurrentDay();
+    // A new event of the shown day as the top row; false when the filter hides it.
+    bool insertEvent(const ChistoryRec& record, int row = 0);
+    int findRow(const ChistoryRec& record) const;
+    // A record whose comment changed elsewhere; its row shows the new text.
+    void refreshEvent(const ChistoryRec& record);
+    // The rows from top to bottom, as printed.
+    std::vector<ChistoryRec> rowsInViewOrder() const;
+
+    // The last clicked row, -1 when none.
+    int clickedRow() const { return m_clickedRow; }
+    bool eventSelected() const;
+    // Edits the comment of the event of a row; false when nothing changed.
+    bool editComment(int row);
+
+signals:
+    // A row was clicked or the list was refilled: whether a row is selected now.
+    void eventSelectionChanged(bool selected);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void setColumnWidths();
+    void rowClicked(const QModelIndex& index);
+    void rowDoubleClicked(const QModelIndex& index);
+    void listRefilled();
+
+    CKESTRADoc& m_doc;
+    EventListModel* m_model;
+    int m_clickedRow = -1;
+};

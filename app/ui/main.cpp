@@ -1,0 +1,95 @@
+// KESTRA: the window program.
+#include "applog.h"
+#include "historydb.h"
+#include "kestradevview.h"
+#include "kestradoc.h"
+#include "mainframe.h"
+#include "programconfig.h"
+#include "programfolder.h"
+#include "startup.h"
+#include "widgetmessenger.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QScreen>
+#include <QTimer>
+#include <QTranslator>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KESTRA"));
+    QApplication::setApplicationVersion(Startup::version());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("KESTRA Software"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("The program folder."), QStringLiteral("DIR"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window to FILE once it has started, then end."), QStringLiteral("FILE"));
+    const QCommandLineOption unattended(QStringLiteral("unattended"),
+        QStringLiteral("Message boxes close themselves after MS milliseconds (for runs without a person)."),
+        QStringLiteral("MS"));
+    parser.addOptions({ home, screenshot, unattended });
+    parser.process(app);
+    const int unattendedMs = parser.isSet(unattended) ? std::max(1, parser.value(unattended).toInt()) : 0;
+
+    QString error;
+    if (!ProgramFolder::initialise(app.arguments(), &error)) {
+        WidgetMessenger::runBox(nullptr, QStringLiteral("Error!"),
+            QStringLiteral("The program folder cannot be used: %1").arg(error), Messenger::Ok, Messenger::Icon::Error,
+            0, unattendedMs);
+        return 1;
+    }
+    ProgramConfig& config = ProgramConfig::instance();
+    QTranslator translator;
+    Startup::loadTranslation(app, config.language, translator, ProgramFolder::path());
+    AppLog::start(ProgramFolder::logPath());
+
+    Startup::InstanceLock lock;
+    if (!lock.acquire(2000)) {
+        WidgetMessenger::runBox(nullptr, QString::fromLatin1(CKESTRADoc::ApplicationName),
+            QCoreApplication::translate("Startup", "Software is already running."), Messenger::Ok,
+            Messenger::Icon::Warning, 0, unattendedMs);
+        return 1;
+    }
+    for (const QString& problem : ProgramConfig::instanceProblems())
+        AppLog::write(QStringLiteral("Configuration: ") + problem);
+
+    int code = 0;
+    {
+        CKESTRADoc doc;
+        CMainFrame frame(doc);
+        frame.setUnattended(unattendedMs);
+        frame.setExitStep([&lock] { lock.release(); });
+        // Without a window manager (a virtual screen) maximising does nothing; the size is set first.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            frame.resize(screen->availableSize());
+        frame.showMaximized();
+        const QString shot = parser.value(screenshot);
+        QTimer::singleShot(0, &frame, [&frame, shot] {
+            frame.start();
+            if (!shot.isEmpty()) {
+                // The picture shows the first instrument's last day.
+                CKESTRADevView& tree = frame.treeView();
+                tree.expandAll();
+                const QModelIndex first = tree.model()->index(0, 0);
+                if (const int days = tree.model()->rowCount(first); days > 0)
+                    tree.setCurrentIndex(tree.model()->index(days - 1, 0, first));
+                // Let the layout settle and the views paint before the picture.
+                QTimer::singleShot(3000, &frame, [&frame, shot] {
+                    const bool saved = frame.grab().save(shot);
+                    std::fprintf(stderr, "%s %s\n", saved ? "saved" : "could not save", shot.toLocal8Bit().constData());
+                    frame.setUnattended(1);
+                    QApplication::exit(saved ? 0 : 1);
+                });
+            }
+        });
+        code = QApplication::exec();
+    }
+    HistoryDb::close();
+    return code;
+}

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "commandstate.h"
+#include "documentui.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class CKESTRADevView;
+class ClientRoad;
+class CKESTRADoc;
+class CKESTRAView;
+class CPool;
+class EventListPrinter;
+class HistoryScheduler;
+class QComboBox;
+class QSplitter;
+class QToolBar;
+class WidgetMessenger;
+class WindowBackend;
+
+// The window: the instrument tree and the event list side by side, the menu, the toolbar with
+// the event filter, the status bar with its progress bar, the history timer and the server.
+// It shows what the document reports (DocumentViews) and answers what it asks (through the
+// messenger it installs and its DocumentHost).
+class CMainFrame final : public QMainWindow, public DocumentViews {
+    Q_OBJECT
+public:
+    using Command = Commands::Id;
+
+    explicit CMainFrame(CKESTRADoc& doc, QWidget* parent = nullptr);
+    ~CMainFrame() override; // stops the server and waits for the background threads
+
+    // The rest of the window's creation: the remote mode's settings, the server, the first
+    // re-initialisation. Separate from the constructor so that the window shows first.
+    void start();
+    // Initialises the document again and rebuilds the tree; restarts the history timer and
+    // the watcher as the mode wants.
+    void reinitialise();
+
+    // The command's action (menu, toolbar and keys share it).
+    QAction* action(Command command) const { return m_actions[static_cast<size_t>(command)]; }
+    // Runs a command when it is enabled now; false when it was not.
+    bool runCommand(Command command);
+    // Computes every command's enablement from the present state.
+    void updateCommands();
+    Commands::Context commandContext() const;
+
+    CKESTRADevView& treeView() const { return *m_tree; }
+    CKESTRAView& listView() const { return *m_list; }
+    QComboBox& filterBox() const { return *m_filter; }
+    WidgetMessenger& messenger() const { return *m_messenger; }
+    HistoryScheduler& scheduler() const { return *m_scheduler; }
+    CPool* server() const { return m_server.get(); }
+    DocumentHost& host();
+
+    // Message boxes close themselves (see WidgetMessenger::setUnattended).
+    void setUnattended(int ms);
+    // Run when the document gives up at start-up (no database); the program releases its lock.
+    void setExitStep(std::function<void()> step) { m_exitStep = std::move(step); }
+
+    // DocumentViews
+    void addInstrumentNode(const CPager& pager) override;
+    void addDayNode(const QString& pagerId, qint64 day) override;
+    void rebuildTree() override;
+    void showDay(const QString& pagerId, const QString& dateText) override;
+    bool insertEventAtTop(const ChistoryRec& record) override;
+
+signals:
+    // A dialog of another part of the window was asked for ("DeviceConfig", "COnlineMode",
+    // "CProgramSettings", "About"), after its checks passed.
+    void dialogOpened(const QString& name);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class Host;
+
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createShortcuts();
+    void filterChanged(int index);
+
+    // Commands (mainframecommands.cpp).
+    void importHistory();
+    void exportHistory();
+    void saveHistoryAs();
+    void downloadHistory();
+    void printHistory();
+    void printPreview();
+    void archiveDatabase();
+    void viewArchive();
+    void switchToMain();
+    void onlineMode();
+    void readHistory();
+    void editComment();
+    void instrumentSettings();
+    void programSettings();
+    void about();
+    // The day that Export, Save As and printing work on; nullptr when none.
+    const CHistoryList* currentDay();
+    QString archivesFolder() const;
+    // The printed form of the event list as it is shown.
+    EventListPrinter eventListPrinter() const;
+
+    // The dialogs of the other parts of the window, one function each.
+    void openDeviceConfig();
+    void openOnlineMode();
+    bool openProgramSettingsDialog();
+    std::optional<QString> promptPassword();
+
+    CKESTRADoc& m_doc;
+    std::unique_ptr<Host> m_host;
+    std::unique_ptr<WidgetMessenger> m_messenger;
+    std::unique_ptr<HistoryScheduler> m_scheduler;
+    std::unique_ptr<WindowBackend> m_backend;
+    std::unique_ptr<ClientRoad> m_road; // the remote road of the document in remote mode
+    std::unique_ptr<CPool> m_server;
+    QSplitter* m_splitter = nullptr;
+    CKESTRAView* m_list = nullptr;
+    CKESTRADevView* m_tree = nullptr;
+    QToolBar* m_toolbar = nullptr;
+    QComboBox* m_filter = nullptr;
+    std::array<QAction*, static_cast<size_t>(Command::Count)> m_actions {};
+    std::function<void()> m_exitStep;
+    bool m_closing = false;
+    bool m_stopped = false;
+};

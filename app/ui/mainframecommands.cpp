@@ -1,0 +1,253 @@
+// The commands of the main window.
+#include "mainframe.h"
+
+#include "historydb.h"
+#include "historyfiles.h"
+#include "instrumenttreemodel.h"
+#include "kestradevview.h"
+#include "kestradoc.h"
+#include "kestraview.h"
+#include "localtime.h"
+#include "messenger.h"
+#include "password.h"
+#include "programconfig.h"
+#include "programfolder.h"
+#include "startup.h"
+#include "viewflags.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include "dialogs/deviceconfig.h"
+#include "dialogs/enterpassword.h"
+#include "dialogs/onlinemode.h"
+#include "dialogs/programsettings.h"
+#include "ui/eventlistprinter.h"
+
+#include <ctime>
+
+namespace {
+
+// The file commands start in the archives folder and leave the working folder at the
+// program folder, whatever the dialog did to it.
+class BackToProgramFolder {
+public:
+    BackToProgramFolder() = default;
+    ~BackToProgramFolder() { QDir::setCurrent(ProgramFolder::path()); }
+    BackToProgramFolder(const BackToProgramFolder&) = delete;
+    BackToProgramFolder& operator=(const BackToProgramFolder&) = delete;
+};
+
+QString withSuffix(const QString& path, const QString& suffix)
+{
+    if (path.isEmpty() || path.endsWith(u'.' + suffix, Qt::CaseInsensitive))
+        return path;
+    return path + u'.' + suffix;
+}
+
+} // namespace
+
+QString CMainFrame::archivesFolder() const
+{
+    return HistoryFiles::archivesFolder(ProgramFolder::path());
+}
+
+const CHistoryList* CMainFrame::currentDay()
+{
+    const QString id = m_doc.state().currentInstrument();
+    const qint64 date = m_doc.state().currentDate();
+    if (id.isEmpty() || date == 0)
+        return nullptr;
+    return m_doc.dayEvents(id, date, 0);
+}
+
+void CMainFrame::importHistory()
+{
+    const BackToProgramFolder back;
+    const QString path = QFileDialog::getOpenFileName(this, tr("Import History"),
+        archivesFolder() + QStringLiteral("/*.ksexp"), tr("Export files") + QStringLiteral(" (*.ksexp)"));
+    if (path.isEmpty())
+        return;
+    HistoryDb* db = HistoryDb::current();
+    if (!db) {
+        Messenger::instance().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
+        return;
+    }
+    HistoryFiles::ImportHooks hooks;
+    hooks.instrumentCreated = [this](CPager& pager) { m_tree->addInstrumentNode(pager); };
+    hooks.addAndShow = [this](CPager& pager, const ChistoryRec& record) { m_doc.addAndShowEvent(pager, record); };
+    HistoryFiles::importFile(path, m_doc.pagers(), *db, hooks);
+}
+
+void CMainFrame::exportHistory()
+{
+    const BackToProgramFolder back;
+    const QString proposed = HistoryFiles::proposedName(m_doc.state().currentInstrument(), m_doc.state().currentDate());
+    QFileDialog dialog(this, tr("Export History"), archivesFolder() + u'/' + proposed + QStringLiteral(".ksexp"),
+        tr("Export files") + QStringLiteral(" (*.ksexp)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("ksexp"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    HistoryFiles::exportDay(currentDay(), withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("ksexp")),
+        ViewFlags::instance().filterIndex());
+}
+
+void CMainFrame::saveHistoryAs()
+{
+    const BackToProgramFolder back;
+    const QString proposed = HistoryFiles::proposedName(m_doc.state().currentInstrument(), m_doc.state().currentDate());
+    QFileDialog dialog(this, tr("Save History As"), archivesFolder() + u'/' + proposed + QStringLiteral(".xls"),
+        tr("Excel files") + QStringLiteral(" (*.xls)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("xls"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    HistoryFiles::saveAsText(currentDay(), withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("xls")),
+        ViewFlags::instance().filterIndex(), ViewFlags::instance().unitsRoentgen());
+}
+
+void CMainFrame::downloadHistory()
+{
+    m_doc.downloadFromRemote(m_doc.state().currentInstrument(), m_doc.state().currentDate());
+}
+
+EventListPrinter CMainFrame::eventListPrinter() const
+{
+    EventListPrinter printer(
+        m_list->rowsInViewOrder(), ViewFlags::instance().unitsRoentgen(), ViewFlags::instance().filterIndex());
+    const QString id = m_doc.state().currentInstrument();
+    const CPager* pager = m_doc.pagers().find(id);
+    printer.setInstrument(id, pager ? pager->displayName() : QString());
+    return printer;
+}
+
+void CMainFrame::printHistory()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        eventListPrinter().print(printer);
+}
+
+void CMainFrame::printPreview()
+{
+    EventListPrinter printer = eventListPrinter();
+    EventListPrinter::preview(printer, this);
+}
+
+void CMainFrame::archiveDatabase()
+{
+    const BackToProgramFolder back;
+    const qint64 now = std::time(nullptr);
+    QFileDialog dialog(this, tr("Archive Database"), archivesFolder() + u'/' + HistoryFiles::archiveFileName(now),
+        tr("Database archive") + QStringLiteral(" (*.db)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("db"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    HistoryDb* db = HistoryDb::current();
+    if (!db) {
+        Messenger::instance().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
+        return;
+    }
+    if (HistoryFiles::archive(*db, withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("db")), now))
+        m_tree->rebuild();
+}
+
+void CMainFrame::viewArchive()
+{
+    const BackToProgramFolder back;
+    const QString path = QFileDialog::getOpenFileName(this, tr("View Archive Database"),
+        archivesFolder() + QStringLiteral("/DBArchive*.db"), tr("Database") + QStringLiteral(" (*.db)"));
+    if (path.isEmpty())
+        return;
+    m_doc.setArchivePath(path);
+    reinitialise();
+}
+
+void CMainFrame::switchToMain()
+{
+    m_doc.setArchivePath(QString());
+    reinitialise();
+}
+
+void CMainFrame::onlineMode()
+{
+    openOnlineMode();
+}
+
+void CMainFrame::readHistory()
+{
+    m_doc.readHistory();
+    m_doc.state().pollNow = true;
+}
+
+void CMainFrame::editComment()
+{
+    if (!m_doc.mainDatabaseShown() || m_list->clickedRow() < 0)
+        return;
+    m_list->editComment(m_list->clickedRow());
+}
+
+void CMainFrame::instrumentSettings()
+{
+    if (m_doc.state().localMode.load() && !Password::isAuthorised()) {
+        const std::optional<QString> entered = promptPassword();
+        if (!entered)
+            return;
+        if (!Password::authorise(*entered, ProgramConfig::instance().passwordDigest)) {
+            Messenger::instance().tell(tr("Error!"), tr("Incorrect password!"), Messenger::Icon::Error);
+            return;
+        }
+    }
+    openDeviceConfig();
+}
+
+void CMainFrame::programSettings()
+{
+    if (openProgramSettingsDialog())
+        reinitialise();
+}
+
+void CMainFrame::about()
+{
+    emit dialogOpened(QStringLiteral("About"));
+    Startup::showAbout(this);
+}
+
+// The dialogs of the other parts of the window are opened here and nowhere else.
+
+void CMainFrame::openDeviceConfig()
+{
+    emit dialogOpened(QStringLiteral("DeviceConfig"));
+    DeviceConfig dialog(m_doc, ProgramConfig::instance(), this);
+    dialog.exec();
+}
+
+void CMainFrame::openOnlineMode()
+{
+    emit dialogOpened(QStringLiteral("COnlineMode"));
+    COnlineMode dialog(m_doc, this);
+    dialog.exec();
+}
+
+bool CMainFrame::openProgramSettingsDialog()
+{
+    emit dialogOpened(QStringLiteral("CProgramSettings"));
+    CProgramSettings dialog(ProgramConfig::instance(), &m_doc, PortDiscovery(), this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+// The settings password prompt: the digest of the entry, empty for an empty entry, nothing
+// on Cancel.
+std::optional<QString> CMainFrame::promptPassword()
+{
+    CEnterPassword dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.promptValue();
+}

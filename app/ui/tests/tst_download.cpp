@@ -1,0 +1,107 @@
+// The window with the simulated instrument: start-up reads the history into the tree, Read
+// History brings new events to the top of the shown day with the status-bar progress, and the
+// link state opens the instrument's commands.
+#include "uitestsupport.h"
+
+#include "../../document/tests/simhistory.h"
+
+#include "driverlock.h"
+#include "eventlistmodel.h"
+#include "instrumenttreemodel.h"
+#include "kestradevview.h"
+#include "kestradoc.h"
+#include "kestraview.h"
+#include "mainframe.h"
+#include "progressbar.h"
+#include "widgetmessenger.h"
+
+#include "kestrasim/simulator.h"
+
+#include <QStatusBar>
+#include <QTest>
+
+using namespace kestra::sim;
+using Command = Commands::Id;
+
+class DownloadTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    std::unique_ptr<Simulator> m_sim;
+    std::unique_ptr<CKESTRADoc> m_doc;
+    std::unique_ptr<CMainFrame> m_frame;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(uitest::prepareProgramFolder(m_home));
+        DeviceState::setDriverLogFolder(m_home.path());
+        Options options;
+        options.linkPath = m_home.filePath(QStringLiteral("port")).toStdString();
+        options.liveHistory = false;
+        m_sim = std::make_unique<Simulator>(options);
+        std::string error;
+        QVERIFY2(m_sim->start(&error), error.c_str());
+        ProgramConfig::instance().port = QString::fromStdString(m_sim->slavePath());
+        m_sim->setHistory({ simhistory::record('F', simhistory::at(2, 3600)),
+            simhistory::record('F', simhistory::at(1, 3600)), simhistory::record('F', simhistory::at(1, 7200)) });
+    }
+
+    void cleanupTestCase()
+    {
+        m_frame.reset();
+        m_doc.reset();
+        HistoryDb::close();
+        m_sim.reset();
+    }
+
+    // Start-up connects, reads the instrument and shows it with its days.
+    void startReadsTheInstrument()
+    {
+        m_doc = std::make_unique<CKESTRADoc>();
+        m_frame = std::make_unique<CMainFrame>(*m_doc);
+        m_frame->show();
+        QStringList progress;
+        const auto connection
+            = connect(&m_frame->messenger(), &WidgetMessenger::progressChanged, this, [&](bool shown) {
+                  if (shown && m_frame->messenger().progressBar())
+                      progress << m_frame->messenger().progressBar()->label();
+              });
+        m_frame->start();
+        disconnect(connection);
+        QVERIFY(progress.contains(QStringLiteral("History reading")));
+        QVERIFY(m_frame->windowTitle().contains(QStringLiteral("Connected to instrument '%1'").arg(simhistory::Id)));
+        InstrumentTreeModel& tree = m_frame->treeView().treeModel();
+        QCOMPARE(tree.rowCount(), 1);
+        QCOMPARE(tree.rowCount(tree.index(0, 0)), 2);
+        QVERIFY(m_frame->action(Command::ReadHistory)->isEnabled());
+        QVERIFY(m_frame->action(Command::OnlineMode)->isEnabled());
+        QVERIFY(m_sim->history().empty());
+        QCOMPARE(m_frame->statusBar()->currentMessage(), QStringLiteral("Ready"));
+    }
+
+    // Read History: new events of the shown day come in at the top, a new day gets its node.
+    void readHistoryShowsNewEvents()
+    {
+        m_frame->treeView().setCurrentIndex(
+            m_frame->treeView().treeModel().indexOf(simhistory::Id, simhistory::at(1, 0)));
+        QTRY_COMPARE(m_frame->listView().model()->rowCount(), 2);
+        m_sim->setHistory({ simhistory::record('F', simhistory::at(1, 9000)),
+            simhistory::record('g', simhistory::at(1, 9600), 2e-3), simhistory::record('F', simhistory::at(0, 60)) });
+        QVERIFY(m_frame->runCommand(Command::ReadHistory));
+        QTRY_COMPARE(m_frame->listView().model()->rowCount(), 4);
+        const EventListModel& list = m_frame->listView().eventModel();
+        QCOMPARE(list.recordAt(0).hDateTime, simhistory::at(1, 9600));
+        QCOMPARE(list.recordAt(1).hDateTime, simhistory::at(1, 9000));
+        QVERIFY(!list.recordAt(0).alarmText().isEmpty());
+        InstrumentTreeModel& tree = m_frame->treeView().treeModel();
+        QCOMPARE(tree.rowCount(tree.index(0, 0)), 3);
+        QVERIFY(tree.indexOf(simhistory::Id, simhistory::at(0, 0)).isValid());
+        // The shown day had an alarm arrive: it is red now.
+        QVERIFY(tree.indexOf(simhistory::Id, simhistory::at(1, 0)).data(Qt::ForegroundRole).isValid());
+        QVERIFY(m_doc->state().pollNow.load());
+    }
+};
+
+QTEST_MAIN(DownloadTest)
+#include "tst_download.moc"

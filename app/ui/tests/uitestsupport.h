@@ -1,0 +1,140 @@
+#pragma once
+
+#include "dialogs/enterpassword.h"
+#include "historydb.h"
+#include "historyrec.h"
+#include "localtime.h"
+#include "programconfig.h"
+#include "programfolder.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+// Answers the modal windows that a command opens, in order, as a person would: each handler
+// gets the next modal window that appears and must close it. What was shown is kept.
+class ModalAnswerer : public QObject {
+public:
+    using Handler = std::function<void(QWidget*)>;
+
+    ModalAnswerer()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start();
+    }
+
+    void then(Handler handler) { m_handlers.push_back(std::move(handler)); }
+    // A message box: record its text and press the button of that standard kind.
+    void thenBox(QMessageBox::StandardButton button)
+    {
+        then([this, button](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box) {
+                unexpected << w->metaObject()->className();
+                w->close();
+                return;
+            }
+            texts << box->text();
+            if (QAbstractButton* b = box->button(button))
+                b->click();
+            else
+                box->reject();
+        });
+    }
+    // The password prompt: enter the text and accept, or cancel.
+    void thenPassword(const QString& text, bool accept = true)
+    {
+        then([this, text, accept](QWidget* w) {
+            auto* prompt = qobject_cast<CEnterPassword*>(w);
+            if (!prompt) {
+                unexpected << w->metaObject()->className();
+                w->close();
+                return;
+            }
+            texts << prompt->windowTitle();
+            prompt->passwordEdit()->setText(text);
+            accept ? prompt->accept() : prompt->reject();
+        });
+    }
+    bool done() const { return m_handlers.empty(); }
+
+    QStringList texts; // what the boxes and prompts said
+    QStringList unexpected; // modal windows nobody expected (closed)
+
+private:
+    void poll()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last)
+            return;
+        m_last = modal;
+        if (m_handlers.empty()) {
+            unexpected << modal->metaObject()->className();
+            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+            return;
+        }
+        Handler handler = std::move(m_handlers.front());
+        m_handlers.pop_front();
+        handler(modal);
+    }
+
+    QTimer m_timer;
+    std::deque<Handler> m_handlers;
+    QPointer<QWidget> m_last;
+};
+
+namespace uitest {
+
+inline const QString Id1 = QStringLiteral("KESTRA #100001");
+inline const QString Id2 = QStringLiteral("KESTRA #100002");
+
+// A local moment days before today's midnight, plus seconds.
+inline qint64 at(int daysAgo, int seconds)
+{
+    const qint64 today = LocalTime::dayKey(std::time(nullptr));
+    const std::tm tm = *LocalTime::toLocal(today);
+    return *LocalTime::fromLocal(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday - daysAgo) + seconds;
+}
+
+inline ChistoryRec makeEvent(const QString& id, qint64 t, qint32 alarm = 0, const QString& comment = {})
+{
+    ChistoryRec r;
+    r.hPagerID = id;
+    r.hDateTime = t;
+    r.hType = 3;
+    r.hValue = 1e-6 + double(t % 100) * 1e-8;
+    r.hPrecision = 10;
+    r.hAlarm = alarm;
+    r.hComment = comment;
+    r.hID = ChistoryRec::makeKey(id, t);
+    return r;
+}
+
+// A program folder of its own, configured for a window without an instrument: no port search,
+// no server, no archiving; the store at the configured path, made now.
+inline bool prepareProgramFolder(const QTemporaryDir& home)
+{
+    if (!home.isValid() || !ProgramFolder::setPath(home.path()))
+        return false;
+    ProgramConfig& c = ProgramConfig::instance();
+    c.autoDetect = false;
+    c.port = home.filePath(QStringLiteral("no-port"));
+    c.localMode = true;
+    c.operateAsServer = false;
+    c.timeSynchronize = false;
+    c.archivingInterval = 0;
+    c.passwordDigest.clear();
+    c.iniPath = home.filePath(QStringLiteral("KESTRA.ini"));
+    return HistoryDb::open(ProgramFolder::filePath(c.databasePath), HistoryDb::OpenMode::Create) != nullptr;
+}
+
+} // namespace uitest
