@@ -94,6 +94,11 @@ bool CKESTRAView::insertEvent(const ChistoryRec& record, int row)
     return m_model->insertAtTop(record);
 }
 
+void CKESTRAView::insertEvents(const std::vector<ChistoryRec>& records)
+{
+    m_model->insertEvents(records);
+}
+
 int CKESTRAView::findRow(const ChistoryRec& record) const
 {
     return m_model->findRow(record);

@@ -26,6 +26,8 @@ public:
     void showCurrentDay();
     // A new event of the shown day as the top row; false when the filter hides it.
     bool insertEvent(const ChistoryRec& record, int row = 0);
+    // New events of the shown day from one download, as one insertion.
+    void insertEvents(const std::vector<ChistoryRec>& records);
     int findRow(const ChistoryRec& record) const;
     // A record whose comment changed elsewhere; its row shows the new text.
     void refreshEvent(const ChistoryRec& record);

@@ -1,6 +1,5 @@
 #include "mainframe.h"
 
-#include "clientroad.h"
 #include "eventlistmodel.h"
 #include "historyscheduler.h"
 #include "instrumenttreemodel.h"
@@ -184,9 +183,6 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
             QTimer::singleShot(0, this, &CMainFrame::updateCommands);
     });
 
-    m_road = std::make_unique<ClientRoad>();
-    m_road->setConnectFailure([this](int error) { m_doc.serverUnreachable(error); });
-    m_doc.setRemoteRoad(m_road.get());
     m_doc.setHost(m_host.get());
     m_doc.setViews(this);
     updateCommands();
@@ -201,7 +197,6 @@ CMainFrame::~CMainFrame()
     m_doc.stopBackground();
     m_doc.setViews(nullptr);
     m_doc.setHost(nullptr);
-    m_doc.setRemoteRoad(nullptr);
     m_messenger.reset();
 }
 
@@ -440,6 +435,15 @@ bool CMainFrame::insertEventAtTop(const ChistoryRec& record)
     if (record.isAlarm())
         m_tree->treeModel().setDayAlarm(record.hPagerID, LocalTime::dayKey(record.hDateTime), true);
     return m_list->insertEvent(record, 0);
+}
+
+void CMainFrame::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
+{
+    for (const ChistoryRec& r : oldestFirst) {
+        if (r.isAlarm())
+            m_tree->treeModel().setDayAlarm(r.hPagerID, LocalTime::dayKey(r.hDateTime), true);
+    }
+    m_list->insertEvents(oldestFirst);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

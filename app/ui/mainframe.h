@@ -10,7 +10,6 @@
 #include <memory>
 
 class CKESTRADevView;
-class ClientRoad;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
@@ -68,6 +67,7 @@ public:
     void rebuildTree() override;
     void showDay(const QString& pagerId, const QString& dateText) override;
     bool insertEventAtTop(const ChistoryRec& record) override;
+    void insertEvents(const std::vector<ChistoryRec>& oldestFirst) override;
 
 signals:
     // A dialog of another part of the window was asked for ("DeviceConfig", "COnlineMode",
@@ -119,7 +119,6 @@ private:
     std::unique_ptr<WidgetMessenger> m_messenger;
     std::unique_ptr<HistoryScheduler> m_scheduler;
     std::unique_ptr<WindowBackend> m_backend;
-    std::unique_ptr<ClientRoad> m_road; // the remote road of the document in remote mode
     std::unique_ptr<CPool> m_server;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "documentbackend.h"
+#include "documentrequesthandler.h"
 
 #include <functional>
 
 // What the window's server answers with: the document's own operations, and a comment that a
 // client changed shows in this window's event list too.
-class WindowBackend final : public RemoteBackend {
+class WindowBackend final : public RequestHandler {
 public:
     using CommentChanged = std::function<void(const ChistoryRec& record)>;
 
@@ -30,6 +30,6 @@ public:
     void whenIdle(std::function<void()> work) override { m_inner.whenIdle(std::move(work)); }
 
 private:
-    DocumentBackend m_inner;
+    DocumentRequestHandler m_inner;
     CommentChanged m_commentChanged;
 };

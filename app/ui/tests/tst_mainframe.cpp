@@ -2,7 +2,7 @@
 // the tree and the list, the filter, renaming, the tree's menu, the keys, comments and exit.
 #include "uitestsupport.h"
 
-#include "clientroad.h"
+#include "remoteclient.h"
 #include "editcomment.h"
 #include "eventlistmodel.h"
 #include "historyfiles.h"
@@ -469,9 +469,8 @@ private slots:
         bool sent = false;
         bool done = false;
         std::thread client([&] {
-            ClientRoad road;
-            if (road.setServer(QStringLiteral("127.0.0.1:%1").arg(m_frame->server()->port())))
-                sent = road.updateComment(record);
+            RemoteClient client(QStringLiteral("127.0.0.1"), m_frame->server()->port());
+            sent = client.updateComment(record);
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
