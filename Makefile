@@ -48,7 +48,7 @@ test-fuzz: deps
 	./scripts/fuzz-stream $(FUZZ_SECONDS)
 
 # Only the programs the demo runs (and what they link), not every test and benchmark.
-DEMO_TARGETS := kestra-sim kestractl kestra-cli
+DEMO_TARGETS := kestra-sim kestractl kestra-cli KESTRA
 
 demo: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)

@@ -7,6 +7,7 @@
 #include "programconfig.h"
 #include "programfolder.h"
 #include "startup.h"
+#include "walkthrough.h"
 #include "widgetmessenger.h"
 
 #include <QApplication>
@@ -33,7 +34,11 @@ int main(int argc, char** argv)
     const QCommandLineOption unattended(QStringLiteral("unattended"),
         QStringLiteral("Message boxes close themselves after MS milliseconds (for runs without a person)."),
         QStringLiteral("MS"));
-    parser.addOptions({ home, screenshot, unattended });
+    const QCommandLineOption walkthrough(QStringLiteral("walkthrough"),
+        QStringLiteral("Walk through a download, a day, the alarm filter and the print preview without a person, "
+                       "saving pictures and the printed day into DIR, then end."),
+        QStringLiteral("DIR"));
+    parser.addOptions({ home, screenshot, unattended, walkthrough });
     parser.process(app);
     const int unattendedMs = parser.isSet(unattended) ? std::max(1, parser.value(unattended).toInt()) : 0;
 
@@ -70,8 +75,14 @@ int main(int argc, char** argv)
             frame.resize(screen->availableSize());
         frame.showMaximized();
         const QString shot = parser.value(screenshot);
-        QTimer::singleShot(0, &frame, [&frame, shot] {
+        const QString walk = parser.value(walkthrough);
+        QTimer::singleShot(0, &frame, [&frame, shot, walk] {
             frame.start();
+            if (!walk.isEmpty()) {
+                frame.setUnattended(1500);
+                (new Walkthrough(frame, walk))->start();
+                return;
+            }
             if (!shot.isEmpty()) {
                 // The picture shows the first instrument's last day.
                 CKESTRADevView& tree = frame.treeView();

@@ -48,6 +48,7 @@ public:
     void updateCommands();
     Commands::Context commandContext() const;
 
+    CKESTRADoc& document() const { return m_doc; }
     CKESTRADevView& treeView() const { return *m_tree; }
     CKESTRAView& listView() const { return *m_list; }
     QComboBox& filterBox() const { return *m_filter; }
@@ -105,6 +106,7 @@ private:
     // The day that Export, Save As and printing work on; nullptr when none.
     const CHistoryList* currentDay();
     QString archivesFolder() const;
+    friend class Walkthrough;
     // The printed form of the event list as it is shown.
     EventListPrinter eventListPrinter() const;
 

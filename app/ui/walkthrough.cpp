@@ -1,0 +1,99 @@
+#include "walkthrough.h"
+
+#include "eventlistprinter.h"
+#include "kestradevview.h"
+#include "kestradoc.h"
+#include "mainframe.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QTimer>
+
+#include <cstdio>
+
+Walkthrough::Walkthrough(CMainFrame& frame, const QString& folder)
+    : QObject(&frame)
+    , m_frame(frame)
+    , m_folder(QDir(folder).absolutePath())
+{
+}
+
+void Walkthrough::then(int delayMs, std::function<void()> step)
+{
+    QTimer::singleShot(delayMs, this, [this, step = std::move(step)] { m_frame.document().whenIdle(step); });
+}
+
+void Walkthrough::snapshot(const QString& name)
+{
+    QWidget* shown = QApplication::activeModalWidget();
+    const QString path = m_folder + u'/' + name;
+    if ((shown ? shown : static_cast<QWidget*>(&m_frame))->grab().save(path))
+        m_saved << path;
+    else
+        std::fprintf(stderr, "could not save %s\n", path.toLocal8Bit().constData());
+}
+
+void Walkthrough::finish(int code)
+{
+    std::printf("The window walked through a download, a day, the alarm filter and the print preview:\n");
+    for (const QString& path : m_saved)
+        std::printf("  %s\n", path.toLocal8Bit().constData());
+    std::fflush(stdout);
+    m_frame.setUnattended(1);
+    QApplication::exit(code);
+}
+
+void Walkthrough::start()
+{
+    QDir().mkpath(m_folder);
+    // The start-up download has filled the tree: the first instrument's first day node with
+    // alarms, else its first day.
+    then(1500, [this] {
+        snapshot(QStringLiteral("1-download.png"));
+        CKESTRADevView& tree = m_frame.treeView();
+        tree.expandAll();
+        const QModelIndex first = tree.model()->index(0, 0);
+        const int days = tree.model()->rowCount(first);
+        if (days == 0) {
+            std::fprintf(stderr, "the download brought no days\n");
+            finish(1);
+            return;
+        }
+        QModelIndex chosen = tree.model()->index(0, 0, first);
+        for (int row = 0; row < days; ++row) {
+            const QModelIndex day = tree.model()->index(row, 0, first);
+            if (day.data(Qt::ForegroundRole).isValid()) { // red: a day with alarms
+                chosen = day;
+                break;
+            }
+        }
+        tree.setCurrentIndex(chosen);
+        then(1500, [this] {
+            snapshot(QStringLiteral("2-day.png"));
+            m_frame.filterBox().setCurrentIndex(1);
+            then(1000, [this] {
+                snapshot(QStringLiteral("3-alarms.png"));
+                m_frame.filterBox().setCurrentIndex(0);
+                then(500, [this] {
+                    EventListPrinter list = m_frame.eventListPrinter();
+                    QPrinter pdf(QPrinter::HighResolution);
+                    pdf.setOutputFormat(QPrinter::PdfFormat);
+                    pdf.setOutputFileName(m_folder + QStringLiteral("/day.pdf"));
+                    if (list.print(pdf))
+                        m_saved << pdf.outputFileName();
+                    // The preview is modal: its picture is taken from inside it, then it closes.
+                    QTimer::singleShot(2000, this, [this] {
+                        snapshot(QStringLiteral("4-preview.png"));
+                        if (QWidget* dialog = QApplication::activeModalWidget())
+                            dialog->close();
+                    });
+                    EventListPrinter::preview(list, &m_frame);
+                    finish(0);
+                });
+            });
+        });
+    });
+}
