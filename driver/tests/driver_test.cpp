@@ -170,7 +170,9 @@ TEST_F(DriverTest, ChecksumErrorIsRejectedAtOnceAndLogged)
     auto start = std::chrono::steady_clock::now();
     std::string payload;
     EXPECT_FALSE(driver.transact("info", 1000, payload));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms); // four rejections, no waiting
+    // Four rejections without waiting for the reply time-out (which would take 4 s): a bound
+    // that a busy machine does not reach.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3000ms);
     EXPECT_EQ(peer.frames().size(), 4u);
     EXPECT_EQ(count(log(), "CRC Error !!!"), 4);
 }
@@ -277,16 +279,16 @@ TEST_F(DriverTest, HangUpReopensTheSamePortAndStartsOver)
 
 TEST_F(DriverTest, CloseTwiceLogsAndPausesOnce)
 {
-    Driver slow(std::make_unique<PosixTransport>(), 300ms);
+    Driver slow(std::make_unique<PosixTransport>(), 2000ms);
     slow.log().setDirectory(m_logDir);
     driver.close();
     ASSERT_TRUE(slow.open(peer.path(), 115200));
     auto start = std::chrono::steady_clock::now();
     slow.close();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 2000ms);
     start = std::chrono::steady_clock::now();
-    slow.close();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    slow.close(); // no second pause
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
     EXPECT_FALSE(slow.isOpen());
     std::string text = log();
     EXPECT_EQ(count(text, "COM port is closed"), 2); // one from the fixture's driver, one from ours

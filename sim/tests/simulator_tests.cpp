@@ -298,9 +298,10 @@ TEST(Simulator, BaudLimitPacesBothDirections)
     ASSERT_TRUE(replyrules::check(reply, "123456").checksumOk);
     const double expected = 10.0 * static_cast<double>(frame.size() + reply.size()) / 19200;
     EXPECT_GT(reply.size(), 900u);
-    // Never faster than the line; slower only by what a busy machine adds.
+    // Never faster than the line; an unpaced line would be a hundred times quicker, so the upper
+    // bound leaves room for a busy machine.
     EXPECT_GE(seconds, expected * 0.97) << "reply " << reply.size() << " bytes";
-    EXPECT_LE(seconds, expected * 1.25 + 0.05) << "reply " << reply.size() << " bytes";
+    EXPECT_LE(seconds, expected * 3 + 0.5) << "reply " << reply.size() << " bytes";
 }
 
 TEST(Simulator, StateSurvivesARestart)
