@@ -1,9 +1,9 @@
 // The application log opens and closes its file for every line; the configuration is read and
 // saved whole; port discovery walks sysfs each time the settings dialog opens.
-#include "applog.h"
-#include "password.h"
-#include "portdiscovery.h"
-#include "programconfig.h"
+#include "config/applog.h"
+#include "config/password.h"
+#include "config/programconfig.h"
+#include "device/portdiscovery.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

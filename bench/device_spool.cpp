@@ -1,7 +1,7 @@
 // What the download adds between reading the instrument and clearing it: converting the items
 // and writing them durably (fsync of the file and its folder). Spools go to $TMPDIR.
-#include "historyconversion.h"
-#include "historyspool.h"
+#include "device/historyconversion.h"
+#include "device/historyspool.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,15 +2,15 @@
 // store that already holds 1,000,000: the whole road from the start of the download to the
 // last event shown, and its three legs (download with the spool, store, show) on their own.
 // The store is generated once under $TMPDIR and reused; each iteration removes what it added.
-#include "devworker.h"
-#include "documentui.h"
-#include "driverlock.h"
-#include "historydb.h"
-#include "historyspool.h"
-#include "kestradoc.h"
-#include "localtime.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/devworker.h"
+#include "device/driverlock.h"
+#include "device/historyspool.h"
+#include "document/documentui.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
 
 #include "kestrasim/simulator.h"
 

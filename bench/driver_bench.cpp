@@ -135,7 +135,7 @@ int main()
         double wall = seconds(Clock::now() - start);
         cpu = threadCpuSeconds() - cpu;
         std::printf("silent instrument: %s after %.3f s wall, %.4f s CPU = %.3f %% of the wall time (target < 2 %%)\n",
-                    ok ? "answered?!" : "failed as expected", wall, cpu, 100.0 * cpu / wall);
+            ok ? "answered?!" : "failed as expected", wall, cpu, 100.0 * cpu / wall);
         sim.clearFaults();
 
         std::vector<double> trips;
@@ -147,7 +147,7 @@ int main()
         std::sort(trips.begin(), trips.end());
         std::printf("round trip (get_battery, unthrottled simulator, %zu runs): median %.3f ms, p99 %.3f ms (target "
                     "median < 1 ms)\n",
-                    trips.size(), trips[trips.size() / 2], trips[trips.size() * 99 / 100]);
+            trips.size(), trips[trips.size() / 2], trips[trips.size() * 99 / 100]);
         KESTRAdrv_Close();
     }
 
@@ -164,8 +164,8 @@ int main()
             kestra::decodeRecords(bytes.data(), bytes.size(), out);
             best = std::min(best, seconds(Clock::now() - start));
         }
-        std::printf("decoding 100,000 raw records: %.2f ms, %.1f ns per record (best of 5)\n", best * 1e3,
-                    best * 1e9 / 100000);
+        std::printf(
+            "decoding 100,000 raw records: %.2f ms, %.1f ns per record (best of 5)\n", best * 1e3, best * 1e9 / 100000);
     }
 
     {
@@ -173,11 +173,11 @@ int main()
         Download fast = download(0, records);
         Download line = download(115200, records);
         double lineTime = line.bytes * 10.0 / 115200.0;
-        std::printf("download of %d records, unthrottled: %.3f s (%zu bytes on the line)\n", records, fast.wall,
-                    fast.bytes);
+        std::printf(
+            "download of %d records, unthrottled: %.3f s (%zu bytes on the line)\n", records, fast.wall, fast.bytes);
         std::printf("download of %d records at 115200 baud: %.3f s; the bytes need %.3f s on the line; the rest is "
                     "%.2f %% over the line time (target < 10 %%)\n",
-                    records, line.wall, lineTime, 100.0 * (line.wall - lineTime) / lineTime);
+            records, line.wall, lineTime, 100.0 * (line.wall - lineTime) / lineTime);
     }
     return 0;
 }

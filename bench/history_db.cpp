@@ -1,8 +1,8 @@
 // Event database benchmarks on a generated store of 1,000,000 events (50 instruments, two
 // years, 27 or 28 events a day) plus one instrument-day of 10,000 events. The store is made
 // once under $TMPDIR and reused.
-#include "historydb.h"
-#include "localtime.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
 
 #include <QCoreApplication>
 #include <QDir>

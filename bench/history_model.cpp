@@ -1,6 +1,6 @@
-#include "archivestream.h"
-#include "localtime.h"
-#include "pagerlist.h"
+#include "history/archivestream.h"
+#include "history/localtime.h"
+#include "history/pagerlist.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
-#include "eventlistmodel.h"
-#include "localtime.h"
-#include "viewflags.h"
+#include "history/localtime.h"
+#include "history/viewflags.h"
+#include "models/eventlistmodel.h"
 
 #include <QSortFilterProxyModel>
 

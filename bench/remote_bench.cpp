@@ -1,9 +1,9 @@
 // Prints the remote figures: request 0 for 50 instruments x 730 days, request 8 returning
 // 100,000 events, and small requests (request 6) per second, over 127.0.0.1 against a server
 // on a thread of its own.
-#include "requesthandler.h"
-#include "remoteclient.h"
-#include "remoteserver.h"
+#include "remote/remoteclient.h"
+#include "remote/remoteserver.h"
+#include "remote/requesthandler.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

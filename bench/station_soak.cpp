@@ -2,17 +2,17 @@
 // baud every second, with new history arriving all the time, while four clients send requests
 // 0, 1, 6 and 8 in a loop. Prints the requests served, failures, latencies and resident memory
 // at the start and the end. Usage: bench_station_soak [seconds] (default 60).
-#include "documentrequesthandler.h"
-#include "documentui.h"
-#include "driverlock.h"
-#include "historydb.h"
-#include "historyscheduler.h"
-#include "kestradoc.h"
-#include "localtime.h"
-#include "programconfig.h"
-#include "programfolder.h"
-#include "remoteclient.h"
-#include "remoteserver.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/driverlock.h"
+#include "document/documentrequesthandler.h"
+#include "document/documentui.h"
+#include "document/historyscheduler.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
+#include "remote/remoteclient.h"
+#include "remote/remoteserver.h"
 
 #include "kestrasim/records.h"
 #include "kestrasim/simulator.h"

@@ -1,14 +1,14 @@
 // The online window's cost on the user-interface thread: one refresh against the unthrottled
 // simulator (the time the thread is blocked per refresh, with and without the chart's share),
 // and one paint of the chart with 10,000 and 100,000 samples.
-#include "dosechart.h"
-#include "driverlock.h"
-#include "historydb.h"
-#include "kestradoc.h"
-#include "measurements.h"
-#include "onlinemode.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/driverlock.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/measurements.h"
+#include "ui/dialogs/dosechart.h"
+#include "ui/dialogs/onlinemode.h"
 
 #include "kestrasim/simulator.h"
 

@@ -1,7 +1,7 @@
 // Printing a day of 10,000 events to PDF, at printer resolution and at screen resolution (the
 // resolution of the preview). Reports pages and the size of the file.
-#include "eventlistprinter.h"
-#include "viewflags.h"
+#include "history/viewflags.h"
+#include "ui/eventlistprinter.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,14 +1,14 @@
 // The window's views on large days and stores, run offscreen. Figures only; never pass/fail.
-#include "eventlistmodel.h"
-#include "historydb.h"
-#include "instrumenttreemodel.h"
-#include "kestradevview.h"
-#include "kestradoc.h"
-#include "kestraview.h"
-#include "localtime.h"
-#include "mainframe.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
+#include "models/eventlistmodel.h"
+#include "models/instrumenttreemodel.h"
+#include "ui/kestradevview.h"
+#include "ui/kestraview.h"
+#include "ui/mainframe.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "applog.h"
+#include "config/applog.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "inifile.h"
+#include "config/inifile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "password.h"
+#include "config/password.h"
 
-#include "programconfig.h"
+#include "config/programconfig.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
-#include "programconfig.h"
+#include "config/programconfig.h"
 
-#include "inifile.h"
-#include "programfolder.h"
+#include "config/inifile.h"
+#include "config/programfolder.h"
 
 #include <QCoreApplication>
 #include <QDate>

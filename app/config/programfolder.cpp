@@ -1,4 +1,4 @@
-#include "programfolder.h"
+#include "config/programfolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
-#include "devworker.h"
+#include "device/devworker.h"
 
-#include "applog.h"
-#include "driverlock.h"
-#include "historyconversion.h"
-#include "historyspool.h"
-#include "measurementtexts.h"
-#include "viewflags.h"
+#include "config/applog.h"
+#include "device/driverlock.h"
+#include "device/historyconversion.h"
+#include "device/historyspool.h"
+#include "device/measurementtexts.h"
+#include "history/viewflags.h"
 
 #include <KESTRAdrv.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "historylist.h"
-#include "measurements.h"
-#include "pager.h"
-#include "userparams.h"
+#include "history/historylist.h"
+#include "history/measurements.h"
+#include "history/pager.h"
+#include "history/userparams.h"
 
 #include <QString>
 #include <QThread>

@@ -1,6 +1,6 @@
-#include "driverlock.h"
+#include "device/driverlock.h"
 
-#include "programfolder.h"
+#include "config/programfolder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "historyconversion.h"
+#include "device/historyconversion.h"
 
-#include "localtime.h"
+#include "history/localtime.h"
 
 #include "kestracommon/texts.h"
 

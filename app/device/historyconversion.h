@@ -2,7 +2,7 @@
 
 #include <KESTRAdrv.h>
 
-#include "historyrec.h"
+#include "history/historyrec.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "historyspool.h"
+#include "device/historyspool.h"
 
-#include "archivestream.h"
-#include "programfolder.h"
+#include "config/programfolder.h"
+#include "history/archivestream.h"
 
 #include <QDateTime>
 #include <QDir>

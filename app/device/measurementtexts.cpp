@@ -1,4 +1,4 @@
-#include "measurementtexts.h"
+#include "device/measurementtexts.h"
 
 #include "kestracommon/texts.h"
 

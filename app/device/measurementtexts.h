@@ -1,6 +1,6 @@
 #pragma once
 
-#include "measurements.h"
+#include "history/measurements.h"
 
 #include <QString>
 #include <QtGlobal>

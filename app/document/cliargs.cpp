@@ -1,4 +1,4 @@
-#include "cliargs.h"
+#include "document/cliargs.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
-#include "docstate.h"
+#include "document/docstate.h"
 
-#include "driverlock.h"
-#include "viewflags.h"
+#include "device/driverlock.h"
+#include "history/viewflags.h"
 
 DocState& DocState::instance()
 {

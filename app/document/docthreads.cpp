@@ -1,9 +1,9 @@
 // The document's background threads (the instrument watcher in local mode, the remote poll
 // thread in remote mode) and what they hand over to the document's thread.
-#include "kestradoc.h"
+#include "document/kestradoc.h"
 
-#include "devworker.h"
-#include "messenger.h"
+#include "device/devworker.h"
+#include "history/messenger.h"
 
 #include <QThread>
 

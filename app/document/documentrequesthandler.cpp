@@ -1,8 +1,8 @@
-#include "documentrequesthandler.h"
+#include "document/documentrequesthandler.h"
 
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "viewflags.h"
+#include "config/programconfig.h"
+#include "document/kestradoc.h"
+#include "history/viewflags.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "requesthandler.h"
+#include "remote/requesthandler.h"
 
 class CKESTRADoc;
 

@@ -1,6 +1,6 @@
-#include "historyscheduler.h"
+#include "document/historyscheduler.h"
 
-#include "kestradoc.h"
+#include "document/kestradoc.h"
 
 #include <QPointer>
 

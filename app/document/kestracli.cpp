@@ -1,18 +1,18 @@
 // kestra-cli: the document's operations without a window, for headless stations and scripts.
 // Uses the program folder and configuration of the window program.
-#include "cliargs.h"
-#include "documentrequesthandler.h"
-#include "historydb.h"
-#include "historyfiles.h"
-#include "historyscheduler.h"
-#include "historyspool.h"
-#include "kestradoc.h"
-#include "localtime.h"
-#include "messenger.h"
-#include "programconfig.h"
-#include "programfolder.h"
-#include "remoteserver.h"
-#include "viewflags.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/historyspool.h"
+#include "document/cliargs.h"
+#include "document/documentrequesthandler.h"
+#include "document/historyscheduler.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/historyfiles.h"
+#include "history/localtime.h"
+#include "history/messenger.h"
+#include "history/viewflags.h"
+#include "remote/remoteserver.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "docstate.h"
-#include "documentui.h"
-#include "localsource.h"
-#include "pagerlist.h"
-#include "stationsource.h"
+#include "document/docstate.h"
+#include "document/documentui.h"
+#include "document/localsource.h"
+#include "document/stationsource.h"
+#include "history/pagerlist.h"
 
 #include <QObject>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "localsource.h"
+#include "document/localsource.h"
 
-#include "applog.h"
-#include "devworker.h"
-#include "historydb.h"
-#include "historyspool.h"
-#include "kestradoc.h"
-#include "messenger.h"
+#include "config/applog.h"
+#include "device/devworker.h"
+#include "device/historyspool.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/messenger.h"
 
 DocumentSource::~DocumentSource() = default;
 

@@ -1,10 +1,10 @@
-#include "stationsource.h"
+#include "document/stationsource.h"
 
-#include "kestradoc.h"
-#include "messenger.h"
-#include "remoteclient.h"
-#include "remoteprotocol.h"
-#include "viewflags.h"
+#include "document/kestradoc.h"
+#include "history/messenger.h"
+#include "history/viewflags.h"
+#include "remote/remoteclient.h"
+#include "remote/remoteprotocol.h"
 
 bool StationSource::setServer(const QString& serverText)
 {

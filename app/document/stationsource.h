@@ -1,6 +1,6 @@
 #pragma once
 
-#include "documentsource.h"
+#include "document/documentsource.h"
 
 #include <QString>
 

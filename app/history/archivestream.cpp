@@ -1,6 +1,6 @@
-#include "archivestream.h"
+#include "history/archivestream.h"
 
-#include "viewflags.h"
+#include "history/viewflags.h"
 
 #include <QIODevice>
 #include <QStringDecoder>

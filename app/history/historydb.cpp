@@ -1,8 +1,8 @@
-#include "historydb.h"
+#include "history/historydb.h"
 
-#include "historyschema.h"
-#include "localtime.h"
-#include "messenger.h"
+#include "history/historyschema.h"
+#include "history/localtime.h"
+#include "history/messenger.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pagerlist.h"
+#include "history/pagerlist.h"
 
 #include <QSqlDatabase>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "historyfiles.h"
+#include "history/historyfiles.h"
 
-#include "archivestream.h"
-#include "historydb.h"
-#include "localtime.h"
-#include "messenger.h"
+#include "history/archivestream.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
+#include "history/messenger.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "historylist.h"
+#include "history/historylist.h"
 
-#include "archivestream.h"
-#include "viewflags.h"
+#include "history/archivestream.h"
+#include "history/viewflags.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "historyrec.h"
+#include "history/historyrec.h"
 
-#include "archivestream.h"
-#include "localtime.h"
-#include "viewflags.h"
+#include "history/archivestream.h"
+#include "history/localtime.h"
+#include "history/viewflags.h"
 
 #include "kestracommon/texts.h"
 

@@ -1,6 +1,6 @@
-#include "historyschema.h"
+#include "history/historyschema.h"
 
-#include "localtime.h"
+#include "history/localtime.h"
 
 #include <QCoreApplication>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "localtime.h"
+#include "history/localtime.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "measurements.h"
+#include "history/measurements.h"
 
-#include "archivestream.h"
+#include "history/archivestream.h"
 
 void CMeasurements::write(StreamWriter& out) const
 {

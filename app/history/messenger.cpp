@@ -1,4 +1,4 @@
-#include "messenger.h"
+#include "history/messenger.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
-#include "pager.h"
+#include "history/pager.h"
 
-#include "archivestream.h"
-#include "localtime.h"
+#include "history/archivestream.h"
+#include "history/localtime.h"
 
 #include <QRegularExpression>
 

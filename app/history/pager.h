@@ -1,6 +1,6 @@
 #pragma once
 
-#include "historylist.h"
+#include "history/historylist.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "pagerlist.h"
+#include "history/pagerlist.h"
 
-#include "archivestream.h"
+#include "history/archivestream.h"
 
 CPager* CPagerList::instrumentAt(int index)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pager.h"
+#include "history/pager.h"
 
 #include <deque>
 #include <map>

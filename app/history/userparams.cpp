@@ -1,6 +1,6 @@
-#include "userparams.h"
+#include "history/userparams.h"
 
-#include "archivestream.h"
+#include "history/archivestream.h"
 
 void CUserParams::write(StreamWriter& out) const
 {

@@ -1,4 +1,4 @@
-#include "viewflags.h"
+#include "history/viewflags.h"
 
 ViewFlags& ViewFlags::instance()
 {

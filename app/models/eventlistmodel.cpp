@@ -1,7 +1,7 @@
-#include "eventlistmodel.h"
+#include "models/eventlistmodel.h"
 
-#include "localtime.h"
-#include "viewflags.h"
+#include "history/localtime.h"
+#include "history/viewflags.h"
 
 #include <QColor>
 

@@ -1,7 +1,7 @@
-#include "instrumenttreemodel.h"
+#include "models/instrumenttreemodel.h"
 
-#include "localtime.h"
-#include "pagerlist.h"
+#include "history/localtime.h"
+#include "history/pagerlist.h"
 
 #include <QColor>
 

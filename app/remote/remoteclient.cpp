@@ -1,7 +1,7 @@
-#include "remoteclient.h"
+#include "remote/remoteclient.h"
 
-#include "archivestream.h"
-#include "remoteprotocol.h"
+#include "history/archivestream.h"
+#include "remote/remoteprotocol.h"
 
 #include <QTcpSocket>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "historylist.h"
-#include "historyrec.h"
-#include "measurements.h"
-#include "pagerlist.h"
-#include "userparams.h"
+#include "history/historylist.h"
+#include "history/historyrec.h"
+#include "history/measurements.h"
+#include "history/pagerlist.h"
+#include "history/userparams.h"
 
 #include <QString>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "remoteprotocol.h"
+#include "remote/remoteprotocol.h"
 
 namespace Remote {
 

@@ -1,9 +1,9 @@
-#include "remoteserver.h"
+#include "remote/remoteserver.h"
 
-#include "archivestream.h"
-#include "password.h"
-#include "requesthandler.h"
-#include "remoteprotocol.h"
+#include "config/password.h"
+#include "history/archivestream.h"
+#include "remote/remoteprotocol.h"
+#include "remote/requesthandler.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "commandstate.h"
+#include "ui/commandstate.h"
 
 #include <iterator>
 

@@ -1,4 +1,4 @@
-#include "editcomment.h"
+#include "ui/editcomment.h"
 
 #include <QDialogButtonBox>
 #include <QLineEdit>

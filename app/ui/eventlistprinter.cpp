@@ -1,6 +1,6 @@
-#include "eventlistprinter.h"
+#include "ui/eventlistprinter.h"
 
-#include "viewflags.h"
+#include "history/viewflags.h"
 
 #include <QFontMetrics>
 #include <QPainter>

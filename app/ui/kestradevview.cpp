@@ -1,11 +1,11 @@
-#include "kestradevview.h"
+#include "ui/kestradevview.h"
 
-#include "historydb.h"
-#include "instrumenttreemodel.h"
-#include "kestradoc.h"
-#include "kestraview.h"
-#include "localtime.h"
-#include "widgetmessenger.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
+#include "models/instrumenttreemodel.h"
+#include "ui/kestraview.h"
+#include "ui/widgetmessenger.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

@@ -1,11 +1,11 @@
-#include "kestraview.h"
+#include "ui/kestraview.h"
 
-#include "editcomment.h"
-#include "eventlistmodel.h"
-#include "kestradoc.h"
-#include "localtime.h"
-#include "messenger.h"
-#include "viewflags.h"
+#include "document/kestradoc.h"
+#include "history/localtime.h"
+#include "history/messenger.h"
+#include "history/viewflags.h"
+#include "models/eventlistmodel.h"
+#include "ui/editcomment.h"
 
 #include <QHeaderView>
 #include <QResizeEvent>

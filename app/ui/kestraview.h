@@ -1,6 +1,6 @@
 #pragma once
 
-#include "historyrec.h"
+#include "history/historyrec.h"
 
 #include <QTableView>
 

@@ -1,14 +1,14 @@
 // KESTRA: the window program.
-#include "applog.h"
-#include "historydb.h"
-#include "kestradevview.h"
-#include "kestradoc.h"
-#include "mainframe.h"
-#include "programconfig.h"
-#include "programfolder.h"
-#include "startup.h"
-#include "walkthrough.h"
-#include "widgetmessenger.h"
+#include "config/applog.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "ui/kestradevview.h"
+#include "ui/mainframe.h"
+#include "ui/startup.h"
+#include "ui/walkthrough.h"
+#include "ui/widgetmessenger.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commandstate.h"
-#include "documentui.h"
+#include "document/documentui.h"
+#include "ui/commandstate.h"
 
 #include <QMainWindow>
 

@@ -1,19 +1,19 @@
 // The commands of the main window.
-#include "mainframe.h"
+#include "ui/mainframe.h"
 
-#include "historydb.h"
-#include "historyfiles.h"
-#include "instrumenttreemodel.h"
-#include "kestradevview.h"
-#include "kestradoc.h"
-#include "kestraview.h"
-#include "localtime.h"
-#include "messenger.h"
-#include "password.h"
-#include "programconfig.h"
-#include "programfolder.h"
-#include "startup.h"
-#include "viewflags.h"
+#include "config/password.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/historyfiles.h"
+#include "history/localtime.h"
+#include "history/messenger.h"
+#include "history/viewflags.h"
+#include "models/instrumenttreemodel.h"
+#include "ui/kestradevview.h"
+#include "ui/kestraview.h"
+#include "ui/startup.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -21,10 +21,10 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include "dialogs/deviceconfig.h"
-#include "dialogs/enterpassword.h"
-#include "dialogs/onlinemode.h"
-#include "dialogs/programsettings.h"
+#include "ui/dialogs/deviceconfig.h"
+#include "ui/dialogs/enterpassword.h"
+#include "ui/dialogs/onlinemode.h"
+#include "ui/dialogs/programsettings.h"
 #include "ui/eventlistprinter.h"
 
 #include <ctime>

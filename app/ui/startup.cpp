@@ -1,4 +1,4 @@
-#include "startup.h"
+#include "ui/startup.h"
 
 #include <QApplication>
 #include <QDate>

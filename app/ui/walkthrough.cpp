@@ -1,9 +1,9 @@
-#include "walkthrough.h"
+#include "ui/walkthrough.h"
 
-#include "eventlistprinter.h"
-#include "kestradevview.h"
-#include "kestradoc.h"
-#include "mainframe.h"
+#include "document/kestradoc.h"
+#include "ui/eventlistprinter.h"
+#include "ui/kestradevview.h"
+#include "ui/mainframe.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "widgetmessenger.h"
+#include "ui/widgetmessenger.h"
 
-#include "progressbar.h"
+#include "ui/progressbar.h"
 
 #include <QApplication>
 #include <QMainWindow>

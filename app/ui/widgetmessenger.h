@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger.h"
+#include "history/messenger.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "windowbackend.h"
+#include "ui/windowbackend.h"
 
 WindowBackend::WindowBackend(CKESTRADoc& doc, CommentChanged commentChanged)
     : m_inner(doc)

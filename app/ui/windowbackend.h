@@ -1,6 +1,6 @@
 #pragma once
 
-#include "documentrequesthandler.h"
+#include "document/documentrequesthandler.h"
 
 #include <functional>
 

@@ -1,5 +1,5 @@
-#include "password.h"
-#include "programconfig.h"
+#include "config/password.h"
+#include "config/programconfig.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "inifile.h"
-#include "programconfig.h"
+#include "config/inifile.h"
+#include "config/programconfig.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
 
 #include <QDir>
 #include <QFile>

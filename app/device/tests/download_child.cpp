@@ -2,9 +2,9 @@
 // Arguments: program folder, port, instrument identifier, and then either nothing (the child
 // kills itself the moment the instrument's memory has been cleared) or a file size limit in
 // bytes (the disk is full beyond it; the child prints the worker's spool error and exits 0).
-#include "devworker.h"
-#include "driverlock.h"
-#include "programfolder.h"
+#include "config/programfolder.h"
+#include "device/devworker.h"
+#include "device/driverlock.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 
 // Shared pieces of the tests that run the device worker against the simulated instrument.
 
-#include "localtime.h"
+#include "history/localtime.h"
 
 #include <kestrasim/simulator.h>
 

@@ -1,9 +1,9 @@
 // History conversion, measurement texts, read-back rules and the download spool, without a port.
-#include "devworker.h"
-#include "historyconversion.h"
-#include "historyspool.h"
-#include "localtime.h"
-#include "measurementtexts.h"
+#include "device/devworker.h"
+#include "device/historyconversion.h"
+#include "device/historyspool.h"
+#include "device/measurementtexts.h"
+#include "history/localtime.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,12 +1,12 @@
 // The device worker against the simulated instrument on a pseudo-terminal.
-#include "applog.h"
-#include "devworker.h"
-#include "driverlock.h"
-#include "historyconversion.h"
-#include "historyspool.h"
-#include "programfolder.h"
+#include "config/applog.h"
+#include "config/programfolder.h"
+#include "device/devworker.h"
+#include "device/driverlock.h"
+#include "device/historyconversion.h"
+#include "device/historyspool.h"
+#include "history/viewflags.h"
 #include "simfixture.h"
-#include "viewflags.h"
 
 #include <KESTRAdrv.h>
 

@@ -1,9 +1,9 @@
 // A download killed right after the instrument was cleared loses nothing: the next start finds
 // the spool and stores every record in the event database.
-#include "historyconversion.h"
-#include "historydb.h"
-#include "historyspool.h"
-#include "programfolder.h"
+#include "config/programfolder.h"
+#include "device/historyconversion.h"
+#include "device/historyspool.h"
+#include "history/historydb.h"
 #include "simfixture.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "documentui.h"
-#include "localtime.h"
-#include "messenger.h"
-#include "pager.h"
+#include "document/documentui.h"
+#include "history/localtime.h"
+#include "history/messenger.h"
+#include "history/pager.h"
 
 #include <QStringList>
 

@@ -1,10 +1,10 @@
 // Runs one Read history in a fresh process and dies right after the instrument's memory is
 // cleared, before the events reach the database: the crash the spool must survive.
 // Usage: document_download_child HOME PORT
-#include "devworker.h"
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/devworker.h"
+#include "document/kestradoc.h"
 
 #include <QCoreApplication>
 

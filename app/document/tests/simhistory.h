@@ -1,6 +1,6 @@
 #pragma once
 
-#include "localtime.h"
+#include "history/localtime.h"
 
 #include "kestrasim/records.h"
 

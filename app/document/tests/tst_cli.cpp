@@ -1,10 +1,10 @@
 // kestra-cli on a prepared program folder: every database command, its output and its exit
 // code, in the order a script would run them.
-#include "cliargs.h"
-#include "historydb.h"
-#include "historyspool.h"
-#include "localtime.h"
-#include "programfolder.h"
+#include "config/programfolder.h"
+#include "device/historyspool.h"
+#include "document/cliargs.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,11 +1,11 @@
 // A process killed between the instrument's clear and the commit loses nothing: the next
 // start stores what the download spooled, before it touches the instrument.
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/historyspool.h"
 #include "docrecorders.h"
-#include "historydb.h"
-#include "historyspool.h"
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
 
 #include "kestrasim/simulator.h"
 

@@ -1,16 +1,16 @@
 // Initialisation without an instrument: the database, the port question, automatic archiving
 // and the remote road's absence.
-#include "archivestream.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/portdiscovery.h"
 #include "docrecorders.h"
-#include "historydb.h"
-#include "historyfiles.h"
-#include "kestradoc.h"
-#include "measurements.h"
-#include "portdiscovery.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "document/kestradoc.h"
+#include "history/archivestream.h"
+#include "history/historydb.h"
+#include "history/historyfiles.h"
+#include "history/measurements.h"
 
-#include "driverlock.h"
+#include "device/driverlock.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,15 +1,15 @@
 // Read history end to end against the simulated instrument, a real SQLite file and recorders
 // in place of the window; the watcher and the history timer on an alarm.
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/historyspool.h"
 #include "docrecorders.h"
-#include "historydb.h"
-#include "historyscheduler.h"
-#include "historyspool.h"
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "document/historyscheduler.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
 #include "simhistory.h"
 
-#include "driverlock.h"
+#include "device/driverlock.h"
 #include "kestrasim/simulator.h"
 
 #include <QDir>

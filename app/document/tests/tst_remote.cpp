@@ -1,16 +1,16 @@
 // Remote mode end to end: a station (kestra-cli serve, in a process of its own) with the
 // simulated instrument and its database, and a document here in remote mode talking to it
 // over 127.0.0.1.
+#include "config/password.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
 #include "docrecorders.h"
-#include "historydb.h"
-#include "kestradoc.h"
-#include "measurements.h"
-#include "password.h"
-#include "programconfig.h"
-#include "programfolder.h"
-#include "remoteclient.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "history/measurements.h"
+#include "history/userparams.h"
+#include "remote/remoteclient.h"
 #include "simhistory.h"
-#include "userparams.h"
 
 #include "kestrasim/simulator.h"
 

@@ -1,18 +1,18 @@
 // A station in this process: the document in local mode on the simulated instrument and a real
 // SQLite file, serving other computers over 127.0.0.1 while it downloads. Nothing that arrives
 // while one of its operations waits may run inside it.
+#include "config/programconfig.h"
+#include "config/programfolder.h"
 #include "docrecorders.h"
-#include "documentrequesthandler.h"
-#include "historydb.h"
-#include "historyscheduler.h"
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "programfolder.h"
-#include "remoteclient.h"
-#include "remoteserver.h"
+#include "document/documentrequesthandler.h"
+#include "document/historyscheduler.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
+#include "remote/remoteclient.h"
+#include "remote/remoteserver.h"
 #include "simhistory.h"
 
-#include "driverlock.h"
+#include "device/driverlock.h"
 #include "kestrasim/simulator.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // libFuzzer entry for the stream reader: any bytes must end in a whole object or a StreamError.
-#include "archivestream.h"
-#include "measurements.h"
-#include "pagerlist.h"
-#include "userparams.h"
+#include "history/archivestream.h"
+#include "history/measurements.h"
+#include "history/pagerlist.h"
+#include "history/userparams.h"
 
 #include <cstdint>
 #include <cstdlib>

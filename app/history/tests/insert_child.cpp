@@ -1,6 +1,6 @@
 // Child of the crash test: stores one large batch into the given store and reports when the
 // batch starts, so the parent can kill it in the middle.
-#include "historydb.h"
+#include "history/historydb.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "historydb.h"
+#include "history/historydb.h"
 
 #include <QProcess>
 #include <QSqlQuery>

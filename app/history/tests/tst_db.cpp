@@ -1,5 +1,5 @@
-#include "historydb.h"
-#include "localtime.h"
+#include "history/historydb.h"
+#include "history/localtime.h"
 #include "recorder.h"
 
 #include <QFile>

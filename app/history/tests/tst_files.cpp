@@ -1,6 +1,6 @@
-#include "historydb.h"
-#include "historyfiles.h"
-#include "localtime.h"
+#include "history/historydb.h"
+#include "history/historyfiles.h"
+#include "history/localtime.h"
 #include "recorder.h"
 
 #include <QFile>

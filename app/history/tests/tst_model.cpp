@@ -1,6 +1,6 @@
-#include "localtime.h"
-#include "pagerlist.h"
-#include "viewflags.h"
+#include "history/localtime.h"
+#include "history/pagerlist.h"
+#include "history/viewflags.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
-#include "archivestream.h"
-#include "localtime.h"
-#include "measurements.h"
-#include "pagerlist.h"
-#include "userparams.h"
-#include "viewflags.h"
+#include "history/archivestream.h"
+#include "history/localtime.h"
+#include "history/measurements.h"
+#include "history/pagerlist.h"
+#include "history/userparams.h"
+#include "history/viewflags.h"
 
 #include <QBuffer>
 #include <QTest>

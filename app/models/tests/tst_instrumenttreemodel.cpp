@@ -1,6 +1,6 @@
-#include "instrumenttreemodel.h"
-#include "localtime.h"
-#include "pagerlist.h"
+#include "history/localtime.h"
+#include "history/pagerlist.h"
+#include "models/instrumenttreemodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QColor>

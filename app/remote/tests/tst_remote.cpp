@@ -1,12 +1,12 @@
 // The request protocol over real TCP on 127.0.0.1: a server on a thread of its own with a
 // backend holding real event data, and the client or raw sockets talking to it. Peers that must
 // count as different hosts bind to other loopback addresses (all of 127/8 is local).
-#include "archivestream.h"
-#include "password.h"
-#include "requesthandler.h"
-#include "remoteclient.h"
-#include "remoteprotocol.h"
-#include "remoteserver.h"
+#include "config/password.h"
+#include "history/archivestream.h"
+#include "remote/remoteclient.h"
+#include "remote/remoteprotocol.h"
+#include "remote/remoteserver.h"
+#include "remote/requesthandler.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "addserver.h"
+#include "ui/dialogs/addserver.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,12 +1,12 @@
-#include "deviceconfig.h"
+#include "ui/dialogs/deviceconfig.h"
 
-#include "devworker.h"
-#include "dialogtexts.h"
-#include "driverlock.h"
-#include "kestradoc.h"
-#include "messenger.h"
-#include "numbertext.h"
-#include "programconfig.h"
+#include "config/programconfig.h"
+#include "device/devworker.h"
+#include "device/driverlock.h"
+#include "document/kestradoc.h"
+#include "history/messenger.h"
+#include "ui/dialogs/dialogtexts.h"
+#include "ui/dialogs/numbertext.h"
 
 #include <KESTRAdrv.h>
 

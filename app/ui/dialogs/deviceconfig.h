@@ -1,6 +1,6 @@
 #pragma once
 
-#include "userparams.h"
+#include "history/userparams.h"
 
 #include <QDialog>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kestradoc.h"
+#include "document/kestradoc.h"
 
 #include <QCoreApplication>
 #include <QString>

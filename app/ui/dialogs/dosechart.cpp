@@ -1,6 +1,6 @@
-#include "dosechart.h"
+#include "ui/dialogs/dosechart.h"
 
-#include "measurements.h"
+#include "history/measurements.h"
 
 #include <QCoreApplication>
 #include <QPaintEvent>

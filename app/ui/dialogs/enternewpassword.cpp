@@ -1,9 +1,9 @@
-#include "enternewpassword.h"
+#include "ui/dialogs/enternewpassword.h"
 
-#include "dialogtexts.h"
-#include "messenger.h"
-#include "password.h"
-#include "programconfig.h"
+#include "config/password.h"
+#include "config/programconfig.h"
+#include "history/messenger.h"
+#include "ui/dialogs/dialogtexts.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,6 +1,6 @@
-#include "enterpassword.h"
+#include "ui/dialogs/enterpassword.h"
 
-#include "password.h"
+#include "config/password.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,6 +1,6 @@
-#include "intervalspinbox.h"
+#include "ui/dialogs/intervalspinbox.h"
 
-#include "numbertext.h"
+#include "ui/dialogs/numbertext.h"
 
 #include <QLineEdit>
 

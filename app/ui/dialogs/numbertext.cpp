@@ -1,4 +1,4 @@
-#include "numbertext.h"
+#include "ui/dialogs/numbertext.h"
 
 #include <limits>
 

@@ -1,9 +1,9 @@
-#include "onlinemode.h"
+#include "ui/dialogs/onlinemode.h"
 
-#include "dialogtexts.h"
-#include "dosechart.h"
-#include "kestradoc.h"
-#include "messenger.h"
+#include "document/kestradoc.h"
+#include "history/messenger.h"
+#include "ui/dialogs/dialogtexts.h"
+#include "ui/dialogs/dosechart.h"
 
 #include <QDateTime>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "measurements.h"
-#include "userparams.h"
+#include "history/measurements.h"
+#include "history/userparams.h"
 
 #include <QDialog>
 

@@ -1,16 +1,16 @@
-#include "programsettings.h"
+#include "ui/dialogs/programsettings.h"
 
-#include "addserver.h"
-#include "dialogtexts.h"
-#include "enternewpassword.h"
-#include "enterpassword.h"
-#include "intervalspinbox.h"
-#include "kestradoc.h"
-#include "messenger.h"
-#include "numbertext.h"
-#include "password.h"
-#include "programconfig.h"
-#include "remoteprotocol.h"
+#include "config/password.h"
+#include "config/programconfig.h"
+#include "document/kestradoc.h"
+#include "history/messenger.h"
+#include "remote/remoteprotocol.h"
+#include "ui/dialogs/addserver.h"
+#include "ui/dialogs/dialogtexts.h"
+#include "ui/dialogs/enternewpassword.h"
+#include "ui/dialogs/enterpassword.h"
+#include "ui/dialogs/intervalspinbox.h"
+#include "ui/dialogs/numbertext.h"
 
 #include <QCheckBox>
 #include <QCollator>

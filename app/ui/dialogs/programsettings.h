@@ -1,6 +1,6 @@
 #pragma once
 
-#include "portdiscovery.h"
+#include "device/portdiscovery.h"
 
 #include <QDialog>
 #include <QStringList>

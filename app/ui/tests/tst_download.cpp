@@ -5,15 +5,15 @@
 
 #include "../../document/tests/simhistory.h"
 
-#include "driverlock.h"
-#include "eventlistmodel.h"
-#include "instrumenttreemodel.h"
-#include "kestradevview.h"
-#include "kestradoc.h"
-#include "kestraview.h"
-#include "mainframe.h"
-#include "progressbar.h"
-#include "widgetmessenger.h"
+#include "device/driverlock.h"
+#include "document/kestradoc.h"
+#include "models/eventlistmodel.h"
+#include "models/instrumenttreemodel.h"
+#include "ui/kestradevview.h"
+#include "ui/kestraview.h"
+#include "ui/mainframe.h"
+#include "ui/progressbar.h"
+#include "ui/widgetmessenger.h"
 
 #include "kestrasim/simulator.h"
 

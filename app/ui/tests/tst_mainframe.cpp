@@ -2,19 +2,19 @@
 // the tree and the list, the filter, renaming, the tree's menu, the keys, comments and exit.
 #include "uitestsupport.h"
 
-#include "remoteclient.h"
-#include "editcomment.h"
-#include "eventlistmodel.h"
-#include "historyfiles.h"
-#include "instrumenttreemodel.h"
-#include "kestradevview.h"
-#include "kestradoc.h"
-#include "kestraview.h"
-#include "mainframe.h"
-#include "password.h"
-#include "remoteserver.h"
-#include "viewflags.h"
-#include "widgetmessenger.h"
+#include "config/password.h"
+#include "document/kestradoc.h"
+#include "history/historyfiles.h"
+#include "history/viewflags.h"
+#include "models/eventlistmodel.h"
+#include "models/instrumenttreemodel.h"
+#include "remote/remoteclient.h"
+#include "remote/remoteserver.h"
+#include "ui/editcomment.h"
+#include "ui/kestradevview.h"
+#include "ui/kestraview.h"
+#include "ui/mainframe.h"
+#include "ui/widgetmessenger.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>

@@ -1,7 +1,7 @@
 // The printed event list, read back from PDF with pdftotext: header, lines, order, footers,
 // page count and the alarm filter; the preview dialog on the same pages.
-#include "eventlistprinter.h"
-#include "viewflags.h"
+#include "history/viewflags.h"
+#include "ui/eventlistprinter.h"
 
 #include <QApplication>
 #include <QDateTime>

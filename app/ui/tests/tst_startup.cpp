@@ -1,5 +1,5 @@
 // Start-up: the version text, the language, and one running copy of the program.
-#include "startup.h"
+#include "ui/startup.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The status-bar progress bar, the progress window and the messenger's boxes.
 #include "uitestsupport.h"
 
-#include "progressbar.h"
-#include "widgetmessenger.h"
+#include "ui/progressbar.h"
+#include "ui/widgetmessenger.h"
 
 #include <QMainWindow>
 #include <QStatusBar>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "dialogs/enterpassword.h"
-#include "historydb.h"
-#include "historyrec.h"
-#include "localtime.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "history/historydb.h"
+#include "history/historyrec.h"
+#include "history/localtime.h"
+#include "ui/dialogs/enterpassword.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -3,11 +3,11 @@
 // A document in local mode on the simulated instrument, with its program folder and database in
 // a temporary folder.
 
-#include "driverlock.h"
-#include "historydb.h"
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "programfolder.h"
+#include "config/programconfig.h"
+#include "config/programfolder.h"
+#include "device/driverlock.h"
+#include "document/kestradoc.h"
+#include "history/historydb.h"
 
 #include <kestrasim/simulator.h>
 

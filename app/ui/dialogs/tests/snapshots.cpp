@@ -2,14 +2,14 @@
 //   dialogs_snapshots <folder>
 // The instrument dialogs run against the simulator; the online window gets an hour of
 // synthetic samples besides its own readings so that the chart has something to show.
-#include "addserver.h"
-#include "deviceconfig.h"
-#include "dosechart.h"
-#include "enternewpassword.h"
-#include "enterpassword.h"
-#include "onlinemode.h"
-#include "programsettings.h"
 #include "simdocument.h"
+#include "ui/dialogs/addserver.h"
+#include "ui/dialogs/deviceconfig.h"
+#include "ui/dialogs/dosechart.h"
+#include "ui/dialogs/enternewpassword.h"
+#include "ui/dialogs/enterpassword.h"
+#include "ui/dialogs/onlinemode.h"
+#include "ui/dialogs/programsettings.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 // The instrument settings dialog against the simulated instrument: the read on opening, the
 // units and their conversions, the refused values, the write and Delete history.
-#include "deviceconfig.h"
-#include "devworker.h"
+#include "device/devworker.h"
 #include "dialogtestkit.h"
 #include "simdocument.h"
+#include "ui/dialogs/deviceconfig.h"
 
 #include <KESTRAdrv.h>
 

@@ -1,10 +1,10 @@
 // The online window against the simulated instrument: the refresh rhythm, the failure rule and
 // the chart.
 #include "dialogtestkit.h"
-#include "dosechart.h"
-#include "measurements.h"
-#include "onlinemode.h"
+#include "history/measurements.h"
 #include "simdocument.h"
+#include "ui/dialogs/dosechart.h"
+#include "ui/dialogs/onlinemode.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

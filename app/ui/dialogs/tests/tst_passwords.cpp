@@ -1,11 +1,11 @@
 // The password prompt and the new-password dialog, through their widgets, and the change of
 // password from the program settings.
+#include "config/password.h"
+#include "config/programconfig.h"
 #include "dialogtestkit.h"
-#include "enternewpassword.h"
-#include "enterpassword.h"
-#include "password.h"
-#include "programconfig.h"
-#include "programsettings.h"
+#include "ui/dialogs/enternewpassword.h"
+#include "ui/dialogs/enterpassword.h"
+#include "ui/dialogs/programsettings.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,10 +1,10 @@
 // The program settings dialog through its widgets: the number rules of OK, the server entries,
 // the enabling rules, port discovery in a fake sysfs tree and the saved file.
+#include "config/programconfig.h"
 #include "dialogtestkit.h"
-#include "intervalspinbox.h"
-#include "kestradoc.h"
-#include "programconfig.h"
-#include "programsettings.h"
+#include "document/kestradoc.h"
+#include "ui/dialogs/intervalspinbox.h"
+#include "ui/dialogs/programsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
