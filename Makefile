@@ -8,9 +8,11 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev sqlite3 locales \
             libcli11-dev nlohmann-json3-dev python3 \
             fonts-liberation poppler-utils \
-            libqt6svg6 xvfb xauth
+            libqt6svg6 xvfb xauth \
+            debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream systemd udev help2man pkgconf
 
-.PHONY: all deps build build-asan check test test-plain test-asan test-fuzz demo bench format clean
+.PHONY: all deps build build-asan check test test-plain test-asan test-fuzz test-packages package package-check demo \
+        bench format clean
 
 all: build
 
@@ -30,10 +32,11 @@ build-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # Both variants run: the plain build, then the same suites under ASan and UBSan, then a short
-# fuzzing run of the stream reader. CI runs exactly this.
+# fuzzing run of the stream reader, then the Debian packages are built and checked. CI runs
+# exactly this.
 FUZZ_SECONDS ?= 30
 
-test: test-plain test-asan test-fuzz
+test: test-plain test-asan test-fuzz test-packages
 
 # The edit-and-test loop: the plain build and its tests only.
 check: test-plain
@@ -46,6 +49,24 @@ test-asan: build-asan
 
 test-fuzz: deps
 	./scripts/fuzz-stream $(FUZZ_SECONDS)
+
+# The Debian packages, built from a clean copy of the tree into $(BUILD)/packages/, two jobs.
+PACKAGE_DIR ?= $(BUILD)/packages
+PACKAGE_JOBS ?= 2
+
+package: deps
+	JOBS=$(PACKAGE_JOBS) ./scripts/package $(PACKAGE_DIR)
+
+package-check: package
+	./scripts/check-packages $(PACKAGE_DIR)
+
+# The fourth stage of make test: where Debian's package tools cannot run, one line says so.
+test-packages: deps
+	@if command -v dpkg-buildpackage >/dev/null && command -v dh >/dev/null; then \
+	    $(MAKE) --no-print-directory package-check; \
+	else \
+	    echo "test-packages: skipped: dpkg-buildpackage and debhelper cannot run here"; \
+	fi
 
 # Only the programs the demo runs (and what they link), not every test and benchmark.
 DEMO_TARGETS := kestra-sim kestractl kestra-cli KESTRA

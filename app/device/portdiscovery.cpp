@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
@@ -141,6 +142,24 @@ bool memberOutsideSession(gid_t gid)
     return getegid() != gid && std::find(current.begin(), current.end(), gid) == current.end();
 }
 
+// The stable names of the instrument's bridge: links <dev>/kestra-* to a node, by the node's
+// canonical path; the first in name order when several name the same node.
+QHash<QString, QString> stableLinks(const QString& deviceRoot)
+{
+    QHash<QString, QString> links;
+    const QFileInfoList entries = QDir(deviceRoot)
+                                      .entryInfoList({ QStringLiteral("kestra-*") },
+                                          QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isSymLink())
+            continue;
+        const QString node = entry.canonicalFilePath();
+        if (!node.isEmpty() && !links.contains(node))
+            links.insert(node, entry.absoluteFilePath());
+    }
+    return links;
+}
+
 } // namespace
 
 bool SerialPortInfo::isBridge() const
@@ -151,6 +170,8 @@ bool SerialPortInfo::isBridge() const
 QString SerialPortInfo::description() const
 {
     QString text = portName;
+    if (!ttyName.isEmpty() && QFileInfo(portName).fileName() != ttyName)
+        text += QStringLiteral(" (") + ttyName + QLatin1Char(')');
     QStringList details;
     if (!manufacturer.isEmpty())
         details << manufacturer;
@@ -187,6 +208,7 @@ bool PortDiscovery::enumerate(QList<SerialPortInfo>& out, bool details, bool sto
     const QString canonicalRoot = QFileInfo(m_sysfsRoot).canonicalFilePath();
     QStringList names = ttyDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     std::sort(names.begin(), names.end(), naturalLess);
+    const QHash<QString, QString> links = stableLinks(m_deviceRoot);
 
     for (const QString& name : names) {
         const QString ttyPath = ttyDir.filePath(name);
@@ -209,6 +231,12 @@ bool PortDiscovery::enumerate(QList<SerialPortInfo>& out, bool details, bool sto
         info.driver = QFileInfo(driverPath).fileName();
         if (stopAtBridge && !info.isBridge())
             continue;
+        info.ttyName = name;
+        if (!links.isEmpty()) {
+            const QString link = links.value(QFileInfo(info.portName).canonicalFilePath());
+            if (!link.isEmpty() && (link.size() + 1) * 2 <= DataBufferBytes)
+                info.portName = link;
+        }
         if (details) {
             readUsbDetails(QFileInfo(ttyPath + QLatin1String("/device")).canonicalFilePath(), canonicalRoot, info);
             info.access = checkAccess(info.portName);

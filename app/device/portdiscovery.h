@@ -21,6 +21,7 @@ struct PortAccessInfo {
 // One serial port of the system's serial-port map.
 struct SerialPortInfo {
     QString portName; // the device path, the text the configuration and the driver take
+    QString ttyName; // the kernel's name of the port, e.g. "ttyUSB0"
     QString entryName; // the map entry's name: the sysfs path of the port's driver, lower-cased
     QString driver; // the driver's name, e.g. "cp210x"
     // What a person recognises the port by; empty when the kernel gives nothing.
@@ -32,7 +33,8 @@ struct SerialPortInfo {
     PortAccessInfo access;
 
     bool isBridge() const;
-    // One line for a port list, e.g. "/dev/ttyUSB0 - CP2102 USB to UART (Silicon Labs, 10c4:ea60)".
+    // One line for a port list, e.g. "/dev/ttyUSB0 - CP2102 USB to UART (Silicon Labs, 10c4:ea60)",
+    // or "/dev/kestra-0001 (ttyUSB0) - ..." when the port is known by its stable link.
     QString description() const;
 };
 
@@ -40,7 +42,9 @@ struct SerialPortInfo {
 // <sysfs>/class/tty/<name> with a device/driver link is one entry, named by its driver's path
 // (which names the driver) and carrying the port path <dev>/<name>. Entries come in the natural
 // order of the tty names (ttyS2 before ttyS10). A UART placeholder whose "type" is 0 has no
-// hardware behind it and is left out.
+// hardware behind it and is left out. A port that the system's device rule names with a stable
+// link <dev>/kestra-<serial number> is given by that link, which stays the same whatever tty
+// number the instrument gets when it is plugged in.
 class PortDiscovery {
 public:
     explicit PortDiscovery(

@@ -90,6 +90,7 @@ private slots:
     void missingRoot();
     void overlongEntryIsSkipped();
     void details();
+    void stableLinkNamesTheBridge();
     void devicePath_data();
     void devicePath();
     void deniedPortNamesItsGroup();
@@ -223,6 +224,46 @@ void TestPortDiscovery::details()
     QCOMPARE(infos[0].access.access, PortAccess::Missing);
     QVERIFY(infos[0].access.advice.contains(fs.dev() + "/ttyS0"));
     QCOMPARE(infos[0].description(), fs.dev() + "/ttyS0 - serial8250");
+}
+
+void TestPortDiscovery::stableLinkNamesTheBridge()
+{
+    // The device rule's link /dev/kestra-<serial> -> ttyUSB1 stands for the port; links that
+    // dangle, point elsewhere, or are not links at all change nothing.
+    FakeSysfs fs;
+    const FakeSysfs::Usb cp2102 { "10c4", "ea60", "Silicon Labs", "CP2102 USB to UART Bridge Controller" };
+    fs.addPort("ttyS0", "bus/platform/drivers/serial8250", "4");
+    fs.addPort("ttyUSB0", "bus/usb/drivers/cdc_acm");
+    fs.addPort("ttyUSB1", "bus/usb-serial/drivers/cp210x", "", &cp2102);
+    fs.node("ttyS0");
+    fs.node("ttyUSB0");
+    fs.node("ttyUSB1");
+    fs.node("kestra-plainfile");
+    const auto link = [&](const char* target, const QString& name) {
+        QVERIFY(::symlink(target, QFile::encodeName(fs.dev() + '/' + name).constData()) == 0);
+    };
+    link("ttyUSB1", "kestra-0001A2B3");
+    link("ttyUSB1", "kestra-0002"); // a second name of the same node: the first in name order wins
+    link("ttyUSB7", "kestra-gone");
+    link("ttyS0", "modem");
+    const PortDiscovery discovery(fs.root(), fs.dev());
+    const QString stable = fs.dev() + "/kestra-0001A2B3";
+
+    QStringList ports;
+    QVERIFY(discovery.listPorts(ports));
+    QCOMPARE(ports, QStringList({ fs.dev() + "/ttyS0", fs.dev() + "/ttyUSB0", stable }));
+    QString port;
+    QVERIFY(discovery.findBridgePort(port));
+    QCOMPARE(port, stable);
+
+    SerialPortInfo info;
+    QVERIFY(discovery.findBridgePortInfo(info));
+    QCOMPARE(info.portName, stable);
+    QCOMPARE(info.ttyName, QStringLiteral("ttyUSB1"));
+    QCOMPARE(info.access.access, PortAccess::Allowed);
+    QCOMPARE(info.access.devicePath, stable);
+    QCOMPARE(
+        info.description(), stable + " (ttyUSB1) - CP2102 USB to UART Bridge Controller (Silicon Labs, 10c4:ea60)");
 }
 
 void TestPortDiscovery::devicePath_data()
