@@ -906,6 +906,13 @@ Check program settings</source>
     </message>
 </context>
 <context>
+    <name>EventListPrinter</name>
+    <message>
+        <source>KESTRA software. Instrument: %1 %2</source>
+        <translation>Программа KESTRA. Прибор: %1 %2</translation>
+    </message>
+</context>
+<context>
     <name>HistoryDb</name>
     <message>
         <source>Database Error!</source>
