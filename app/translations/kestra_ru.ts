@@ -50,7 +50,7 @@
     <name>CEnterPassword</name>
     <message>
         <source>Authorization check</source>
-        <translation>Проверка полномочий</translation>
+        <translation>Авторизация</translation>
     </message>
     <message>
         <source>Password:</source>
@@ -528,7 +528,7 @@ Check program settings</source>
     </message>
     <message>
         <source>OFF,1 month,2 months,3 months,4 months,5 months,6 months,7 months,8 months,9 months,10 months,11 months,12 months</source>
-        <translation>ВЫКЛ,1 месяц,2 месяца,3 месяца,4 месяца,5 месяцев,6 месяцев,7 месяцев,8 месяцев,9 месяцев,10 месяцев,11 месяцев,12 месяцев</translation>
+        <translation>Выкл,1 месяц,2 месяца,3 месяца,4 месяца,5 месяцев,6 месяцев,7 месяцев,8 месяцев,9 месяцев,10 месяцев,11 месяцев,12 месяцев</translation>
     </message>
     <message>
         <source>[not present]</source>
@@ -548,7 +548,7 @@ Check program settings</source>
     </message>
     <message>
         <source>Please restart program for language changes to take effect</source>
-        <translation>Перезапустите программу, чтобы сменить язык</translation>
+        <translation>Язык сменится после перезапуска программы</translation>
     </message>
     <message>
         <source>Error!</source>
@@ -704,7 +704,7 @@ Check program settings</source>
     </message>
     <message>
         <source>Sound enable</source>
-        <translation>Звук включён</translation>
+        <translation>Включить звук</translation>
     </message>
     <message>
         <source>Beep in search mode</source>
