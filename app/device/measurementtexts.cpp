@@ -10,9 +10,29 @@ namespace MeasurementTexts {
 
 namespace {
 
+// The texts of the shared alarm and beta verdict tables, for the translation tools (which
+// cannot see them there); they are translated through tr() with the table's context field.
+struct SourceText {
+    const char* source;
+    const char* comment;
+};
+[[maybe_unused]] constexpr SourceText TableSources[] = {
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Detector error!", ""),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Accumulated dose threshold is exceeded!", ""),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Dose overload!", ""),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Threshold \"Danger\" is exceeded!", "beta"),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Threshold \"Danger\" is exceeded!", "gamma"),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Threshold \"Warning\" is exceeded!", "beta"),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "Threshold \"Warning\" is exceeded!", "gamma"),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "in process...", ""),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "safe", ""),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "contaminated", ""),
+    QT_TRANSLATE_NOOP3("MeasurementTexts", "uncertain result", ""),
+};
+
 QString tr(const char* text, const char* disambiguation = nullptr)
 {
-    return QCoreApplication::translate("DevWorker", text, disambiguation);
+    return QCoreApplication::translate("MeasurementTexts", text, disambiguation);
 }
 
 // Truncates toward zero without the undefined behaviour of casting a value out of range.

@@ -184,7 +184,7 @@ QString SerialPortInfo::description() const
     if (!details.isEmpty())
         text += QStringLiteral(" (") + details.join(QStringLiteral(", ")) + QLatin1Char(')');
     if (access.access == PortAccess::Denied)
-        text += QLatin1Char(' ') + tr("[no access]");
+        text += QLatin1Char(' ') + QCoreApplication::translate("PortDiscovery", "[no access]");
     return text;
 }
 

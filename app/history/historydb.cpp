@@ -38,7 +38,7 @@ QString openCaption()
 }
 QString summaryCaption()
 {
-    return tr("Database Error!");
+    return QCoreApplication::translate("HistoryDb", "Database Error!");
 }
 
 QMutex s_mutex;

@@ -12,6 +12,36 @@ namespace {
 
 const char* const context = "ChistoryRec";
 
+// The texts of the shared event and alarm tables, for the translation tools (which cannot see
+// them there); they are translated through tr() with the table's context field.
+[[maybe_unused]] constexpr const char* EventTypeSources[] = {
+    QT_TRANSLATE_NOOP("ChistoryRec", "Measurement gamma"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Measurement gamma+beta"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Measurement beta"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Survey mode"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Background"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Search beta/gamma"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Instrument is switched On"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Instrument is switched Off"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Accumulated DE is cleared"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Start of instrument calibration"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "End of instrument calibration"),
+    QT_TRANSLATE_NOOP("ChistoryRec", "Instrument sound mode is changed"),
+};
+struct SourceText {
+    const char* source;
+    const char* comment;
+};
+[[maybe_unused]] constexpr SourceText AlarmSources[] = {
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Detector error!", ""),
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Accumulated dose threshold is exceeded!", ""),
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Dose overload!", ""),
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Threshold \"Danger\" is exceeded!", "beta"),
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Threshold \"Danger\" is exceeded!", "gamma"),
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Threshold \"Warning\" is exceeded!", "beta"),
+    QT_TRANSLATE_NOOP3("ChistoryRec", "Threshold \"Warning\" is exceeded!", "gamma"),
+};
+
 QString tr(const char* text, const char* disambiguation = nullptr)
 {
     return QCoreApplication::translate(context, text, disambiguation);

@@ -17,7 +17,7 @@ namespace {
 
 QString tr(const char* text)
 {
-    return QCoreApplication::translate("HistoryDb", text);
+    return QCoreApplication::translate("HistorySchema", text);
 }
 
 // The columns every store has had, in the order of the documented table.

@@ -2,6 +2,7 @@
 
 #include "history/viewflags.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPrintPreviewDialog>
@@ -77,7 +78,8 @@ QString EventListPrinter::headerText() const
     QString name;
     if (!m_displayName.isEmpty() && m_displayName != m_identifier)
         name = QStringLiteral("(%1)").arg(m_displayName);
-    return QStringLiteral("KESTRA software. Instrument: %1 %2").arg(m_identifier, name);
+    return QCoreApplication::translate("EventListPrinter", "KESTRA software. Instrument: %1 %2")
+        .arg(m_identifier, name);
 }
 
 QString EventListPrinter::lineText(const ChistoryRec& rec) const

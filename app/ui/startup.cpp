@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -61,6 +62,13 @@ bool loadTranslation(QCoreApplication& app, int language, QTranslator& translato
     for (const QString& folder : folders) {
         if (!folder.isEmpty() && translator.load(QStringLiteral("kestra_ru"), folder)) {
             app.installTranslator(&translator);
+            // Qt's own texts (the standard buttons, the file and print dialogs) from Qt's
+            // translation, when the system has it; it goes with the program's.
+            auto* qtTexts = new QTranslator(&translator);
+            if (qtTexts->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+                app.installTranslator(qtTexts);
+            else
+                delete qtTexts;
             return true;
         }
     }

@@ -25,7 +25,7 @@ constexpr int TitleHeight = 18;
 // The unit texts of a reading, as the device texts write them.
 QString deviceText(const char* text)
 {
-    return QCoreApplication::translate("DevWorker", text);
+    return QCoreApplication::translate("MeasurementTexts", text);
 }
 
 struct DoseUnit {
