@@ -3,13 +3,13 @@
 // the .ts source.
 #include "uitestsupport.h"
 
-#include "dialogs/programsettings.h"
-#include "historyrec.h"
-#include "kestradoc.h"
-#include "kestraview.h"
-#include "mainframe.h"
-#include "measurementtexts.h"
-#include "startup.h"
+#include "device/measurementtexts.h"
+#include "document/kestradoc.h"
+#include "history/historyrec.h"
+#include "ui/dialogs/programsettings.h"
+#include "ui/kestraview.h"
+#include "ui/mainframe.h"
+#include "ui/startup.h"
 
 #include "kestracommon/texts.h"
 
