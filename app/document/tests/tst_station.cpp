@@ -224,7 +224,7 @@ private slots:
     {
         const QString id = QStringLiteral("KESTRA #000730");
         std::vector<ChistoryRec> events;
-        const qint64 first = at(730, 0);
+        const qint64 first = LocalTime::dayKey(at(0, 0) - 730 * qint64(86400) + 43200);
         for (int d = 0; d < 730; ++d) {
             for (int k = 0; k < 20; ++k)
                 events.push_back(makeEvent(id, first + d * 86400 + 3600 + k * 120, k == 7 ? 2 : 0));
