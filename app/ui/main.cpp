@@ -39,7 +39,20 @@ int main(int argc, char** argv)
                        "saving pictures and the printed day into DIR, then end."),
         QStringLiteral("DIR"));
     parser.addOptions({ home, screenshot, unattended, walkthrough });
-    parser.process(app);
+    // A usage error is one line and exit code 2, as with the other programs of the project.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "KESTRA: %s (KESTRA --help shows the options)\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "KESTRA: unexpected argument %s (KESTRA --help shows the options)\n",
+            qPrintable(parser.positionalArguments().constFirst()));
+        return 2;
+    }
     const int unattendedMs = parser.isSet(unattended) ? std::max(1, parser.value(unattended).toInt()) : 0;
 
     QString error;

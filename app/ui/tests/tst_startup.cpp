@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -96,6 +97,41 @@ private slots:
 
     // A second copy waits about two seconds, says so and ends; the first runs on. A copy that
     // died leaves a lock the next start takes over.
+    // The command line: the version, both option forms, and a usage error as one line with 2.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("version") << QStringList { QStringLiteral("--version") } << 0
+                                 << QStringLiteral("KESTRA %1\n").arg(Startup::version()) << QString();
+        QTest::newRow("unknown") << QStringList { QStringLiteral("--fast") } << 2 << QString()
+                                 << QStringLiteral(
+                                        "KESTRA: Unknown option 'fast'. (KESTRA --help shows the options)\n");
+        QTest::newRow("no value") << QStringList { QStringLiteral("--home") } << 2 << QString()
+                                  << QStringLiteral("KESTRA: Missing value after '--home'. (KESTRA --help shows the "
+                                                    "options)\n");
+        QTest::newRow("both forms") << QStringList { QStringLiteral("--home=/nonexistent/x"),
+            QStringLiteral("--version") }
+                                    << 0 << QStringLiteral("KESTRA %1\n").arg(Startup::version()) << QString();
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KESTRA_PROGRAM), args);
+        QVERIFY(p.waitForFinished(30000));
+        QTEST(p.exitCode(), "code");
+        QTEST(QString::fromLocal8Bit(p.readAllStandardOutput()), "out");
+        QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        err.remove(QRegularExpression(QStringLiteral("QStandardPaths:[^\n]*\n")));
+        QTEST(err, "err");
+    }
+
     void oneRunningCopy()
     {
         QTemporaryDir home;
