@@ -74,11 +74,13 @@ bool DocumentRequestHandler::updateComment(const ChistoryRec& record)
 {
     if (!m_doc.updateComment(record))
         return false;
-    // The server's own copy of the event follows the stored one.
+    // The server's own copy of the event and its row follow the stored one.
     if (CPager* pager = m_doc.pagers().find(record.hPagerID)) {
         if (ChistoryRec* mine = pager->findEvent(record))
             mine->hComment = record.hComment;
     }
+    if (DocumentViews* views = m_doc.views())
+        views->refreshEvent(record);
     return true;
 }
 

@@ -53,4 +53,7 @@ public:
     // New events of the shown day from one download or poll, oldest first, as one batch. The
     // default inserts each as the top row.
     virtual void insertEvents(const std::vector<ChistoryRec>& oldestFirst);
+    // An event changed elsewhere (a client's comment through this station): its row follows.
+    // The default does nothing.
+    virtual void refreshEvent(const ChistoryRec& record);
 };

@@ -99,6 +99,8 @@ DocumentHost::~DocumentHost() = default;
 void DocumentHost::keepAlive() { }
 DocumentViews::~DocumentViews() = default;
 
+void DocumentViews::refreshEvent(const ChistoryRec&) { }
+
 void DocumentViews::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
 {
     for (const ChistoryRec& r : oldestFirst)

@@ -50,6 +50,7 @@ public:
     void setHost(DocumentHost* host) { m_host = host; }
     void setViews(DocumentViews* views) { m_views = views; }
     DocumentHost* host() const { return m_host; }
+    DocumentViews* views() const { return m_views; }
 
     // The archive database being viewed; empty while the main database is shown.
     void setArchivePath(const QString& path) { m_archivePath = path; }

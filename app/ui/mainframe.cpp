@@ -1,6 +1,7 @@
 #include "ui/mainframe.h"
 
 #include "config/programconfig.h"
+#include "document/documentrequesthandler.h"
 #include "document/historyscheduler.h"
 #include "document/kestradoc.h"
 #include "history/localtime.h"
@@ -11,7 +12,6 @@
 #include "ui/kestradevview.h"
 #include "ui/kestraview.h"
 #include "ui/widgetmessenger.h"
-#include "ui/windowbackend.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -144,10 +144,7 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
     setWindowTitle(QString::fromLatin1(CKESTRADoc::ApplicationName));
     m_messenger = std::make_unique<WidgetMessenger>(this);
     m_scheduler = std::make_unique<HistoryScheduler>(m_doc);
-    m_backend = std::make_unique<WindowBackend>(m_doc, [this](const ChistoryRec& record) {
-        // A client changed a comment through this station: the station's own row follows.
-        m_list->refreshEvent(record);
-    });
+    m_backend = std::make_unique<DocumentRequestHandler>(m_doc);
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_list = new CKESTRAView(m_doc, m_splitter);
@@ -444,6 +441,11 @@ void CMainFrame::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
             m_tree->treeModel().setDayAlarm(r.hPagerID, LocalTime::dayKey(r.hDateTime), true);
     }
     m_list->insertEvents(oldestFirst);
+}
+
+void CMainFrame::refreshEvent(const ChistoryRec& record)
+{
+    m_list->refreshEvent(record);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

@@ -19,7 +19,7 @@ class QComboBox;
 class QSplitter;
 class QToolBar;
 class WidgetMessenger;
-class WindowBackend;
+class DocumentRequestHandler;
 
 // The window: the instrument tree and the event list side by side, the menu, the toolbar with
 // the event filter, the status bar with its progress bar, the history timer and the server.
@@ -69,6 +69,7 @@ public:
     void showDay(const QString& pagerId, const QString& dateText) override;
     bool insertEventAtTop(const ChistoryRec& record) override;
     void insertEvents(const std::vector<ChistoryRec>& oldestFirst) override;
+    void refreshEvent(const ChistoryRec& record) override;
 
 signals:
     // A dialog of another part of the window was asked for ("DeviceConfig", "COnlineMode",
@@ -120,7 +121,7 @@ private:
     std::unique_ptr<Host> m_host;
     std::unique_ptr<WidgetMessenger> m_messenger;
     std::unique_ptr<HistoryScheduler> m_scheduler;
-    std::unique_ptr<WindowBackend> m_backend;
+    std::unique_ptr<DocumentRequestHandler> m_backend;
     std::unique_ptr<CPool> m_server;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;
