@@ -63,19 +63,9 @@ CProgramSettings::CProgramSettings(
     updateEnabling();
 
     if (m_config.autoDetect) {
-        SerialPortInfo bridge;
-        if (m_discovery.findBridgePortInfo(bridge)) {
-            selectPort(bridge.portName);
-        } else {
-            m_autoDetect->setChecked(false);
-            m_autoDetectAvailable = false;
-            m_autoDetect->setEnabled(false);
-            if (!m_doc || !m_doc->portQuestionAsked()) {
-                Messenger::instance().tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
-                if (m_doc)
-                    m_doc->setPortQuestionAsked();
-            }
-        }
+        // The document's port question counts: the person hears of a missing port once.
+        if (!detectBridge(!m_doc || !m_doc->portQuestionAsked()) && m_doc)
+            m_doc->setPortQuestionAsked();
         updateEnabling();
     }
     updatePortAdvice();
@@ -296,18 +286,24 @@ void CProgramSettings::updateEnabling()
 
 void CProgramSettings::autoDetect()
 {
-    if (m_autoDetect->isChecked()) {
-        SerialPortInfo bridge;
-        if (m_discovery.findBridgePortInfo(bridge)) {
-            selectPort(bridge.portName);
-        } else {
-            m_autoDetect->setChecked(false);
-            m_autoDetectAvailable = false;
-            m_autoDetect->setEnabled(false);
-            Messenger::instance().tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
-        }
-    }
+    if (m_autoDetect->isChecked())
+        detectBridge(true);
     m_portList->setEnabled(m_localMode && !m_autoDetect->isChecked());
+}
+
+bool CProgramSettings::detectBridge(bool tellWhenMissing)
+{
+    SerialPortInfo bridge;
+    if (m_discovery.findBridgePortInfo(bridge)) {
+        selectPort(bridge.portName);
+        return true;
+    }
+    m_autoDetect->setChecked(false);
+    m_autoDetectAvailable = false;
+    m_autoDetect->setEnabled(false);
+    if (tellWhenMissing)
+        Messenger::instance().tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
+    return false;
 }
 
 bool CProgramSettings::addServer(const QString& text)

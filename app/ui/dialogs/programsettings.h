@@ -67,6 +67,8 @@ private:
     void fillPorts();
     // Selects the entry of a port name, adding one when the list lacks it.
     void selectPort(const QString& portName);
+    // Selects the bridge's port; without one, auto detect is switched off for this dialog.
+    bool detectBridge(bool tellWhenMissing);
     void setLocalMode(bool local);
     void updateEnabling();
     void updatePortAdvice();
