@@ -51,11 +51,11 @@ QString storePath()
 }
 
 // 1,000,000 events of 50 other instruments over two years.
-HistoryDb* store()
+HistoryDb* store(HistoryStore& stores)
 {
-    if (HistoryDb* db = HistoryDb::open(storePath()))
+    if (HistoryDb* db = stores.open(storePath()))
         return db;
-    HistoryDb* db = HistoryDb::open(storePath(), HistoryDb::OpenMode::Create);
+    HistoryDb* db = stores.open(storePath(), HistoryDb::OpenMode::Create);
     const qint64 start = 1199174400; // 2008-01-01
     std::vector<ChistoryRec> batch;
     for (int p = 0; p < 50; ++p) {
@@ -89,9 +89,9 @@ std::vector<RawRecord> todaysRecords()
     return records;
 }
 
-void removeDownloaded()
+void removeDownloaded(AppContext& context)
 {
-    QSqlQuery q(HistoryDb::current()->connection());
+    QSqlQuery q(context.store().current()->connection());
     q.prepare(QStringLiteral("DELETE FROM History WHERE hPagerID = :id"));
     q.bindValue(QStringLiteral(":id"), Id);
     q.exec();
@@ -101,28 +101,29 @@ struct Fixture {
     QTemporaryDir home;
     std::unique_ptr<Simulator> sim;
     CountingViews views;
+    std::unique_ptr<AppContext> context;
     std::unique_ptr<CKESTRADoc> doc;
     std::vector<RawRecord> records = todaysRecords();
     CHistoryList downloaded; // the converted records of the last download leg
 
     Fixture()
     {
-        ProgramFolder::setPath(home.path());
-        DeviceState::setDriverLogFolder(home.path());
+        context = std::make_unique<AppContext>(ProgramFolder(home.path()));
+        context->device().setDriverLogFolder(home.path());
         Options options;
         options.liveHistory = false;
         sim = std::make_unique<Simulator>(options);
         sim->start();
-        ProgramConfig& c = ProgramConfig::instance();
+        ProgramConfig& c = context->config();
         c.autoDetect = false;
         c.port = QString::fromStdString(sim->slavePath());
         c.timeSynchronize = false;
         c.archivingInterval = 0;
-        store();
-        doc = std::make_unique<CKESTRADoc>();
+        store(context->store());
+        doc = std::make_unique<CKESTRADoc>(*context);
         doc->setViews(&views);
         doc->initialise();
-        HistoryDb::open(storePath()); // the benchmark store, not the fresh folder's
+        context->store().open(storePath()); // the benchmark store, not the fresh folder's
         doc->watcherProbe();
     }
 
@@ -149,7 +150,7 @@ void BM_ReadHistory10kInto1M(benchmark::State& state)
 {
     Fixture& f = fixture();
     for (auto _ : state) {
-        removeDownloaded();
+        removeDownloaded(*f.context);
         f.showToday();
         f.sim->setHistory(f.records);
         const auto t0 = Clock::now();
@@ -171,7 +172,7 @@ void BM_Leg1_Download(benchmark::State& state)
         f.sim->setHistory(f.records);
         CPager pager(Id);
         CHistoryList out;
-        DevWorker worker;
+        DevWorker worker(f.context->device());
         worker.setPortName(f.doc->state().portName());
         worker.setCommand(DevWorker::ReadHistory);
         worker.setPager(&pager);
@@ -199,7 +200,7 @@ void BM_Leg2_Store(benchmark::State& state)
         return;
     }
     for (auto _ : state) {
-        removeDownloaded();
+        removeDownloaded(*f.context);
         int added = 0;
         const auto t0 = Clock::now();
         f.doc->storeEvents(Id, events, &added);
@@ -208,7 +209,7 @@ void BM_Leg2_Store(benchmark::State& state)
             state.SkipWithError("not every event was stored");
         state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
     }
-    removeDownloaded();
+    removeDownloaded(*f.context);
 }
 BENCHMARK(BM_Leg2_Store)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -240,6 +241,5 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    HistoryDb::close();
     return 0;
 }

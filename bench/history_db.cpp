@@ -3,6 +3,7 @@
 // once under $TMPDIR and reused.
 #include "history/historydb.h"
 #include "history/localtime.h"
+#include "history/messenger.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,6 +33,10 @@ ChistoryRec makeRecord(const QString& pager, qint64 t, int i)
     return r;
 }
 
+// The benchmark's store, owned by main.
+HistoryStore* g_store = nullptr;
+LogMessenger g_messenger;
+
 QString storePath()
 {
     return QDir::temp().filePath(QStringLiteral("kestra-bench-1m.db"));
@@ -40,9 +45,9 @@ QString storePath()
 HistoryDb* store()
 {
     const QString path = storePath();
-    if (HistoryDb* db = HistoryDb::open(path))
+    if (HistoryDb* db = g_store->open(path))
         return db;
-    HistoryDb* db = HistoryDb::open(path, HistoryDb::OpenMode::Create);
+    HistoryDb* db = g_store->open(path, HistoryDb::OpenMode::Create);
     std::vector<ChistoryRec> batch;
     int i = 0;
     for (int p = 0; p < 50; ++p) {
@@ -120,7 +125,7 @@ void BM_DaySummary1M(benchmark::State& state)
     HistoryDb* db = store();
     for (auto _ : state) {
         CPagerList list;
-        db->loadDaySummary(list);
+        db->loadDaySummary(list, g_messenger);
         benchmark::DoNotOptimize(list.count());
     }
 }
@@ -143,10 +148,10 @@ void BM_OpenPlusSummary(benchmark::State& state)
 {
     store();
     for (auto _ : state) {
-        HistoryDb::close();
-        HistoryDb* db = HistoryDb::open(storePath());
+        g_store->close();
+        HistoryDb* db = g_store->open(storePath());
         CPagerList list;
-        db->loadDaySummary(list);
+        db->loadDaySummary(list, g_messenger);
         benchmark::DoNotOptimize(list.count());
     }
 }
@@ -157,8 +162,8 @@ void BM_Open1M(benchmark::State& state)
 {
     store();
     for (auto _ : state) {
-        HistoryDb::close();
-        if (!HistoryDb::open(storePath()))
+        g_store->close();
+        if (!g_store->open(storePath()))
             state.SkipWithError("the store did not open");
     }
 }
@@ -211,14 +216,14 @@ void BM_UpgradeOlderStore200k(benchmark::State& state)
     }
     for (auto _ : state) {
         state.PauseTiming();
-        HistoryDb::close();
+        g_store->close();
         QFile::remove(copy);
         QFile::copy(original, copy);
         state.ResumeTiming();
-        if (!HistoryDb::open(copy))
+        if (!g_store->open(copy))
             state.SkipWithError("the upgrade failed");
     }
-    HistoryDb::close();
+    g_store->close();
     QFile::remove(copy);
 }
 BENCHMARK(BM_UpgradeOlderStore200k)->Unit(benchmark::kMillisecond)->Iterations(2);
@@ -228,8 +233,10 @@ BENCHMARK(BM_UpgradeOlderStore200k)->Unit(benchmark::kMillisecond)->Iterations(2
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    HistoryStore store;
+    g_store = &store;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    HistoryDb::close();
+    store.close();
     return 0;
 }

@@ -73,8 +73,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
     QTemporaryDir home;
-    ProgramFolder::setPath(home.path());
-    DeviceState::setDriverLogFolder(home.path());
+    AppContext context { ProgramFolder(home.path()) };
+    context.device().setDriverLogFolder(home.path());
 
     Options options;
     options.linkPath = home.filePath(QStringLiteral("port")).toStdString();
@@ -88,7 +88,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the simulator does not start: %s\n", error.c_str());
         return 1;
     }
-    ProgramConfig& config = ProgramConfig::instance();
+    ProgramConfig& config = context.config();
     config.autoDetect = false;
     config.port = QString::fromStdString(sim.slavePath());
     config.localMode = true;
@@ -96,7 +96,7 @@ int main(int argc, char** argv)
     config.archivingInterval = 0;
 
     SoakHost host;
-    CKESTRADoc doc;
+    CKESTRADoc doc(context);
     doc.setHost(&host);
     doc.initialise();
     doc.watcherProbe();
@@ -212,6 +212,5 @@ int main(int argc, char** argv)
     std::printf("  resident memory: %ld KiB at the start, %ld KiB at the end\n", rssStart, rssEnd);
     pool.stop();
     doc.stopBackground();
-    HistoryDb::close();
     return 0;
 }

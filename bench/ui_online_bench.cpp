@@ -30,26 +30,28 @@ namespace {
 struct Instrument {
     QTemporaryDir home;
     std::unique_ptr<Simulator> sim;
+    std::unique_ptr<AppContext> context;
     std::unique_ptr<CKESTRADoc> doc;
 
     bool start()
     {
-        if (!home.isValid() || !ProgramFolder::setPath(home.path()))
+        if (!home.isValid())
             return false;
-        DeviceState::setDriverLogFolder(home.path());
+        context = std::make_unique<AppContext>(ProgramFolder(home.path()));
+        context->device().setDriverLogFolder(home.path());
         Options options;
         options.liveHistory = false;
         sim = std::make_unique<Simulator>(options);
         if (!sim->start())
             return false;
         sim->setDoseRate(2.0e-6);
-        ProgramConfig& c = ProgramConfig::instance();
-        c.iniPath = ProgramFolder::iniPath();
+        ProgramConfig& c = context->config();
+        c.iniPath = context->folder().iniPath();
         c.autoDetect = false;
         c.port = QString::fromStdString(sim->slavePath());
         c.localMode = true;
         c.timeSynchronize = false;
-        doc = std::make_unique<CKESTRADoc>();
+        doc = std::make_unique<CKESTRADoc>(*context);
         doc->initialise();
         doc->watcherProbe();
         return doc->state().connected();

@@ -74,10 +74,14 @@ QString benchFolder(const QString& name)
     return folder;
 }
 
+// The program's context of the benchmark running; main makes the first.
+std::unique_ptr<AppContext> g_context;
+
 void useFolder(const QString& folder)
 {
-    ProgramFolder::setPath(folder);
-    ProgramConfig& c = ProgramConfig::instance();
+    g_context.reset();
+    g_context = std::make_unique<AppContext>(ProgramFolder(folder));
+    ProgramConfig& c = g_context->config();
     c.autoDetect = false;
     c.port = folder + QStringLiteral("/no-port");
     c.localMode = true;
@@ -91,11 +95,11 @@ void useFolder(const QString& folder)
 bool openStore(const QString& folder, const std::function<void(HistoryDb&)>& fill)
 {
     useFolder(folder);
-    const QString path = ProgramFolder::filePath(ProgramConfig::instance().databasePath);
+    const QString path = g_context->folder().filePath(g_context->config().databasePath);
     const bool fresh = !QFile::exists(path + QStringLiteral(".done"));
     if (fresh)
         QFile::remove(path);
-    HistoryDb* db = HistoryDb::open(path, HistoryDb::OpenMode::Create);
+    HistoryDb* db = g_context->store().open(path, HistoryDb::OpenMode::Create);
     if (!db)
         return false;
     if (fresh) {
@@ -130,7 +134,7 @@ void fillTwoYears(HistoryDb& db)
 void BM_ShowDay100k_View(benchmark::State& state)
 {
     const CHistoryList day = makeDay(100000);
-    CKESTRADoc doc;
+    CKESTRADoc doc(*g_context);
     CKESTRAView view(doc);
     view.resize(1000, 700);
     view.show();
@@ -176,7 +180,7 @@ void BM_ShowDay100k_FromStore(benchmark::State& state)
     }
     for (auto _ : state) {
         state.PauseTiming();
-        auto doc = std::make_unique<CKESTRADoc>();
+        auto doc = std::make_unique<CKESTRADoc>(*g_context);
         doc->loadInstrumentList();
         CKESTRAView view(*doc);
         view.resize(1000, 700);
@@ -186,7 +190,7 @@ void BM_ShowDay100k_FromStore(benchmark::State& state)
         benchmark::DoNotOptimize(view.viewport()->grab());
         state.counters["rows"] = view.model()->rowCount();
     }
-    HistoryDb::close();
+    g_context->store().close();
 }
 BENCHMARK(BM_ShowDay100k_FromStore)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -198,7 +202,7 @@ void BM_Download10kIntoShownDay(benchmark::State& state)
     std::vector<ChistoryRec> arriving;
     for (int i = 0; i < 10000; ++i)
         arriving.push_back(makeRecord(Pager, theDay() + 72000 + i, i));
-    CKESTRADoc doc;
+    CKESTRADoc doc(*g_context);
     CKESTRAView view(doc);
     view.resize(1000, 700);
     view.show();
@@ -226,7 +230,7 @@ void BM_TreeRebuild50x730(benchmark::State& state)
         state.SkipWithError("no store");
         return;
     }
-    CKESTRADoc doc;
+    CKESTRADoc doc(*g_context);
     CKESTRAView list(doc);
     CKESTRADevView tree(doc, list);
     tree.resize(200, 700);
@@ -250,7 +254,7 @@ void BM_TreeRebuild50x730_Parts(benchmark::State& state)
         state.SkipWithError("no store");
         return;
     }
-    CKESTRADoc doc;
+    CKESTRADoc doc(*g_context);
     InstrumentTreeModel model;
     for (auto _ : state) {
         if (state.range(0) == 0)
@@ -269,10 +273,10 @@ void BM_StartToWindowShown(benchmark::State& state)
         state.SkipWithError("no store");
         return;
     }
-    HistoryDb::close(); // the window opens it itself
+    g_context->store().close(); // the window opens it itself
     const long before = residentKiB();
     for (auto _ : state) {
-        CKESTRADoc doc;
+        CKESTRADoc doc(*g_context);
         CMainFrame frame(doc);
         frame.resize(1280, 800);
         frame.show();
@@ -283,7 +287,7 @@ void BM_StartToWindowShown(benchmark::State& state)
         state.counters["rss_growth_MiB"] = (residentKiB() - before) / 1024.0;
         doc.stopBackground();
     }
-    HistoryDb::close();
+    g_context->store().close();
 }
 BENCHMARK(BM_StartToWindowShown)->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -294,8 +298,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    useFolder(benchFolder(QStringLiteral("plain")));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    HistoryDb::close();
+    g_context.reset();
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "config/programconfig.h"
 
 #include "config/inifile.h"
-#include "config/programfolder.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -15,8 +14,6 @@ const QString General = QStringLiteral("general");
 const QString Local = QStringLiteral("local");
 const QString Remote = QStringLiteral("remote");
 
-QStringList g_instanceProblems;
-
 QString tr(const char* text)
 {
     return QCoreApplication::translate("ProgramConfig", text);
@@ -27,22 +24,6 @@ QString tr(const char* text)
 ProgramConfig::ProgramConfig()
 {
     timeFromDateNumber(DefaultLastArchivingDate, &lastArchivingTime);
-}
-
-ProgramConfig& ProgramConfig::instance()
-{
-    static ProgramConfig config = [] {
-        ProgramConfig c;
-        c.load(ProgramFolder::iniPath(), &g_instanceProblems);
-        return c;
-    }();
-    return config;
-}
-
-QStringList ProgramConfig::instanceProblems()
-{
-    instance();
-    return g_instanceProblems;
 }
 
 int ProgramConfig::dateNumber(qint64 time)

@@ -4,9 +4,9 @@
 #include <QStringList>
 
 // The settings of the application that survive a restart, kept in the INI file of the program
-// folder. One object serves the process (instance()); it is read once, on first use, and the
-// settings dialogs, the password dialogs and the document change its fields and save it whole.
-// Only the user-interface thread uses it.
+// folder. The program's context holds one, loaded when the context is made; the settings
+// dialogs, the password dialogs and the document change its fields and save it whole. Only the
+// user-interface thread uses it.
 class ProgramConfig {
 public:
     // Last archiving time of a fresh installation: 1 February 1990, as a YYYYMMDD date.
@@ -35,11 +35,6 @@ public:
 
     // Defaults of a fresh installation, iniPath empty.
     ProgramConfig();
-
-    // The process-wide object; the first call loads it from ProgramFolder::iniPath().
-    static ProgramConfig& instance();
-    // Problems met by the first load of instance() (see load()).
-    static QStringList instanceProblems();
 
     // Resets every field to its default and reads the file. Missing keys keep their defaults;
     // an unreadable or oversized file leaves every default. Values that cannot be used (a last

@@ -3,29 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
-
-namespace {
-
-QMutex g_mutex;
-QString g_folder; // clean absolute path, no trailing "/"; empty until fixed
-
-bool fix(const QString& folder, QString* error)
-{
-    const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
-    if (!QDir().mkpath(clean)) {
-        if (error)
-            *error = QCoreApplication::translate("ProgramFolder", "Cannot create the program folder %1")
-                         .arg(QDir::toNativeSeparators(clean));
-        return false;
-    }
-    QMutexLocker lock(&g_mutex);
-    g_folder = clean;
-    return true;
-}
-
-} // namespace
 
 QString ProgramFolder::homeOption(const QStringList& arguments)
 {
@@ -68,35 +45,32 @@ QString ProgramFolder::resolve(const Sources& s)
     return clean(s.userHome + QLatin1String("/.local/share/kestra"));
 }
 
-bool ProgramFolder::initialise(const QStringList& arguments, QString* error)
+ProgramFolder ProgramFolder::fromArguments(const QStringList& arguments)
 {
-    return fix(resolve(sourcesFromProcess(arguments)), error);
+    return ProgramFolder(resolve(sourcesFromProcess(arguments)));
 }
 
-bool ProgramFolder::setPath(const QString& folder, QString* error)
+ProgramFolder::ProgramFolder(const QString& folder)
+    : m_path(QDir::cleanPath(QDir(folder).absolutePath()))
 {
-    return fix(folder, error);
 }
 
-QString ProgramFolder::path()
+bool ProgramFolder::make(QString* error) const
 {
-    {
-        QMutexLocker lock(&g_mutex);
-        if (!g_folder.isEmpty())
-            return g_folder + QLatin1Char('/');
-    }
-    const QStringList arguments = QCoreApplication::instance() ? QCoreApplication::arguments() : QStringList();
-    const QString folder = resolve(sourcesFromProcess(arguments));
-    // When the folder cannot be created, the name is still returned; the first file
-    // operation below it then reports the failure.
-    fix(folder, nullptr);
-    QMutexLocker lock(&g_mutex);
-    if (g_folder.isEmpty())
-        g_folder = folder;
-    return g_folder + QLatin1Char('/');
+    if (!m_path.isEmpty() && QDir().mkpath(m_path))
+        return true;
+    if (error)
+        *error = QCoreApplication::translate("ProgramFolder", "Cannot create the program folder %1")
+                     .arg(QDir::toNativeSeparators(m_path));
+    return false;
 }
 
-QString ProgramFolder::filePath(const QString& relative)
+QString ProgramFolder::path() const
+{
+    return m_path + QLatin1Char('/');
+}
+
+QString ProgramFolder::filePath(const QString& relative) const
 {
     QString r = relative;
     r.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -105,12 +79,12 @@ QString ProgramFolder::filePath(const QString& relative)
     return QDir::cleanPath(path() + r);
 }
 
-QString ProgramFolder::iniPath()
+QString ProgramFolder::iniPath() const
 {
     return path() + QLatin1String(IniFileName);
 }
 
-QString ProgramFolder::logPath()
+QString ProgramFolder::logPath() const
 {
     return path() + QLatin1String(LogFileName);
 }

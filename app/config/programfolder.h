@@ -4,6 +4,7 @@
 #include <QStringList>
 
 // Where the program keeps its files: the INI file, the event database, the logs and Archives/.
+// Each program's context holds one (see AppContext); two contexts in one process may use two.
 //
 // The folder is, in this order: the --home DIR option, the KESTRA_HOME environment variable,
 // the executable's folder when it holds KESTRA.ini (a portable install), else
@@ -30,17 +31,24 @@ public:
     // The chosen folder as an absolute, clean path without a trailing "/".
     static QString resolve(const Sources& sources);
 
-    // Fixes the process-wide folder from the command line and creates it. Calling it is
-    // optional: the first use of path() does the same from QCoreApplication's arguments.
-    // False, with a reason in *error, when the folder cannot be created.
-    static bool initialise(const QStringList& arguments, QString* error = nullptr);
-    // Fixes the process-wide folder to a given one (tests, tools); created like the above.
-    static bool setPath(const QString& folder, QString* error = nullptr);
+    // The folder a command line chooses (not created yet).
+    static ProgramFolder fromArguments(const QStringList& arguments);
+
+    ProgramFolder() = default;
+    // The folder at that path, made absolute and clean; nothing is created.
+    explicit ProgramFolder(const QString& folder);
+
+    // Creates the folder. False, with a reason in *error, when it cannot be created.
+    bool make(QString* error = nullptr) const;
+    bool isNull() const { return m_path.isEmpty(); }
 
     // The program folder with a trailing "/", so that a relative path can be put behind it.
-    static QString path();
+    QString path() const;
     // A file below the program folder; "\" in the relative path is read as "/".
-    static QString filePath(const QString& relative);
-    static QString iniPath();
-    static QString logPath();
+    QString filePath(const QString& relative) const;
+    QString iniPath() const;
+    QString logPath() const;
+
+private:
+    QString m_path; // clean absolute path, no trailing "/"
 };

@@ -56,9 +56,10 @@ bool sameThousandths(double written, double read)
 
 } // namespace ReadBack
 
-DevWorker::DevWorker(QObject* parent)
+DevWorker::DevWorker(DeviceState& device, QObject* parent)
     : QThread(parent)
-    , m_portName(DeviceState::portName())
+    , m_device(device)
+    , m_portName(device.portName())
 {
 }
 
@@ -85,13 +86,13 @@ bool DevWorker::execute()
     bool result = false;
     switch (m_command) {
     case ReadUserParams:
-        result = m_params && readUserParams(*m_params, m_portName);
+        result = m_params && readUserParams(m_device, *m_params, m_portName);
         break;
     case ReadHistory:
         result = downloadHistory();
         break;
     case WriteUserParams:
-        result = m_params && writeUserParams(*m_params, m_portName);
+        result = m_params && writeUserParams(m_device, *m_params, m_portName);
         break;
     default:
         break;
@@ -102,9 +103,9 @@ bool DevWorker::execute()
     return result;
 }
 
-bool DevWorker::initDevice(const QString& portName, bool force)
+bool DevWorker::initDevice(DeviceState& device, const QString& portName, bool force)
 {
-    if (!force && !DeviceState::connected()) {
+    if (!force && !device.connected()) {
         log(QStringLiteral("Error! On initDevice Device is not connected. And no 'CkeckPort' parametr specified!!"));
         return false;
     }
@@ -113,10 +114,10 @@ bool DevWorker::initDevice(const QString& portName, bool force)
         return false;
     }
     log(QStringLiteral("Check device init state."));
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     if (!KESTRAdrv_IsDrvInit()) {
         log(QStringLiteral("Try to initialize device on port = ") + portName);
-        const std::u16string folder = DeviceState::driverLogFolder().toStdU16String();
+        const std::u16string folder = device.driverLogFolder().toStdU16String();
         const std::u16string port = portName.toStdU16String();
         if (!KESTRAdrv_Init(folder.c_str(), port.c_str(), BaudRate)) {
             lock.unlock();
@@ -128,12 +129,12 @@ bool DevWorker::initDevice(const QString& portName, bool force)
     return true;
 }
 
-bool DevWorker::readStatus(quint32& status)
+bool DevWorker::readStatus(DeviceState& device, quint32& status)
 {
     log(QStringLiteral("Begin checking alarm state."));
-    if (!initDevice(DeviceState::portName(), true))
+    if (!initDevice(device, device.portName(), true))
         return false;
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     int32_t mode = 0;
     double value = 0;
     int32_t error = 0;
@@ -146,12 +147,12 @@ bool DevWorker::readStatus(quint32& status)
     return ok;
 }
 
-bool DevWorker::readMeasurements(CMeasurements& measurements)
+bool DevWorker::readMeasurements(DeviceState& device, CMeasurements& measurements, bool unitsRoentgen)
 {
     log(QStringLiteral("Begin getting measurenment data."));
-    if (!initDevice(DeviceState::portName(), false))
+    if (!initDevice(device, device.portName(), false))
         return false;
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     int32_t mode = 0;
     double value = 0;
     int32_t error = 0;
@@ -164,31 +165,30 @@ bool DevWorker::readMeasurements(CMeasurements& measurements)
     }
     lock.unlock();
     log(QStringLiteral("End getting measurenment data.\n"));
-    MeasurementTexts::fill(
-        measurements, { mode, value, error, alarm, betaState }, ViewFlags::instance().unitsRoentgen());
+    MeasurementTexts::fill(measurements, { mode, value, error, alarm, betaState }, unitsRoentgen);
     return true;
 }
 
-bool DevWorker::readUnits()
+bool DevWorker::readUnits(DeviceState& device, ViewFlags& flags)
 {
     log(QStringLiteral("Begin getting measurenment units."));
-    if (!initDevice(DeviceState::portName(), false))
+    if (!initDevice(device, device.portName(), false))
         return false;
-    Lock lock(DriverLock::mutex());
-    uint8_t roentgen = ViewFlags::instance().unitsRoentgen() ? 1 : 0;
+    Lock lock(device.driverLock());
+    uint8_t roentgen = flags.unitsRoentgen() ? 1 : 0;
     const bool ok = KESTRAdrv_GetMeasUnits(&roentgen);
     lock.unlock();
     if (ok)
-        ViewFlags::instance().setUnitsRoentgen(roentgen != 0);
+        flags.setUnitsRoentgen(roentgen != 0);
     log(QStringLiteral("End getting measurenment units.\n"));
     return ok;
 }
 
-bool DevWorker::instrumentName(QString& name)
+bool DevWorker::instrumentName(DeviceState& device, QString& name)
 {
-    if (!initDevice(DeviceState::portName(), false))
+    if (!initDevice(device, device.portName(), false))
         return false;
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     char16_t full[KESTRADRV_TEXT_SIZE] = {};
     char16_t number[KESTRADRV_TEXT_SIZE] = {};
     const bool ok = KESTRAdrv_FindDevice(full, number);
@@ -196,40 +196,40 @@ bool DevWorker::instrumentName(QString& name)
         full[KESTRADRV_TEXT_SIZE - 1] = 0;
         name = QString::fromUtf16(full);
     } else {
-        DeviceState::setConnected(false);
+        device.setConnected(false);
     }
     lock.unlock();
     log(QStringLiteral("Getting device name. Result:%1\n").arg(QLatin1String(yesNo(ok))));
     return ok;
 }
 
-bool DevWorker::synchronizeClock()
+bool DevWorker::synchronizeClock(DeviceState& device)
 {
-    if (!initDevice(DeviceState::portName(), false))
+    if (!initDevice(device, device.portName(), false))
         return false;
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     const bool ok = KESTRAdrv_SetDeviceTime();
     log(QStringLiteral("Synchronizing time. Result:%1\n").arg(QLatin1String(yesNo(ok))));
     return ok;
 }
 
-bool DevWorker::clearHistory()
+bool DevWorker::clearHistory(DeviceState& device)
 {
-    if (!initDevice(DeviceState::portName(), false))
+    if (!initDevice(device, device.portName(), false))
         return false;
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     return KESTRAdrv_ClearHistory();
 }
 
-bool DevWorker::readUserParams(CUserParams& params, const QString& portName)
+bool DevWorker::readUserParams(DeviceState& device, CUserParams& params, const QString& portName)
 {
     log(QStringLiteral("DevWorker::Start getting user parameters"));
-    if (!initDevice(portName, true)) {
+    if (!initDevice(device, portName, true)) {
         log(QStringLiteral("DevWorker::Error in initializing device!!!"));
         return false;
     }
     log(QStringLiteral("DevWorker::Getting user parameters. Init port passed"));
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     log(QStringLiteral("DevWorker::Getting user parameters. Port locked."));
 
     bool result = false;
@@ -272,11 +272,11 @@ bool DevWorker::readUserParams(CUserParams& params, const QString& portName)
     return result;
 }
 
-bool DevWorker::writeUserParams(const CUserParams& params, const QString& portName)
+bool DevWorker::writeUserParams(DeviceState& device, const CUserParams& params, const QString& portName)
 {
-    if (!initDevice(portName, true))
+    if (!initDevice(device, portName, true))
         return false;
-    Lock lock(DriverLock::mutex());
+    Lock lock(device.driverLock());
     bool allCalls = true;
     bool equal = true;
     auto check = [&](bool setOk, bool getOk, bool same) {
@@ -336,10 +336,10 @@ bool DevWorker::downloadHistory()
     if (!m_pager || !m_output)
         return false;
     log(QStringLiteral("Getting history begin."));
-    if (!initDevice(m_portName, false))
+    if (!initDevice(m_device, m_portName, false))
         return false;
 
-    Lock lock(DriverLock::mutex());
+    Lock lock(m_device.driverLock());
     int32_t count = 0;
     KESTRAdrv_EventRecord* array = nullptr;
     if (!KESTRAdrv_GetHistory(&count, &array) || count < 0 || (count > 0 && !array)) {
@@ -356,7 +356,7 @@ bool DevWorker::downloadHistory()
     bool durable = records.isEmpty();
     if (!durable) {
         QString error;
-        HistorySpool spool(m_spoolFolder.isEmpty() ? HistorySpool::defaultFolder() : m_spoolFolder);
+        HistorySpool spool(m_spoolFolder.isEmpty() ? m_device.spoolFolder() : m_spoolFolder);
         durable = spool.write(pagerId, records, &m_spoolPath, &error);
         if (!durable) {
             m_spoolError = QStringLiteral("The downloaded history could not be saved in the spool folder %1, so the "

@@ -10,18 +10,21 @@
 
 #include <atomic>
 
+class DeviceState;
+class ViewFlags;
+
 // The application's only road to the instrument.
 //
 // A DevWorker object runs one long job on a thread of its own: the creator fills in the command
 // and its arguments, sets busy, starts it and polls isBusy() (every 50 ms, keeping its window
 // painted) until the job is done, then reads succeeded() and deletes the object. The short
-// operations are static and run on the caller's thread. Every driver call is made under the
-// process-wide driver lock, and progress goes to the application log.
+// operations are static, take the program's device state and run on the caller's thread. Every
+// driver call is made under the driver lock, and progress goes to the application log.
 class DevWorker : public QThread {
 public:
     enum Command : qint32 { ReadUserParams = 2, ReadHistory = 3, WriteUserParams = 4 };
 
-    explicit DevWorker(QObject* parent = nullptr);
+    explicit DevWorker(DeviceState& device, QObject* parent = nullptr);
     ~DevWorker() override; // waits for a running job
 
     void setCommand(qint32 command) { m_command = command; }
@@ -31,10 +34,10 @@ public:
     // Command 3: the instrument whose history is read and the list that receives its new events.
     void setPager(const CPager* pager) { m_pager = pager; }
     void setOutputList(CHistoryList* list) { m_output = list; }
-    // The port opened by the port check; the process-wide port name when the object is made.
+    // The port opened by the port check; the device state's port name when the object is made.
     void setPortName(const QString& port) { m_portName = port; }
     const QString& portName() const { return m_portName; }
-    // Where command 3 keeps the download until it is stored; HistorySpool::defaultFolder() unless set.
+    // Where command 3 keeps the download until it is stored; the device state's spool folder unless set.
     void setSpoolFolder(const QString& folder) { m_spoolFolder = folder; }
     // The spool written by the last command 3, to be removed (HistorySpool::remove) once its
     // events are committed; empty when nothing was spooled.
@@ -55,19 +58,19 @@ public:
 
     // The port check: opens the driver on the port when it is not open yet. Without force it
     // refuses while the connected flag is false.
-    static bool initDevice(const QString& portName, bool force);
+    static bool initDevice(DeviceState& device, const QString& portName, bool force);
 
-    // Short operations on the process-wide port name.
-    static bool readStatus(quint32& status); // forces the port check; status is the alarm word
-    static bool readMeasurements(CMeasurements& measurements);
-    static bool readUnits(); // into the process-wide units flag
-    static bool instrumentName(QString& name); // clears the connected flag on failure
-    static bool synchronizeClock();
-    static bool clearHistory();
+    // Short operations on the device state's port name.
+    static bool readStatus(DeviceState& device, quint32& status); // forces the port check; status is the alarm word
+    static bool readMeasurements(DeviceState& device, CMeasurements& measurements, bool unitsRoentgen);
+    static bool readUnits(DeviceState& device, ViewFlags& flags); // into the units flag
+    static bool instrumentName(DeviceState& device, QString& name); // clears the connected flag on failure
+    static bool synchronizeClock(DeviceState& device);
+    static bool clearHistory(DeviceState& device);
 
     // The jobs themselves, on the calling thread.
-    static bool readUserParams(CUserParams& params, const QString& portName);
-    static bool writeUserParams(const CUserParams& params, const QString& portName);
+    static bool readUserParams(DeviceState& device, CUserParams& params, const QString& portName);
+    static bool writeUserParams(DeviceState& device, const CUserParams& params, const QString& portName);
     bool downloadHistory();
 
     // Test hook: called right after the instrument's memory was cleared, before anything else.
@@ -77,6 +80,7 @@ protected:
     void run() override;
 
 private:
+    DeviceState& m_device;
     std::atomic<bool> m_busy { false };
     std::atomic<bool> m_success { false };
     std::atomic<int> m_exitCode { 0 };

@@ -1,64 +1,43 @@
 #include "device/driverlock.h"
 
-#include "config/programfolder.h"
+#include <QDir>
 
-namespace {
-
-struct State {
-    std::mutex textLock; // guards the texts only; the flag is atomic
-    QString portName;
-    QString driverLogFolder;
-    std::atomic<bool> connected { false };
-};
-
-State& state()
+DeviceState::DeviceState(const QString& programFolder)
+    : m_programFolder(programFolder)
 {
-    static State s;
-    return s;
 }
 
-} // namespace
-
-std::recursive_mutex& DriverLock::mutex()
+QString DeviceState::portName() const
 {
-    static std::recursive_mutex lock;
-    return lock;
-}
-
-QString DeviceState::portName()
-{
-    std::lock_guard guard(state().textLock);
-    return state().portName;
+    std::lock_guard guard(m_textLock);
+    return m_portName;
 }
 
 void DeviceState::setPortName(const QString& port)
 {
-    std::lock_guard guard(state().textLock);
-    state().portName = port;
+    std::lock_guard guard(m_textLock);
+    m_portName = port;
 }
 
-bool DeviceState::connected()
+QString DeviceState::driverLogFolder() const
 {
-    return state().connected.load();
-}
-
-void DeviceState::setConnected(bool connected)
-{
-    state().connected.store(connected);
-}
-
-QString DeviceState::driverLogFolder()
-{
-    {
-        std::lock_guard guard(state().textLock);
-        if (!state().driverLogFolder.isEmpty())
-            return state().driverLogFolder;
-    }
-    return ProgramFolder::path();
+    std::lock_guard guard(m_textLock);
+    return m_driverLogFolder.isEmpty() ? m_programFolder : m_driverLogFolder;
 }
 
 void DeviceState::setDriverLogFolder(const QString& folder)
 {
-    std::lock_guard guard(state().textLock);
-    state().driverLogFolder = folder;
+    std::lock_guard guard(m_textLock);
+    m_driverLogFolder = folder;
+}
+
+QString DeviceState::spoolFolder() const
+{
+    return QDir(m_programFolder).filePath(QStringLiteral("Spool"));
+}
+
+std::recursive_mutex& DeviceState::driverLock() const
+{
+    static std::recursive_mutex lock;
+    return lock;
 }

@@ -5,28 +5,40 @@
 #include <atomic>
 #include <mutex>
 
-// The one lock held around every call into the driver library. The driver reaches a single
-// port for the whole process, so every thread that talks to the instrument (worker jobs, the
-// watcher, dialogs) takes this lock for the span of its own driver calls and never across
-// two operations.
-class DriverLock {
-public:
-    static std::recursive_mutex& mutex();
-};
-
-// Process-wide link state shared by the device operations: the port they open, the last known
-// link state and the folder of the driver's own log. Written by one thread, read by others.
+// The link state of one program's device operations: the port they open, the last known link
+// state, the folder of the driver's own log and the folder that spools downloads. Each
+// program's context holds one. Written by one thread, read by others.
 class DeviceState {
 public:
-    static QString portName();
-    static void setPortName(const QString& port);
+    // programFolder: the driver log and the spool live below it unless set otherwise.
+    explicit DeviceState(const QString& programFolder);
+    DeviceState(const DeviceState&) = delete;
+    DeviceState& operator=(const DeviceState&) = delete;
+
+    QString portName() const;
+    void setPortName(const QString& port);
 
     // Last known link state; an operation that does not force a port check refuses to start
     // while it is false.
-    static bool connected();
-    static void setConnected(bool connected);
+    bool connected() const { return m_connected.load(); }
+    void setConnected(bool connected) { m_connected.store(connected); }
 
     // Where the driver writes its log; the program folder unless set.
-    static QString driverLogFolder();
-    static void setDriverLogFolder(const QString& folder);
+    QString driverLogFolder() const;
+    void setDriverLogFolder(const QString& folder);
+    // Where a download is kept until it is stored: "Spool" in the program folder.
+    QString spoolFolder() const;
+
+    // The lock held around every call into the driver library, for the span of one caller's
+    // own driver calls and never across two operations. The library keeps one port record for
+    // the whole process (its C interface has no handle), so the lock is the same for every
+    // program context in the process: two contexts may not drive the library at once.
+    std::recursive_mutex& driverLock() const;
+
+private:
+    mutable std::mutex m_textLock; // guards the texts only; the flag is atomic
+    const QString m_programFolder;
+    QString m_portName;
+    QString m_driverLogFolder;
+    std::atomic<bool> m_connected { false };
 };

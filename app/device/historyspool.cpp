@@ -1,6 +1,5 @@
 #include "device/historyspool.h"
 
-#include "config/programfolder.h"
 #include "history/archivestream.h"
 
 #include <QDateTime>
@@ -54,11 +53,6 @@ QString uniqueName()
 }
 
 } // namespace
-
-QString HistorySpool::defaultFolder()
-{
-    return ProgramFolder::path() + QStringLiteral("Spool");
-}
 
 HistorySpool::HistorySpool(const QString& folder)
     : m_folder(QDir::cleanPath(folder))

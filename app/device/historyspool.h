@@ -21,10 +21,8 @@ public:
     // Largest spool file that will be read (far above any instrument's memory).
     static constexpr qint64 MaxFileSize = 512LL * 1024 * 1024;
 
-    // "Spool/" in the program folder.
-    static QString defaultFolder();
-
-    explicit HistorySpool(const QString& folder = defaultFolder());
+    // folder: "Spool" in the program folder (DeviceState::spoolFolder()) unless a test says otherwise.
+    explicit HistorySpool(const QString& folder);
     const QString& folder() const { return m_folder; }
 
     // Writes the records durably. On success *path names the spool; on failure nothing is left

@@ -34,7 +34,7 @@ bool CKESTRADoc::storeTo(QIODevice* device)
     if (!day)
         return false;
     try {
-        StreamWriter out(device);
+        StreamWriter out(device, m_context.viewFlags().filterIndex());
         day->write(out);
     } catch (const StreamError& e) {
         tellError(tr("The document cannot be written: %1").arg(QString::fromUtf8(e.what())));
@@ -53,7 +53,7 @@ bool CKESTRADoc::archiveDue(qint64 last, qint64 now, int intervalMonths)
 
 bool CKESTRADoc::autoArchiveCheck(qint64 now)
 {
-    ProgramConfig& config = ProgramConfig::instance();
+    ProgramConfig& config = m_context.config();
     if (config.archivingInterval == 0)
         return false;
     const std::optional<qint64> t0 = LocalTime::fromLocal(1999, 12, 31);
@@ -73,16 +73,16 @@ bool CKESTRADoc::autoArchiveCheck(qint64 now)
 bool CKESTRADoc::autoArchive()
 {
     const Operation operation(*this);
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_context.store().current();
     if (!db)
         return false;
     const qint64 now = static_cast<qint64>(std::time(nullptr));
-    const QString destination = ProgramFolder::path() + HistoryFiles::archiveFileName(now);
-    if (!HistoryFiles::archive(*db, destination, now))
+    const QString destination = m_context.folder().path() + HistoryFiles::archiveFileName(now);
+    if (!HistoryFiles::archive(messenger(), *db, destination, now))
         return false;
     if (m_views)
         m_views->rebuildTree();
-    ProgramConfig& config = ProgramConfig::instance();
+    ProgramConfig& config = m_context.config();
     config.lastArchivingTime = now;
     QString error;
     if (!config.save(&error))

@@ -3,35 +3,35 @@
 #include "device/driverlock.h"
 #include "history/viewflags.h"
 
-DocState& DocState::instance()
+DocState::DocState(DeviceState& device, ViewFlags& flags)
+    : m_device(device)
+    , m_flags(flags)
 {
-    static DocState state;
-    return state;
 }
 
 bool DocState::connected() const
 {
-    return DeviceState::connected();
+    return m_device.connected();
 }
 
 void DocState::setConnected(bool connected)
 {
-    DeviceState::setConnected(connected);
+    m_device.setConnected(connected);
 }
 
 QString DocState::portName() const
 {
-    return DeviceState::portName();
+    return m_device.portName();
 }
 
 void DocState::setPortName(const QString& port)
 {
-    DeviceState::setPortName(port);
+    m_device.setPortName(port);
 }
 
 bool DocState::unitsRoentgen() const
 {
-    return ViewFlags::instance().unitsRoentgen();
+    return m_flags.unitsRoentgen();
 }
 
 QString DocState::currentInstrument() const

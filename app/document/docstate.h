@@ -6,14 +6,19 @@
 #include <atomic>
 #include <mutex>
 
+class DeviceState;
+class ViewFlags;
+
 // The state the document shares with the frame, the views, the background threads and the
-// server: plain flags written by one thread and polled by another. One object per process.
-// The link state and the port name live with the device operations (DeviceState), the units
-// flag and the filter with the event texts (ViewFlags); this object forwards to them so that
-// callers find the whole state in one place.
+// server: plain flags written by one thread and polled by another. One object per program
+// (its AppContext). The link state and the port name live with the device operations
+// (DeviceState), the units flag and the filter with the event texts (ViewFlags); this object
+// forwards to the program's own so that callers find the whole state in one place.
 class DocState {
 public:
-    static DocState& instance();
+    DocState(DeviceState& device, ViewFlags& flags);
+    DocState(const DocState&) = delete;
+    DocState& operator=(const DocState&) = delete;
 
     // true: the instrument is on this computer; false: remote mode. Copied from the
     // configuration at every initialisation.
@@ -53,6 +58,8 @@ public:
     void setCurrentDate(qint64 date) { m_currentDate.store(date); }
 
 private:
+    DeviceState& m_device;
+    ViewFlags& m_flags;
     mutable std::mutex m_textLock;
     QString m_currentInstrument;
     std::atomic<qint64> m_currentDate { 0 };

@@ -48,7 +48,7 @@ void CKESTRADoc::serverUnreachable(int error)
 void CKESTRADoc::tellUnreachable(int error)
 {
     const Operation operation(*this);
-    Messenger::instance().tell(tr("Error!"),
+    messenger().tell(tr("Error!"),
         tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(serverText(), QString::number(error)),
         Messenger::Icon::Question);
     if (m_host)
@@ -139,12 +139,12 @@ void CKESTRADoc::watcherProbe()
 {
     DocState& s = state();
     quint32 status = 0;
-    const bool link = DevWorker::readStatus(status);
+    const bool link = DevWorker::readStatus(m_context.device(), status);
     if (link != s.connected()) {
         s.setConnected(link);
         updateTitle();
         if (s.connected() && s.timeSynchronize.load())
-            DevWorker::synchronizeClock();
+            DevWorker::synchronizeClock(m_context.device());
     }
     if (s.connected()) {
         const int bits = static_cast<int>(status) & DocState::AlarmMask;

@@ -55,7 +55,7 @@ bool DocumentRequestHandler::instrumentName(QString& name)
 bool DocumentRequestHandler::units(bool& roentgen)
 {
     const bool ok = m_doc.units();
-    roentgen = ViewFlags::instance().unitsRoentgen();
+    roentgen = m_doc.context().viewFlags().unitsRoentgen();
     return ok;
 }
 
@@ -84,9 +84,14 @@ bool DocumentRequestHandler::updateComment(const ChistoryRec& record)
     return true;
 }
 
+int DocumentRequestHandler::filterIndex() const
+{
+    return m_doc.context().viewFlags().filterIndex();
+}
+
 QString DocumentRequestHandler::passwordDigest() const
 {
-    return ProgramConfig::instance().passwordDigest;
+    return m_doc.context().config().passwordDigest;
 }
 
 void DocumentRequestHandler::whenIdle(std::function<void()> work)

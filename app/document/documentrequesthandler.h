@@ -24,6 +24,7 @@ public:
     bool downloadBusy() const override;
     std::vector<ChistoryRec> eventsNewerThan(qint64 since) override;
     bool updateComment(const ChistoryRec& record) override;
+    int filterIndex() const override;
     QString passwordDigest() const override;
     void whenIdle(std::function<void()> work) override;
 

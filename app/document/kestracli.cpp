@@ -66,16 +66,23 @@ public:
 
 class ConsoleHost final : public DocumentHost {
 public:
+    explicit ConsoleHost(const QString& iniPath)
+        : m_iniPath(iniPath)
+    {
+    }
     void setWindowTitle(const QString&) override { }
     std::optional<QString> promptPassword() override { return std::nullopt; }
     bool openProgramSettings() override
     {
-        err(QStringLiteral("settings are in %1; use --port to choose a port").arg(ProgramFolder::iniPath()));
+        err(QStringLiteral("settings are in %1; use --port to choose a port").arg(m_iniPath));
         return false;
     }
     void exitApplication() override { }
     // A station serves other computers while it waits for its own jobs.
     void keepAlive() override { QCoreApplication::processEvents(); }
+
+private:
+    QString m_iniPath;
 };
 
 // watch reports what arrives.
@@ -118,6 +125,7 @@ class Cli {
 public:
     Cli(CKESTRADoc& doc, const CliArgs& args)
         : m_doc(doc)
+        , m_context(doc.context())
         , m_args(args)
     {
     }
@@ -156,8 +164,9 @@ public:
         const CHistoryList* day = m_doc.dayEvents(pager->identifier(), date, 0);
         const QString& file = m_args.positional[2];
         if (c == u"export")
-            return HistoryFiles::exportDay(day, file, ViewFlags::AllEvents) ? Ok : Failed;
-        return HistoryFiles::saveAsText(day, file, ViewFlags::AllEvents, ViewFlags::instance().unitsRoentgen())
+            return HistoryFiles::exportDay(m_context.messenger(), day, file, ViewFlags::AllEvents) ? Ok : Failed;
+        return HistoryFiles::saveAsText(
+                   m_context.messenger(), day, file, ViewFlags::AllEvents, m_context.viewFlags().unitsRoentgen())
             ? Ok
             : Failed;
     }
@@ -181,19 +190,21 @@ private:
     int openDatabase()
     {
         m_doc.state().localMode = true;
-        const QString path = ProgramFolder::filePath(ProgramConfig::instance().databasePath);
+        const QString path = m_context.folder().filePath(m_context.config().databasePath);
         QString error;
-        if (!HistoryDb::open(path, HistoryDb::OpenMode::Existing, &error)) {
+        if (!m_context.store().open(path, HistoryDb::OpenMode::Existing, &error)) {
             err(error.isEmpty() ? QStringLiteral("no event database at %1").arg(path) : error);
             return NoDatabase;
         }
         // Downloads that a stopped run cleared from the instrument but never stored go in
         // before anything reads the store.
-        if (const int waiting = static_cast<int>(HistorySpool().pending().size()); waiting > 0) {
+        if (const int waiting = static_cast<int>(HistorySpool(m_context.device().spoolFolder()).pending().size());
+            waiting > 0) {
             const int stored = m_doc.storePendingDownloads();
             if (stored < waiting)
                 err(QStringLiteral("%1 downloaded histories are waiting in %2 and could not be stored yet")
-                        .arg(QString::number(waiting - stored), HistorySpool().folder()));
+                        .arg(QString::number(waiting - stored),
+                            HistorySpool(m_context.device().spoolFolder()).folder()));
         }
         if (!m_doc.loadInstrumentList()) {
             err(QStringLiteral("the event database %1 cannot be read").arg(path));
@@ -250,7 +261,7 @@ private:
             sorted = *day;
         }
         sorted.sort();
-        const bool roentgen = ViewFlags::instance().unitsRoentgen();
+        const bool roentgen = m_context.viewFlags().unitsRoentgen();
         if (m_args.json) {
             QJsonArray array;
             for (const ChistoryRec& r : sorted.records()) {
@@ -277,7 +288,8 @@ private:
         int added = 0;
         HistoryFiles::ImportHooks hooks;
         hooks.addAndShow = [this](CPager& pager, const ChistoryRec& r) { m_doc.addAndShowEvent(pager, r); };
-        if (!HistoryFiles::importFile(m_args.positional[0], m_doc.pagers(), *HistoryDb::current(), hooks, &added))
+        if (!HistoryFiles::importFile(m_context.messenger(), m_args.positional[0], m_doc.pagers(),
+                *m_context.store().current(), hooks, &added))
             return Failed;
         out(QStringLiteral("imported %1 new events").arg(added));
         return Ok;
@@ -290,14 +302,14 @@ private:
         if (!m_args.positional.isEmpty()) {
             destination = m_args.positional[0];
         } else {
-            const QString folder = HistoryFiles::archivesFolder(ProgramFolder::path());
+            const QString folder = HistoryFiles::archivesFolder(m_context.folder().path());
             if (folder.isEmpty()) {
                 err(QStringLiteral("the archives folder cannot be made"));
                 return Failed;
             }
             destination = folder + u'/' + HistoryFiles::archiveFileName(now);
         }
-        if (!HistoryFiles::archive(*HistoryDb::current(), destination, now))
+        if (!HistoryFiles::archive(m_context.messenger(), *m_context.store().current(), destination, now))
             return Failed;
         out(destination);
         return Ok;
@@ -310,7 +322,7 @@ private:
             return usage(QStringLiteral("the name is empty"));
         pager.setName(name);
         try {
-            return HistoryDb::current()->saveInstrumentName(pager) ? Ok : Failed;
+            return m_context.store().current()->saveInstrumentName(pager) ? Ok : Failed;
         } catch (const DbError& e) {
             err(QString::fromUtf8(e.what()));
             return Failed;
@@ -321,11 +333,11 @@ private:
     int startLocal()
     {
         m_doc.setPortOverride(m_args.port);
-        if (!ProgramConfig::instance().localMode) {
+        if (!m_context.config().localMode) {
             // The configuration is shared with the window; it is not changed behind its back.
             err(QStringLiteral("the program is set to remote mode in %1; download and watch need the local "
                                "instrument")
-                    .arg(ProgramFolder::iniPath()));
+                    .arg(m_context.folder().iniPath()));
             return Usage;
         }
         if (!m_doc.initialise()) {
@@ -373,7 +385,7 @@ private:
         DocumentRequestHandler backend(m_doc);
         CPool pool(&backend);
         if (serve) {
-            const int port = m_args.listen >= 0 ? m_args.listen : ProgramConfig::instance().serverPort;
+            const int port = m_args.listen >= 0 ? m_args.listen : m_context.config().serverPort;
             if (!pool.start(static_cast<quint16>(port))) {
                 err(QStringLiteral("Error (%1) during server socket creating: %2")
                         .arg(QString::number(pool.lastError()), pool.lastErrorText()));
@@ -411,7 +423,7 @@ private:
 
         out(QStringLiteral("watching %1 (%2)").arg(m_doc.state().portName(), m_doc.title()));
         m_doc.watcherProbe();
-        scheduler.restart(ProgramConfig::instance().downloadingInterval);
+        scheduler.restart(m_context.config().downloadingInterval);
         m_doc.startWatcher();
         if (!g_stop)
             QCoreApplication::exec();
@@ -424,6 +436,7 @@ private:
     }
 
     CKESTRADoc& m_doc;
+    AppContext& m_context;
     const CliArgs& m_args;
 };
 
@@ -445,24 +458,20 @@ int main(int argc, char** argv)
     if (!args.home.isEmpty())
         folderArguments << QStringLiteral("--home") << args.home;
     QString error;
-    if (!ProgramFolder::initialise(folderArguments, &error)) {
+    const ProgramFolder folder = ProgramFolder::fromArguments(folderArguments);
+    if (!folder.make(&error)) {
         err(QStringLiteral("the program folder cannot be used: ") + error);
         return Failed;
     }
-    for (const QString& problem : ProgramConfig::instanceProblems())
+    AppContext context(folder);
+    for (const QString& problem : context.configProblems())
         err(QStringLiteral("configuration: ") + problem);
 
     ConsoleMessenger messenger;
-    Messenger::install(&messenger);
-    ConsoleHost host;
-    int code = Failed;
-    {
-        CKESTRADoc doc;
-        doc.setHost(&host);
-        Cli cli(doc, args);
-        code = cli.run();
-    }
-    HistoryDb::close();
-    Messenger::install(nullptr);
-    return code;
+    context.setMessenger(&messenger);
+    ConsoleHost host(folder.iniPath());
+    CKESTRADoc doc(context);
+    doc.setHost(&host);
+    Cli cli(doc, args);
+    return cli.run();
 }

@@ -107,8 +107,9 @@ void DocumentViews::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
         insertEventAtTop(r);
 }
 
-CKESTRADoc::CKESTRADoc(QObject* parent)
+CKESTRADoc::CKESTRADoc(AppContext& context, QObject* parent)
     : QObject(parent)
+    , m_context(context)
     , m_local(*this)
     , m_station(*this)
     , m_source(&m_local)
@@ -138,7 +139,7 @@ QString CKESTRADoc::serverText() const
 
 void CKESTRADoc::tellError(const QString& text)
 {
-    Messenger::instance().tell(tr("Error!"), text, Messenger::Icon::Error);
+    messenger().tell(tr("Error!"), text, Messenger::Icon::Error);
 }
 
 void CKESTRADoc::waitWhile(const std::function<bool()>& busy, int periodMs)
@@ -147,7 +148,7 @@ void CKESTRADoc::waitWhile(const std::function<bool()>& busy, int periodMs)
         if (m_host)
             m_host->keepAlive();
         sleepMs(periodMs);
-        Messenger::instance().progressStep();
+        messenger().progressStep();
     }
 }
 
@@ -158,7 +159,7 @@ bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText)
     const Operation operation(*this);
     m_jobRunning = true;
     worker.setPortName(state().portName());
-    Messenger::instance().progressStart(progressText, 100);
+    messenger().progressStart(progressText, 100);
     worker.setBusy(true);
     worker.start();
     if (worker.command() != DevWorker::ReadHistory)
@@ -167,7 +168,7 @@ bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText)
     worker.wait();
     if (worker.command() != DevWorker::ReadHistory)
         AppLog::write("Doc:: Thread exited.");
-    Messenger::instance().progressStop();
+    messenger().progressStop();
     m_jobRunning = false;
     return worker.succeeded();
 }
@@ -179,7 +180,7 @@ bool CKESTRADoc::runJob(const QString& progressText, const std::function<void()>
         return false;
     const Operation operation(*this);
     m_jobRunning = true;
-    Messenger::instance().progressStart(progressText, 100);
+    messenger().progressStart(progressText, 100);
     s.jobBusy = true;
     std::thread thread([&job, &s] {
         job();
@@ -187,7 +188,7 @@ bool CKESTRADoc::runJob(const QString& progressText, const std::function<void()>
     });
     waitWhile([&s] { return s.jobBusy.load(); }, 100);
     thread.join();
-    Messenger::instance().progressStop();
+    messenger().progressStop();
     m_jobRunning = false;
     return true;
 }
@@ -202,20 +203,21 @@ bool CKESTRADoc::newDocument()
 bool CKESTRADoc::initialise()
 {
     const Operation operation(*this);
-    ProgramConfig& config = ProgramConfig::instance();
+    ProgramConfig& config = m_context.config();
     DocState& s = state();
 
     // The database: the archive being viewed, else the main one (created when absent).
     bool dbOpen = false;
     QString dbError;
     if (!m_archivePath.isEmpty())
-        dbOpen = HistoryDb::open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
+        dbOpen = m_context.store().open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
     else
-        dbOpen = HistoryDb::open(ProgramFolder::filePath(config.databasePath), HistoryDb::OpenMode::Create, &dbError)
+        dbOpen = m_context.store().open(
+                     m_context.folder().filePath(config.databasePath), HistoryDb::OpenMode::Create, &dbError)
             != nullptr;
     if (!dbOpen) {
         if (!dbError.isEmpty())
-            Messenger::instance().tell(HistoryDb::errorCaption(), dbError, Messenger::Icon::Error);
+            messenger().tell(HistoryDb::errorCaption(), dbError, Messenger::Icon::Error);
         tellError(tr("Error during connection to database!"));
         if (m_host)
             m_host->exitApplication();
@@ -240,7 +242,7 @@ bool CKESTRADoc::initialise()
                 config.port = found;
             } else if (!m_portQuestionAsked) {
                 m_portQuestionAsked = true;
-                const int answer = Messenger::instance().ask(tr("Attention!"),
+                const int answer = messenger().ask(tr("Attention!"),
                     tr("COM port is not detected.\nDo you want to check program settings?"),
                     Messenger::Yes | Messenger::No, Messenger::Icon::Question);
                 if (answer == Messenger::Yes && m_host)
@@ -250,7 +252,7 @@ bool CKESTRADoc::initialise()
         // The next device operation opens the driver again on this port.
         s.setPortName(m_portOverride.isEmpty() ? config.port : m_portOverride);
         {
-            std::lock_guard lock(DriverLock::mutex());
+            std::lock_guard lock(m_context.device().driverLock());
             KESTRAdrv_Close();
         }
         s.watcherPoke = true;
@@ -260,7 +262,7 @@ bool CKESTRADoc::initialise()
     } else {
         // Remote mode: the server text, then the poll thread.
         if (!useServer(config.remoteServer)) {
-            Messenger::instance().tell(tr("Error!"),
+            messenger().tell(tr("Error!"),
                 tr("Can't connect to server '%1'. Error %2.\nCheck program settings").arg(serverText(), u"0"),
                 Messenger::Icon::Error);
         }
@@ -370,7 +372,7 @@ bool CKESTRADoc::loadDayJob(CPagerList& list, const QString& pagerId, const QStr
     if (!ran)
         return false;
     if (!error.isEmpty())
-        Messenger::instance().tell(tr("Database Error!"), error, Messenger::Icon::Error);
+        messenger().tell(tr("Database Error!"), error, Messenger::Icon::Error);
     if (!ok)
         return false;
     CPager& pager = list.findOrCreate(pagerId);
@@ -383,7 +385,7 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
 {
     if (added)
         *added = 0;
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_context.store().current();
     if (!db) {
         AppLog::write(QStringLiteral("Doc::Store events for %1: no database is open").arg(pagerId));
         return false;
@@ -395,7 +397,7 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
     if (!runJob(tr("Data writing"), [&] { ok = db->insertEvents(events, &count, &error); }))
         return false;
     if (!ok)
-        Messenger::instance().tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
+        messenger().tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
     if (added)
         *added = count;
     return ok;
@@ -404,22 +406,24 @@ bool CKESTRADoc::storeEvents(const QString& pagerId, std::span<const ChistoryRec
 int CKESTRADoc::storePendingDownloads()
 {
     const Operation operation(*this);
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_context.store().current();
     if (!db)
         return 0;
     QStringList failed;
-    const int stored = HistorySpool().storePending(
-        [&](const QList<ChistoryRec>& records) {
-            if (records.isEmpty())
-                return true;
-            int added = 0;
-            const bool ok = storeEvents(records.first().hPagerID, records, &added);
-            if (ok)
-                AppLog::write(QStringLiteral("Doc::Stored %1 events of an earlier download (%2 new)")
-                                  .arg(QString::number(records.size()), QString::number(added)));
-            return ok;
-        },
-        &failed);
+    const int stored
+        = HistorySpool(m_context.device().spoolFolder())
+              .storePending(
+                  [&](const QList<ChistoryRec>& records) {
+                      if (records.isEmpty())
+                          return true;
+                      int added = 0;
+                      const bool ok = storeEvents(records.first().hPagerID, records, &added);
+                      if (ok)
+                          AppLog::write(QStringLiteral("Doc::Stored %1 events of an earlier download (%2 new)")
+                                            .arg(QString::number(records.size()), QString::number(added)));
+                      return ok;
+                  },
+                  &failed);
     for (const QString& path : failed)
         AppLog::write(QStringLiteral("Doc::Spooled download %1 could not be stored; it is kept").arg(path));
     return stored;
@@ -459,7 +463,7 @@ void CKESTRADoc::addAndShowEvents(const QString& pagerId, CHistoryList& events)
 std::vector<ChistoryRec> CKESTRADoc::eventsAfter(const QString& pagerId, qint64 since)
 {
     std::vector<ChistoryRec> events;
-    if (HistoryDb* db = HistoryDb::current()) {
+    if (HistoryDb* db = m_context.store().current()) {
         try {
             events = db->eventsAfter(pagerId, since);
         } catch (const DbError& e) {
@@ -526,7 +530,7 @@ bool CKESTRADoc::downloadFromRemote(const QString& pagerId, qint64 date)
     if (dateText.isEmpty())
         return false;
     CPagerList temporary;
-    const int queryMode = ViewFlags::instance().filterIndex() == ViewFlags::AlarmsOnly ? 5 : 1;
+    const int queryMode = m_context.viewFlags().filterIndex() == ViewFlags::AlarmsOnly ? 5 : 1;
     if (!loadDayJob(temporary, pagerId, dateText, queryMode))
         return false;
     std::vector<ChistoryRec> events;

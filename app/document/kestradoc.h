@@ -1,5 +1,6 @@
 #pragma once
 
+#include "document/appcontext.h"
 #include "document/docstate.h"
 #include "document/documentui.h"
 #include "document/localsource.h"
@@ -43,7 +44,8 @@ class CKESTRADoc : public QObject {
 public:
     static constexpr const char* ApplicationName = "KESTRA Software";
 
-    explicit CKESTRADoc(QObject* parent = nullptr);
+    // The context is the program's; it must outlive the document.
+    explicit CKESTRADoc(AppContext& context, QObject* parent = nullptr);
     ~CKESTRADoc() override; // stops the background threads
 
     // Not owned; they must outlive the document or be replaced by nullptr first.
@@ -59,7 +61,9 @@ public:
     // A port that replaces discovery and the configured port (the command line's --port).
     void setPortOverride(const QString& port) { m_portOverride = port; }
 
-    DocState& state() const { return DocState::instance(); }
+    AppContext& context() const { return m_context; }
+    DocState& state() const { return m_context.state(); }
+    Messenger& messenger() const { return m_context.messenger(); }
     CPagerList& pagers() { return m_pagers; }
     QString title() const;
     bool portQuestionAsked() const { return m_portQuestionAsked; }
@@ -199,6 +203,7 @@ private:
     void watcherLoop();
     void pollLoop();
 
+    AppContext& m_context;
     CPagerList m_pagers;
     QString m_title;
     bool m_portQuestionAsked = false;

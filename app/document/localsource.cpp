@@ -18,21 +18,20 @@ QString LocalSource::title(bool connected, const QString& name) const
 
 bool LocalSource::loadInstrumentList(CPagerList& list)
 {
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_doc.context().store().current();
     if (!db)
         return false;
     try {
-        return db->loadDaySummary(list);
+        return db->loadDaySummary(list, m_doc.messenger());
     } catch (const DbError& e) {
-        Messenger::instance().tell(
-            CKESTRADoc::tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
+        m_doc.messenger().tell(CKESTRADoc::tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
         return false;
     }
 }
 
 bool LocalSource::loadDay(const QString& pagerId, const QString& dateText, int queryMode, CPagerList& out)
 {
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_doc.context().store().current();
     return db && db->loadDayEvents(out, pagerId, dateText, queryMode);
 }
 
@@ -49,7 +48,7 @@ bool LocalSource::readHistory()
     } clearBusy { s.downloadBusy };
 
     // A download whose commit failed earlier (the store was busy or gone) goes in first.
-    if (m_doc.mainDatabaseShown() && !HistorySpool().pending().isEmpty())
+    if (m_doc.mainDatabaseShown() && !HistorySpool(m_doc.context().device().spoolFolder()).pending().isEmpty())
         m_doc.storePendingDownloads();
 
     // The instrument, found or created with its tree node. It is found again by name after
@@ -67,7 +66,7 @@ bool LocalSource::readHistory()
     QString spoolError;
     {
         const CPager snapshot(*m_doc.pagers().find(name));
-        DevWorker worker;
+        DevWorker worker(m_doc.context().device());
         worker.setCommand(DevWorker::ReadHistory);
         worker.setPager(&snapshot);
         worker.setOutputList(&downloaded);
@@ -107,13 +106,13 @@ bool LocalSource::readHistory()
 
 bool LocalSource::readMeasurements(CMeasurements& out)
 {
-    return DevWorker::readMeasurements(out);
+    return DevWorker::readMeasurements(m_doc.context().device(), out, m_doc.context().viewFlags().unitsRoentgen());
 }
 
 bool LocalSource::readUserParams(CUserParams& params)
 {
     AppLog::write("Doc::User Params request begin");
-    DevWorker worker;
+    DevWorker worker(m_doc.context().device());
     worker.setCommand(DevWorker::ReadUserParams);
     worker.setUserParams(&params);
     AppLog::write("Doc:: DataWorker ready.");
@@ -125,7 +124,7 @@ bool LocalSource::readUserParams(CUserParams& params)
 bool LocalSource::writeUserParams(const CUserParams& params)
 {
     CUserParams input = params;
-    DevWorker worker;
+    DevWorker worker(m_doc.context().device());
     worker.setCommand(DevWorker::WriteUserParams);
     worker.setUserParams(&input);
     return m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"));
@@ -133,24 +132,23 @@ bool LocalSource::writeUserParams(const CUserParams& params)
 
 bool LocalSource::instrumentName(QString& name)
 {
-    return DevWorker::instrumentName(name);
+    return DevWorker::instrumentName(m_doc.context().device(), name);
 }
 
 bool LocalSource::units()
 {
-    return m_doc.state().connected() && DevWorker::readUnits();
+    return m_doc.state().connected() && DevWorker::readUnits(m_doc.context().device(), m_doc.context().viewFlags());
 }
 
 bool LocalSource::updateComment(const ChistoryRec& record)
 {
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_doc.context().store().current();
     if (!db)
         return false;
     try {
         return db->updateComment(record);
     } catch (const DbError& e) {
-        Messenger::instance().tell(
-            CKESTRADoc::tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
+        m_doc.messenger().tell(CKESTRADoc::tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
         return false;
     }
 }

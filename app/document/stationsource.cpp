@@ -74,9 +74,9 @@ bool StationSource::readHistory()
     if (!instrumentName(name))
         return false;
     m_doc.ensureInstrument(name);
-    Messenger::instance().progressStart(CKESTRADoc::tr("History reading"), 100);
+    m_doc.messenger().progressStart(CKESTRADoc::tr("History reading"), 100);
     const bool ok = run([](RemoteClient& c) { return c.readHistory(); });
-    Messenger::instance().progressStop();
+    m_doc.messenger().progressStop();
     return ok;
 }
 
@@ -110,7 +110,7 @@ bool StationSource::password(QString& value)
             return false;
         case RemoteClient::PasswordCheck::Refused:
             m_password.clear();
-            Messenger::instance().tell(
+            m_doc.messenger().tell(
                 CKESTRADoc::tr("Error!"), CKESTRADoc::tr("Incorrect password!"), Messenger::Icon::Error);
             break;
         }
@@ -139,7 +139,7 @@ bool StationSource::units()
     bool roentgen = false;
     if (!run([&](RemoteClient& c) { return c.units(roentgen); }))
         return false;
-    ViewFlags::instance().setUnitsRoentgen(roentgen);
+    m_doc.context().viewFlags().setUnitsRoentgen(roentgen);
     return true;
 }
 

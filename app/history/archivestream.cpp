@@ -20,12 +20,12 @@ constexpr qint64 chunkSize = 64 * 1024;
 } // namespace
 
 StreamWriter::StreamWriter(QIODevice* device)
-    : StreamWriter(device, ViewFlags::instance().filterIndex())
+    : StreamWriter(device, ViewFlags::AllEvents)
 {
 }
 
 StreamWriter::StreamWriter(QByteArray* buffer)
-    : StreamWriter(buffer, ViewFlags::instance().filterIndex())
+    : StreamWriter(buffer, ViewFlags::AllEvents)
 {
 }
 

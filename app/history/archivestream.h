@@ -25,7 +25,7 @@ private:
 
 // Writes the stream form: little-endian numbers, one-byte booleans, 8-byte times and
 // length-prefixed UTF-16 texts, with no tags and no padding. The filter index decides which
-// records a list writes; it defaults to the process-wide choice.
+// records a list writes; without one, every record is written.
 class StreamWriter {
 public:
     explicit StreamWriter(QIODevice* device);

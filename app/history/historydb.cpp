@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 namespace {
@@ -41,28 +42,65 @@ QString summaryCaption()
     return QCoreApplication::translate("HistoryDb", "Database Error!");
 }
 
-QMutex s_mutex;
-std::unique_ptr<HistoryDb> s_handle;
+// Numbers the handles of the process, so that connection names never repeat; a handle's
+// number stays in the live set while it exists.
 std::atomic<quint64> s_generation { 0 };
+QMutex s_liveLock;
+std::set<quint64> s_live;
 
-// The calling thread's connection; removed when the thread ends.
-struct ThreadConnection {
-    QString name;
-    ~ThreadConnection() { drop(); }
-    void drop()
+bool isLive(quint64 generation)
+{
+    QMutexLocker lock(&s_liveLock);
+    return s_live.count(generation) != 0;
+}
+
+// The calling thread's connections, one per handle it has used (two programs' contexts in one
+// process keep two stores open); removed when the thread ends, and a closed handle's
+// connections when the thread next reaches any store.
+thread_local bool t_connectionsGone = false; // trivially destructible: readable at thread exit
+
+struct ThreadConnections {
+    struct Entry {
+        quint64 generation;
+        QString name;
+    };
+    std::vector<Entry> entries;
+
+    ~ThreadConnections()
     {
-        if (name.isEmpty())
-            return;
+        for (const Entry& e : entries)
+            drop(e.name);
+        t_connectionsGone = true;
+    }
+    static void drop(const QString& name)
+    {
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             if (db.isValid())
                 db.close();
         }
         QSqlDatabase::removeDatabase(name);
-        name.clear();
+    }
+    // Drops the connections of handles that no longer exist.
+    void prune()
+    {
+        std::erase_if(entries, [](const Entry& e) {
+            if (isLive(e.generation))
+                return false;
+            drop(e.name);
+            return true;
+        });
+    }
+    const Entry* find(quint64 generation) const
+    {
+        for (const Entry& e : entries) {
+            if (e.generation == generation)
+                return &e;
+        }
+        return nullptr;
     }
 };
-thread_local ThreadConnection t_connection;
+thread_local ThreadConnections t_connections;
 
 // The decimal text-to-integer rule for integer columns: leading blanks, a sign, digits.
 qint32 intField(const QVariant& value)
@@ -118,24 +156,40 @@ ChistoryRec recordOf(const QSqlQuery& q)
 
 } // namespace
 
-HistoryDb::HistoryDb(const QString& path, quint64 generation)
+HistoryDb::HistoryDb(const QString& path)
     : m_path(path)
-    , m_generation(generation)
+    , m_generation(++s_generation)
 {
+    QMutexLocker lock(&s_liveLock);
+    s_live.insert(m_generation);
 }
 
-HistoryDb* HistoryDb::current()
+HistoryDb::~HistoryDb()
 {
-    QMutexLocker lock(&s_mutex);
-    return s_handle.get();
+    {
+        QMutexLocker lock(&s_liveLock);
+        s_live.erase(m_generation);
+    }
+    // A handle that outlives its thread's connections (a static destroyed at exit) has none left.
+    if (!t_connectionsGone)
+        t_connections.prune();
 }
 
-void HistoryDb::close()
+HistoryStore::~HistoryStore()
 {
-    QMutexLocker lock(&s_mutex);
-    s_handle.reset();
-    ++s_generation;
-    t_connection.drop();
+    close();
+}
+
+HistoryDb* HistoryStore::current() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_handle.get();
+}
+
+void HistoryStore::close()
+{
+    QMutexLocker lock(&m_mutex);
+    m_handle.reset();
 }
 
 QString HistoryDb::errorCaption()
@@ -143,37 +197,33 @@ QString HistoryDb::errorCaption()
     return openCaption();
 }
 
-HistoryDb* HistoryDb::open(const QString& path, OpenMode mode, QString* error)
+HistoryDb* HistoryStore::open(const QString& path, HistoryDb::OpenMode mode, QString* error)
 {
     QString scratch;
     if (!error)
         error = &scratch;
     error->clear();
-    QMutexLocker lock(&s_mutex);
-    if (s_handle && s_handle->m_path == path)
-        return s_handle.get();
+    QMutexLocker lock(&m_mutex);
+    if (m_handle && m_handle->m_path == path)
+        return m_handle.get();
     // Whatever comes of this open, the store that was open is closed: after a failed switch
     // nothing may go on writing into the file that was left.
-    s_handle.reset();
-    ++s_generation;
-    t_connection.drop();
+    m_handle.reset();
     if (!QFileInfo::exists(path)) {
-        if (mode == OpenMode::Existing)
+        if (mode == HistoryDb::OpenMode::Existing)
             return nullptr;
         const QString folder = QFileInfo(path).absolutePath();
         if (!QDir().mkpath(folder)) {
-            *error = tr("The folder of the database cannot be created: %1").arg(folder);
+            *error = QCoreApplication::translate("HistoryDb", "The folder of the database cannot be created: %1")
+                         .arg(folder);
             return nullptr;
         }
     }
-    auto handle = std::unique_ptr<HistoryDb>(new HistoryDb(path, ++s_generation));
-    if (!handle->prepareStore(error)) {
-        t_connection.drop();
-        ++s_generation;
+    auto handle = std::unique_ptr<HistoryDb>(new HistoryDb(path));
+    if (!handle->prepareStore(error))
         return nullptr;
-    }
-    s_handle = std::move(handle);
-    return s_handle.get();
+    m_handle = std::move(handle);
+    return m_handle.get();
 }
 
 QSqlDatabase HistoryDb::connection()
@@ -181,9 +231,9 @@ QSqlDatabase HistoryDb::connection()
     const QString name = QStringLiteral("kestra-history-%1-%2")
                              .arg(QString::number(m_generation),
                                  QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId())));
-    if (t_connection.name != name) {
-        t_connection.drop();
-        t_connection.name = name;
+    t_connections.prune();
+    if (!t_connections.find(m_generation)) {
+        t_connections.entries.push_back({ m_generation, name });
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(m_path);
         const QFileInfo info(m_path);
@@ -423,13 +473,13 @@ bool HistoryDb::loadInstrumentNames(CPagerList& list)
     return true;
 }
 
-bool HistoryDb::loadDaySummary(CPagerList& list)
+bool HistoryDb::loadDaySummary(CPagerList& list, Messenger& messenger)
 {
     list.clearInstruments();
     try {
         loadInstrumentNames(list);
     } catch (const DbError& e) {
-        Messenger::instance().tell(summaryCaption(), QString::fromStdString(e.what()), Messenger::Icon::Error);
+        messenger.tell(summaryCaption(), QString::fromStdString(e.what()), Messenger::Icon::Error);
     }
     QSqlQuery q(connection());
     q.setForwardOnly(true);
@@ -441,7 +491,7 @@ bool HistoryDb::loadDaySummary(CPagerList& list)
         const QString id = textField(q.value(0));
         const auto day = LocalTime::fromAutomation(numberField(q.value(1)));
         if (!day) {
-            Messenger::instance().tell(summaryCaption(),
+            messenger.tell(summaryCaption(),
                 tr("The date of a day of %1 cannot be read: %2").arg(id, q.value(1).toString()),
                 Messenger::Icon::Error);
             continue;
@@ -451,7 +501,7 @@ bool HistoryDb::loadDaySummary(CPagerList& list)
         pager.setDayAlarm(*day, numberField(q.value(2)) > 0);
     }
     if (q.lastError().isValid())
-        Messenger::instance().tell(summaryCaption(), q.lastError().text(), Messenger::Icon::Error);
+        messenger.tell(summaryCaption(), q.lastError().text(), Messenger::Icon::Error);
     return true;
 }
 

@@ -2,12 +2,16 @@
 
 #include "history/pagerlist.h"
 
+#include <QMutex>
 #include <QSqlDatabase>
 #include <QString>
 
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <vector>
+
+class Messenger;
 
 // A statement or query the store rejected. Carries the driver's description.
 class DbError : public std::runtime_error {
@@ -18,30 +22,23 @@ public:
     }
 };
 
-// The event database: one SQLite file with the tables History and Pagers, open once for the
-// process. hDate and hTime hold the local date and time as automation dates; hDateTime holds
+// The event database: one SQLite file with the tables History and Pagers, opened through the
+// program's HistoryStore. hDate and hTime hold the local date and time as automation dates; hDateTime holds
 // the moment itself, so that the repeated hour of a daylight-saving change keeps its events
 // apart. An event is stored once: instrument, time, type, alarm and value are unique.
 //
 // Threads: a SQLite connection belongs to the thread that opened it. Every operation uses a
 // connection of the calling thread on the open file, made on first use and dropped when the
-// thread ends or the database is switched; so the document's job threads may call the
+// thread ends or the handle is closed; so the document's job threads may call the
 // operations directly. Only one operation runs at a time (the document waits for its jobs);
 // Open and Close belong to the user-interface thread and are not called while a job runs.
 class HistoryDb {
 public:
     enum class OpenMode { Existing, Create };
 
-    // Opens the store at path. The same path as the open one returns the same handle; any
-    // other path closes the open store first, so a failed open leaves no store open. A missing
-    // file fails with an empty *error unless mode is Create, which creates the file and its
-    // folder. A file that is damaged, not an event database, or written by a newer program
-    // fails with a text naming the file in *error, and nothing in it is changed. A store of an
-    // earlier version is upgraded in place. Returns nullptr on failure. Tells nobody: the
-    // caller decides what the person sees (under errorCaption()).
-    static HistoryDb* open(const QString& path, OpenMode mode = OpenMode::Existing, QString* error = nullptr);
-    static HistoryDb* current();
-    static void close();
+    ~HistoryDb();
+    HistoryDb(const HistoryDb&) = delete;
+    HistoryDb& operator=(const HistoryDb&) = delete;
 
     // The caption under which open and store errors have always been shown.
     static QString errorCaption();
@@ -67,7 +64,8 @@ public:
     // Fills the name table. Throws DbError when the query fails.
     bool loadInstrumentNames(CPagerList& list);
     // Rebuilds the instruments and their days (with alarm marks) without loading events.
-    bool loadDaySummary(CPagerList& list);
+    // A row that cannot be read is told through the messenger and skipped.
+    bool loadDaySummary(CPagerList& list, Messenger& messenger);
     // Writes a consistent copy of the store to destination, replacing an existing file.
     // On failure returns false with a description and a code.
     bool backupTo(const QString& destination, QString* error = nullptr, int* code = nullptr);
@@ -86,9 +84,37 @@ public:
     std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
 
 private:
-    HistoryDb(const QString& path, quint64 generation);
+    friend class HistoryStore;
+    explicit HistoryDb(const QString& path);
     bool prepareStore(QString* error);
 
     QString m_path;
-    quint64 m_generation;
+    quint64 m_generation; // names this handle's connections; unique in the process
+};
+
+// The open store of one program: at most one handle at a time. Each program's context holds
+// one, so two contexts in one process keep their stores and connections apart.
+class HistoryStore {
+public:
+    HistoryStore() = default;
+    ~HistoryStore(); // closes the open store
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    // Opens the store at path. The same path as the open one returns the same handle; any
+    // other path closes the open store first, so a failed open leaves no store open. A missing
+    // file fails with an empty *error unless mode is Create, which creates the file and its
+    // folder. A file that is damaged, not an event database, or written by a newer program
+    // fails with a text naming the file in *error, and nothing in it is changed. A store of an
+    // earlier version is upgraded in place. Returns nullptr on failure. Tells nobody: the
+    // caller decides what the person sees (under HistoryDb::errorCaption()).
+    HistoryDb* open(
+        const QString& path, HistoryDb::OpenMode mode = HistoryDb::OpenMode::Existing, QString* error = nullptr);
+    // The open store; nullptr when none is open.
+    HistoryDb* current() const;
+    void close();
+
+private:
+    mutable QMutex m_mutex;
+    std::unique_ptr<HistoryDb> m_handle;
 };

@@ -21,18 +21,18 @@ QString tr(const char* text)
     return QCoreApplication::translate("HistoryFiles", text);
 }
 
-bool tellFileError(const QString& text)
+bool tellFileError(Messenger& messenger, const QString& text)
 {
-    Messenger::instance().tell(tr("Error!"), text, Messenger::Icon::Error);
+    messenger.tell(tr("Error!"), text, Messenger::Icon::Error);
     return false;
 }
 
 // Writes the bytes whole or not at all: an existing file is replaced only on success.
-bool writeFile(const QString& path, const QByteArray& bytes)
+bool writeFile(Messenger& messenger, const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return tellFileError(tr("The file %1 cannot be written: %2").arg(path, file.errorString()));
+        return tellFileError(messenger, tr("The file %1 cannot be written: %2").arg(path, file.errorString()));
     return true;
 }
 
@@ -54,14 +54,14 @@ QString archiveFileName(qint64 now)
     return QStringLiteral("DBArchive[%1].db").arg(LocalTime::format(now, "%Y-%m-%d"));
 }
 
-bool exportDay(const CHistoryList* day, const QString& path, int filterIndex)
+bool exportDay(Messenger& messenger, const CHistoryList* day, const QString& path, int filterIndex)
 {
     QByteArray bytes;
     if (day) {
         StreamWriter out(&bytes, filterIndex);
         day->write(out);
     }
-    return writeFile(path, bytes);
+    return writeFile(messenger, path, bytes);
 }
 
 void addImported(CPager& pager, const ChistoryRec& record)
@@ -71,26 +71,29 @@ void addImported(CPager& pager, const ChistoryRec& record)
         day.addRecord(record);
 }
 
-bool importFile(const QString& path, CPagerList& list, HistoryDb& db, const ImportHooks& hooks, int* added)
+bool importFile(
+    Messenger& messenger, const QString& path, CPagerList& list, HistoryDb& db, const ImportHooks& hooks, int* added)
 {
     if (added)
         *added = 0;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return tellFileError(tr("The file %1 cannot be opened: %2").arg(path, file.errorString()));
+        return tellFileError(messenger, tr("The file %1 cannot be opened: %2").arg(path, file.errorString()));
     CHistoryList incoming;
     try {
         StreamReader in(&file);
         incoming.read(in);
     } catch (const StreamError& e) {
-        return tellFileError(tr("The file %1 is not a history export: %2").arg(path, QString::fromUtf8(e.what())));
+        return tellFileError(
+            messenger, tr("The file %1 is not a history export: %2").arg(path, QString::fromUtf8(e.what())));
     }
     // A record whose time has no local day the store can hold could neither be filed nor
     // shown nor removed as old; like a file that cannot be read, the whole file is refused.
     for (const ChistoryRec& r : incoming.records()) {
         if (!HistoryDb::canStoreTime(r.hDateTime))
-            return tellFileError(tr("The file %1 holds an event with an impossible time (%2 seconds since 1970)")
-                                     .arg(path, QString::number(r.hDateTime)));
+            return tellFileError(messenger,
+                tr("The file %1 holds an event with an impossible time (%2 seconds since 1970)")
+                    .arg(path, QString::number(r.hDateTime)));
     }
 
     // Group per instrument in the order the instruments first appear.
@@ -108,7 +111,7 @@ bool importFile(const QString& path, CPagerList& list, HistoryDb& db, const Impo
         batch.insert(batch.end(), groups[id].begin(), groups[id].end());
     QString error;
     if (!db.insertEvents(batch, added, &error)) {
-        Messenger::instance().tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
+        messenger.tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
         return false;
     }
 
@@ -138,12 +141,12 @@ QByteArray textLines(const CHistoryList& day, int filterIndex, bool unitsRoentge
     return text.toLocal8Bit();
 }
 
-bool saveAsText(const CHistoryList* day, const QString& path, int filterIndex, bool unitsRoentgen)
+bool saveAsText(Messenger& messenger, const CHistoryList* day, const QString& path, int filterIndex, bool unitsRoentgen)
 {
-    return writeFile(path, day ? textLines(*day, filterIndex, unitsRoentgen) : QByteArray());
+    return writeFile(messenger, path, day ? textLines(*day, filterIndex, unitsRoentgen) : QByteArray());
 }
 
-bool archive(HistoryDb& db, const QString& destination, qint64 now)
+bool archive(Messenger& messenger, HistoryDb& db, const QString& destination, qint64 now)
 {
     QString error;
     int code = 0;
@@ -158,12 +161,12 @@ bool archive(HistoryDb& db, const QString& destination, qint64 now)
         }
     }
     if (!ok) {
-        Messenger::instance().tell(tr("Error!"),
+        messenger.tell(tr("Error!"),
             tr("Error during database archiving!\nError:%1").arg(code) + QLatin1Char('\n') + error,
             Messenger::Icon::Error);
         return false;
     }
-    Messenger::instance().tell(tr("Attention!"), tr("Database is successfully archived"), Messenger::Icon::Information);
+    messenger.tell(tr("Attention!"), tr("Database is successfully archived"), Messenger::Icon::Information);
     return true;
 }
 

@@ -7,10 +7,11 @@
 #include <functional>
 
 class HistoryDb;
+class Messenger;
 
 // The history files: export (one list stream, ".ksexp"), import, tab-separated text (".xls")
 // and the archive copy. The file dialogs belong to the window; these take paths. Failures are
-// told to the person through the Messenger and return false.
+// told to the person through the messenger passed in and return false.
 namespace HistoryFiles {
 
 // "<Archives>" under the program folder, created when missing; empty when it cannot be made.
@@ -21,7 +22,7 @@ QString proposedName(const QString& pagerId, qint64 now);
 QString archiveFileName(qint64 now);
 
 // Writes the day's list stream under the filter rule. With no day the file is made empty.
-bool exportDay(const CHistoryList* day, const QString& path, int filterIndex);
+bool exportDay(Messenger& messenger, const CHistoryList* day, const QString& path, int filterIndex);
 
 // What the document does with each imported record; the default files it in memory as the
 // event list expects: the day is created when new, and a loaded day receives the record
@@ -33,18 +34,19 @@ struct ImportHooks {
 // Reads one list stream and stores every record in one transaction; only then are the
 // records filed in memory, per instrument, creating unknown instruments. A file that cannot
 // be read or stored imports nothing. added receives the number of events new to the store.
-bool importFile(
-    const QString& path, CPagerList& list, HistoryDb& db, const ImportHooks& hooks = {}, int* added = nullptr);
+bool importFile(Messenger& messenger, const QString& path, CPagerList& list, HistoryDb& db,
+    const ImportHooks& hooks = {}, int* added = nullptr);
 // The default in-memory filing of one imported record.
 void addImported(CPager& pager, const ChistoryRec& record);
 
 // One line per record, "date\ttime\ttype\tvalue\talarm\tcomment\n", in the locale's
 // character set; with the filter on "Alarms only" records without alarm text are left out.
 QByteArray textLines(const CHistoryList& day, int filterIndex, bool unitsRoentgen);
-bool saveAsText(const CHistoryList* day, const QString& path, int filterIndex, bool unitsRoentgen);
+bool saveAsText(
+    Messenger& messenger, const CHistoryList* day, const QString& path, int filterIndex, bool unitsRoentgen);
 
 // The archive step: a consistent copy of the open store to destination, then removal of the
 // events before yesterday. Tells "Database is successfully archived" or the error.
-bool archive(HistoryDb& db, const QString& destination, qint64 now);
+bool archive(Messenger& messenger, HistoryDb& db, const QString& destination, qint64 now);
 
 } // namespace HistoryFiles

@@ -2,7 +2,6 @@
 
 #include "history/archivestream.h"
 #include "history/localtime.h"
-#include "history/viewflags.h"
 
 #include "kestracommon/texts.h"
 
@@ -93,11 +92,6 @@ QString ChistoryRec::alarmText(qint32 alarm)
 QString ChistoryRec::alarmText() const
 {
     return alarmText(hAlarm);
-}
-
-QString ChistoryRec::valueText() const
-{
-    return valueText(ViewFlags::instance().unitsRoentgen());
 }
 
 QString ChistoryRec::valueText(bool unitsRoentgen) const

@@ -40,8 +40,7 @@ public:
     QString timeText() const; // local "%H:%M:%S"
     QString eventTypeText() const;
     QString alarmText() const;
-    // The value with precision and unit; the units flag is the process-wide one unless given.
-    QString valueText() const;
+    // The value with precision and unit, in roentgens or sieverts.
     QString valueText(bool unitsRoentgen) const;
     QString commentText() const; // line feeds become blanks, carriage returns go
     const QString& key() const { return hID; }

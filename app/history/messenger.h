@@ -3,7 +3,8 @@
 #include <QString>
 
 // How the core reaches the person: a question with buttons, a message, a progress bar. The
-// window implements it with dialogs; tests install a recorder. The core calls it from the
+// window implements it with dialogs; tests install a recorder. Each program's context holds
+// the one in use (AppContext::messenger()); lower layers take it as a parameter. The core calls it from the
 // thread it runs on; an implementation that shows widgets must hand calls from other threads
 // over to its own thread.
 class Messenger {
@@ -19,10 +20,15 @@ public:
     virtual void progressStart(const QString& text, int range) = 0;
     virtual void progressStep() = 0;
     virtual void progressStop() = 0;
+};
 
-    // The process-wide messenger; never null. Until one is installed, messages go to the Qt
-    // log and questions are answered with Cancel or No.
-    static Messenger& instance();
-    // Installs a messenger (not owned; nullptr restores the default). Returns the previous one.
-    static Messenger* install(Messenger* messenger);
+// The messenger of a program without a person: messages go to the Qt log and questions are
+// answered with Cancel or No (Ok when neither is offered).
+class LogMessenger final : public Messenger {
+public:
+    int ask(const QString& caption, const QString& text, int buttons, Icon icon) override;
+    void tell(const QString& caption, const QString& text, Icon icon) override;
+    void progressStart(const QString&, int) override { }
+    void progressStep() override { }
+    void progressStop() override { }
 };

@@ -2,15 +2,13 @@
 
 #include <atomic>
 
-// The two process-wide choices that the event texts and the stream form depend on. One
-// instance is held for the process (instance()); functions that depend on a flag also take it
-// as a parameter so that callers and tests can pass their own.
+// The two program-wide choices that the event texts and the stream form depend on. Each
+// program's context holds one; functions that depend on a flag take it (or the flags) as a
+// parameter.
 class ViewFlags {
 public:
     // Filter index values of the event list.
     enum Filter { AllEvents = 0, AlarmsOnly = 1 };
-
-    static ViewFlags& instance();
 
     // True when the instrument measures in roentgens, false for sieverts.
     bool unitsRoentgen() const { return m_unitsRoentgen.load(std::memory_order_relaxed); }
@@ -20,7 +18,7 @@ public:
     void setFilterIndex(int index) { m_filterIndex.store(index, std::memory_order_relaxed); }
 
 private:
-    // Written by one thread and polled by others, as the rest of the process-wide flags.
+    // Written by one thread and polled by others, as the rest of the program-wide flags.
     std::atomic<bool> m_unitsRoentgen { false };
     std::atomic<int> m_filterIndex { AllEvents };
 };

@@ -34,11 +34,6 @@ void sortIntoStorage(std::vector<ChistoryRec>& records)
 
 } // namespace
 
-EventListModel::EventListModel(QObject* parent)
-    : EventListModel(ViewFlags::instance(), parent)
-{
-}
-
 EventListModel::EventListModel(ViewFlags& flags, QObject* parent)
     : QAbstractTableModel(parent)
     , m_flags(flags)

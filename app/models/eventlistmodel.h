@@ -28,8 +28,7 @@ public:
         RecordRole, // the record itself (ChistoryRec)
     };
 
-    // Units and filter are read from and written to the process-wide flags unless given.
-    explicit EventListModel(QObject* parent = nullptr);
+    // Units and filter are read from and written to the program's flags.
     explicit EventListModel(ViewFlags& flags, QObject* parent = nullptr);
     ~EventListModel() override;
 

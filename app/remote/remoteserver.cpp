@@ -361,7 +361,7 @@ bool CPool::serve(CClientSocket* client)
     client->served = true;
     const QByteArray values = client->values();
     QByteArray reply;
-    StreamWriter out(&reply);
+    StreamWriter out(&reply, m_backend->filterIndex());
     StreamReader in(values);
     try {
         switch (client->code()) {

@@ -38,6 +38,9 @@ public:
     virtual std::vector<ChistoryRec> eventsNewerThan(qint64 since) = 0;
     // Request 10.
     virtual bool updateComment(const ChistoryRec& record) = 0;
+    // The filter index of the program's event list, which the lists it sends follow unless
+    // they are sent whole.
+    virtual int filterIndex() const { return 0; }
     // The configured password value (empty: no password).
     virtual QString passwordDigest() const = 0;
     // Runs work now, or, while the program is inside an operation that waits, once that operation has

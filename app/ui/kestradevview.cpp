@@ -115,13 +115,13 @@ void CKESTRADevView::storeName(const QString& identifier, const QString& name)
         return;
     pager->setName(name);
     m_doc.pagers().setTableName(identifier, name);
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_doc.context().store().current();
     if (!db)
         return;
     try {
         db->saveInstrumentName(*pager);
     } catch (const DbError& e) {
-        Messenger::instance().tell(tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
+        m_doc.messenger().tell(tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
     }
 }
 

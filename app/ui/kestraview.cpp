@@ -13,7 +13,7 @@
 CKESTRAView::CKESTRAView(CKESTRADoc& doc, QWidget* parent)
     : QTableView(parent)
     , m_doc(doc)
-    , m_model(new EventListModel(this))
+    , m_model(new EventListModel(doc.context().viewFlags(), this))
 {
     setModel(m_model);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -68,11 +68,11 @@ void CKESTRAView::showDay(const QString& pagerId, const QString& dateText)
     }
     const CHistoryList* list = m_doc.dayEvents(pagerId, day, 0);
     m_doc.units();
-    m_model->setUnitsRoentgen(ViewFlags::instance().unitsRoentgen());
+    m_model->setUnitsRoentgen(m_doc.context().viewFlags().unitsRoentgen());
     if (!list)
         return;
     // The rows are filled in one go; the bar shows for the copy and the sort of a long day.
-    Messenger& messenger = Messenger::instance();
+    Messenger& messenger = m_doc.messenger();
     const qsizetype n = list->size();
     messenger.progressStart(tr("Progress"), static_cast<int>(std::max<qsizetype>(1, n / 10)));
     m_model->showDay(pagerId, day, *list);

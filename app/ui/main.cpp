@@ -1,9 +1,7 @@
 // KESTRA: the window program.
 #include "config/applog.h"
-#include "config/programconfig.h"
-#include "config/programfolder.h"
+#include "document/appcontext.h"
 #include "document/kestradoc.h"
-#include "history/historydb.h"
 #include "ui/kestradevview.h"
 #include "ui/mainframe.h"
 #include "ui/startup.h"
@@ -56,16 +54,17 @@ int main(int argc, char** argv)
     const int unattendedMs = parser.isSet(unattended) ? std::max(1, parser.value(unattended).toInt()) : 0;
 
     QString error;
-    if (!ProgramFolder::initialise(app.arguments(), &error)) {
+    const ProgramFolder folder = ProgramFolder::fromArguments(app.arguments());
+    if (!folder.make(&error)) {
         WidgetMessenger::runBox(nullptr, QStringLiteral("Error!"),
             QStringLiteral("The program folder cannot be used: %1").arg(error), Messenger::Ok, Messenger::Icon::Error,
             0, unattendedMs);
         return 1;
     }
-    ProgramConfig& config = ProgramConfig::instance();
+    AppContext context(folder);
     QTranslator translator;
-    Startup::loadTranslation(app, config.language, translator, ProgramFolder::path());
-    AppLog::start(ProgramFolder::logPath());
+    Startup::loadTranslation(app, context.config().language, translator, folder.path());
+    AppLog::start(folder.logPath());
 
     Startup::InstanceLock lock;
     if (!lock.acquire(2000)) {
@@ -74,12 +73,12 @@ int main(int argc, char** argv)
             Messenger::Icon::Warning, 0, unattendedMs);
         return 1;
     }
-    for (const QString& problem : ProgramConfig::instanceProblems())
+    for (const QString& problem : context.configProblems())
         AppLog::write(QStringLiteral("Configuration: ") + problem);
 
     int code = 0;
     {
-        CKESTRADoc doc;
+        CKESTRADoc doc(context);
         CMainFrame frame(doc);
         frame.setUnattended(unattendedMs);
         frame.setExitStep([&lock] { lock.release(); });
@@ -114,6 +113,5 @@ int main(int argc, char** argv)
         });
         code = QApplication::exec();
     }
-    HistoryDb::close();
     return code;
 }

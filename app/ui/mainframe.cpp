@@ -142,7 +142,7 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
     initIconResources();
     setWindowIcon(QIcon(QStringLiteral(":/icons/kestra.svg")));
     setWindowTitle(QString::fromLatin1(CKESTRADoc::ApplicationName));
-    m_messenger = std::make_unique<WidgetMessenger>(this);
+    m_messenger = std::make_unique<WidgetMessenger>(this, &m_doc.context());
     m_scheduler = std::make_unique<HistoryScheduler>(m_doc);
     m_backend = std::make_unique<DocumentRequestHandler>(m_doc);
 
@@ -359,7 +359,7 @@ void CMainFrame::setUnattended(int ms)
 
 void CMainFrame::start()
 {
-    ProgramConfig& config = ProgramConfig::instance();
+    ProgramConfig& config = m_doc.context().config();
     if (!config.localMode) {
         // A client chooses its server first.
         if (openProgramSettingsDialog()) {
@@ -368,7 +368,7 @@ void CMainFrame::start()
     } else if (config.operateAsServer) {
         m_server = std::make_unique<CPool>(m_backend.get());
         if (!m_server->start(static_cast<quint16>(config.serverPort))) {
-            Messenger::instance().tell(tr("Error!"),
+            m_doc.messenger().tell(tr("Error!"),
                 tr("Error (%1) during server socket creating").arg(m_server->lastError()), Messenger::Icon::Error);
             m_server.reset();
         }
@@ -383,12 +383,12 @@ void CMainFrame::reinitialise()
         m_filter->addItem(tr("All events"));
         m_filter->setCurrentIndex(0);
         m_filter->addItem(tr("Alarms only"));
-        m_filter->setCurrentIndex(ViewFlags::instance().filterIndex() == ViewFlags::AlarmsOnly ? 1 : 0);
+        m_filter->setCurrentIndex(m_doc.context().viewFlags().filterIndex() == ViewFlags::AlarmsOnly ? 1 : 0);
     }
     m_doc.initialise();
     m_tree->databaseChanged();
     m_tree->rebuild();
-    const ProgramConfig& config = ProgramConfig::instance();
+    const ProgramConfig& config = m_doc.context().config();
     // The link comes up with the watcher's first probe; made here before the watcher runs, it
     // lets the first read below reach the instrument instead of waiting a whole interval.
     if (!m_doc.state().watcherRunning.load() && m_doc.state().localMode.load() && m_doc.mainDatabaseShown())

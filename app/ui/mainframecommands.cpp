@@ -35,10 +35,16 @@ namespace {
 // program folder, whatever the dialog did to it.
 class BackToProgramFolder {
 public:
-    BackToProgramFolder() = default;
-    ~BackToProgramFolder() { QDir::setCurrent(ProgramFolder::path()); }
+    explicit BackToProgramFolder(const ProgramFolder& folder)
+        : m_folder(folder)
+    {
+    }
+    ~BackToProgramFolder() { QDir::setCurrent(m_folder.path()); }
     BackToProgramFolder(const BackToProgramFolder&) = delete;
     BackToProgramFolder& operator=(const BackToProgramFolder&) = delete;
+
+private:
+    const ProgramFolder& m_folder;
 };
 
 QString withSuffix(const QString& path, const QString& suffix)
@@ -52,7 +58,7 @@ QString withSuffix(const QString& path, const QString& suffix)
 
 QString CMainFrame::archivesFolder() const
 {
-    return HistoryFiles::archivesFolder(ProgramFolder::path());
+    return HistoryFiles::archivesFolder(m_doc.context().folder().path());
 }
 
 const CHistoryList* CMainFrame::currentDay()
@@ -66,25 +72,25 @@ const CHistoryList* CMainFrame::currentDay()
 
 void CMainFrame::importHistory()
 {
-    const BackToProgramFolder back;
+    const BackToProgramFolder back(m_doc.context().folder());
     const QString path = QFileDialog::getOpenFileName(this, tr("Import History"),
         archivesFolder() + QStringLiteral("/*.ksexp"), tr("Export files") + QStringLiteral(" (*.ksexp)"));
     if (path.isEmpty())
         return;
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_doc.context().store().current();
     if (!db) {
-        Messenger::instance().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
+        m_doc.messenger().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
         return;
     }
     HistoryFiles::ImportHooks hooks;
     hooks.instrumentCreated = [this](CPager& pager) { m_tree->addInstrumentNode(pager); };
     hooks.addAndShow = [this](CPager& pager, const ChistoryRec& record) { m_doc.addAndShowEvent(pager, record); };
-    HistoryFiles::importFile(path, m_doc.pagers(), *db, hooks);
+    HistoryFiles::importFile(m_doc.messenger(), path, m_doc.pagers(), *db, hooks);
 }
 
 void CMainFrame::exportHistory()
 {
-    const BackToProgramFolder back;
+    const BackToProgramFolder back(m_doc.context().folder());
     const QString proposed = HistoryFiles::proposedName(m_doc.state().currentInstrument(), m_doc.state().currentDate());
     QFileDialog dialog(this, tr("Export History"), archivesFolder() + u'/' + proposed + QStringLiteral(".ksexp"),
         tr("Export files") + QStringLiteral(" (*.ksexp)"));
@@ -92,13 +98,14 @@ void CMainFrame::exportHistory()
     dialog.setDefaultSuffix(QStringLiteral("ksexp"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    HistoryFiles::exportDay(currentDay(), withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("ksexp")),
-        ViewFlags::instance().filterIndex());
+    HistoryFiles::exportDay(m_doc.messenger(), currentDay(),
+        withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("ksexp")),
+        m_doc.context().viewFlags().filterIndex());
 }
 
 void CMainFrame::saveHistoryAs()
 {
-    const BackToProgramFolder back;
+    const BackToProgramFolder back(m_doc.context().folder());
     const QString proposed = HistoryFiles::proposedName(m_doc.state().currentInstrument(), m_doc.state().currentDate());
     QFileDialog dialog(this, tr("Save History As"), archivesFolder() + u'/' + proposed + QStringLiteral(".xls"),
         tr("Excel files") + QStringLiteral(" (*.xls)"));
@@ -106,8 +113,9 @@ void CMainFrame::saveHistoryAs()
     dialog.setDefaultSuffix(QStringLiteral("xls"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    HistoryFiles::saveAsText(currentDay(), withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("xls")),
-        ViewFlags::instance().filterIndex(), ViewFlags::instance().unitsRoentgen());
+    HistoryFiles::saveAsText(m_doc.messenger(), currentDay(),
+        withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("xls")),
+        m_doc.context().viewFlags().filterIndex(), m_doc.context().viewFlags().unitsRoentgen());
 }
 
 void CMainFrame::downloadHistory()
@@ -117,8 +125,8 @@ void CMainFrame::downloadHistory()
 
 EventListPrinter CMainFrame::eventListPrinter() const
 {
-    EventListPrinter printer(
-        m_list->rowsInViewOrder(), ViewFlags::instance().unitsRoentgen(), ViewFlags::instance().filterIndex());
+    EventListPrinter printer(m_list->rowsInViewOrder(), m_doc.context().viewFlags().unitsRoentgen(),
+        m_doc.context().viewFlags().filterIndex());
     const QString id = m_doc.state().currentInstrument();
     const CPager* pager = m_doc.pagers().find(id);
     printer.setInstrument(id, pager ? pager->displayName() : QString());
@@ -141,7 +149,7 @@ void CMainFrame::printPreview()
 
 void CMainFrame::archiveDatabase()
 {
-    const BackToProgramFolder back;
+    const BackToProgramFolder back(m_doc.context().folder());
     const qint64 now = std::time(nullptr);
     QFileDialog dialog(this, tr("Archive Database"), archivesFolder() + u'/' + HistoryFiles::archiveFileName(now),
         tr("Database archive") + QStringLiteral(" (*.db)"));
@@ -149,18 +157,19 @@ void CMainFrame::archiveDatabase()
     dialog.setDefaultSuffix(QStringLiteral("db"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    HistoryDb* db = HistoryDb::current();
+    HistoryDb* db = m_doc.context().store().current();
     if (!db) {
-        Messenger::instance().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
+        m_doc.messenger().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
         return;
     }
-    if (HistoryFiles::archive(*db, withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("db")), now))
+    if (HistoryFiles::archive(
+            m_doc.messenger(), *db, withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("db")), now))
         m_tree->rebuild();
 }
 
 void CMainFrame::viewArchive()
 {
-    const BackToProgramFolder back;
+    const BackToProgramFolder back(m_doc.context().folder());
     const QString path = QFileDialog::getOpenFileName(this, tr("View Archive Database"),
         archivesFolder() + QStringLiteral("/DBArchive*.db"), tr("Database") + QStringLiteral(" (*.db)"));
     if (path.isEmpty())
@@ -199,8 +208,8 @@ void CMainFrame::instrumentSettings()
         const std::optional<QString> entered = promptPassword();
         if (!entered)
             return;
-        if (!Password::authorise(*entered, ProgramConfig::instance().passwordDigest)) {
-            Messenger::instance().tell(tr("Error!"), tr("Incorrect password!"), Messenger::Icon::Error);
+        if (!Password::authorise(*entered, m_doc.context().config().passwordDigest)) {
+            m_doc.messenger().tell(tr("Error!"), tr("Incorrect password!"), Messenger::Icon::Error);
             return;
         }
     }
@@ -224,7 +233,7 @@ void CMainFrame::about()
 void CMainFrame::openDeviceConfig()
 {
     emit dialogOpened(QStringLiteral("DeviceConfig"));
-    DeviceConfig dialog(m_doc, ProgramConfig::instance(), this);
+    DeviceConfig dialog(m_doc, m_doc.context().config(), this);
     dialog.exec();
 }
 
@@ -238,7 +247,7 @@ void CMainFrame::openOnlineMode()
 bool CMainFrame::openProgramSettingsDialog()
 {
     emit dialogOpened(QStringLiteral("CProgramSettings"));
-    CProgramSettings dialog(ProgramConfig::instance(), &m_doc, PortDiscovery(), this);
+    CProgramSettings dialog(m_doc.context().config(), m_doc.messenger(), &m_doc, PortDiscovery(), this);
     return dialog.exec() == QDialog::Accepted;
 }
 

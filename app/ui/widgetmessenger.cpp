@@ -1,5 +1,6 @@
 #include "ui/widgetmessenger.h"
 
+#include "document/appcontext.h"
 #include "ui/progressbar.h"
 
 #include <QApplication>
@@ -40,17 +41,20 @@ constexpr ButtonPair Buttons[] = { { Messenger::Ok, QMessageBox::Ok }, { Messeng
 
 } // namespace
 
-WidgetMessenger::WidgetMessenger(QMainWindow* frame)
+WidgetMessenger::WidgetMessenger(QMainWindow* frame, AppContext* context)
     : m_frame(frame)
+    , m_context(context)
 {
-    m_previous = Messenger::install(this);
+    if (m_context)
+        m_previous = m_context->setMessenger(this);
 }
 
 WidgetMessenger::~WidgetMessenger()
 {
     m_bar.reset();
     m_dialog.reset();
-    Messenger::install(m_previous == this ? nullptr : m_previous);
+    if (m_context)
+        m_context->setMessenger(m_previous == this ? nullptr : m_previous);
 }
 
 QString WidgetMessenger::deviceSettingsProgressText()

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class AppContext;
 class CProgressBar;
 class CProgressDialog;
 class QMainWindow;
@@ -19,7 +20,8 @@ class QMessageBox;
 class WidgetMessenger final : public QObject, public Messenger {
     Q_OBJECT
 public:
-    explicit WidgetMessenger(QMainWindow* frame);
+    // Becomes the context's messenger while it lives, when a context is given.
+    WidgetMessenger(QMainWindow* frame, AppContext* context);
     ~WidgetMessenger() override;
 
     int ask(const QString& caption, const QString& text, int buttons, Icon icon) override;
@@ -54,6 +56,7 @@ private:
     QPointer<QMainWindow> m_frame;
     std::unique_ptr<CProgressBar> m_bar;
     std::unique_ptr<CProgressDialog> m_dialog;
+    AppContext* m_context;
     Messenger* m_previous = nullptr;
     int m_unattendedMs = 0;
 };

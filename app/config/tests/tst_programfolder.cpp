@@ -88,23 +88,28 @@ void TestProgramFolder::processFolderAndFiles()
 {
     QTemporaryDir dir;
     const QString home = dir.filePath("new/home");
-    QVERIFY(ProgramFolder::initialise({ "KESTRA", "--home", home }));
+    const ProgramFolder folder = ProgramFolder::fromArguments({ "KESTRA", "--home", home });
+    QVERIFY(!QDir(home).exists()); // chosen, not made yet
+    QVERIFY(folder.make());
     QVERIFY(QDir(home).exists());
-    QCOMPARE(ProgramFolder::path(), home + '/');
-    QCOMPARE(ProgramFolder::iniPath(), home + "/KESTRA.ini");
-    QCOMPARE(ProgramFolder::logPath(), home + "/ProgLogFile.log");
-    QCOMPARE(ProgramFolder::filePath("DB\\DataBase.db"), home + "/DB/DataBase.db");
-    QCOMPARE(ProgramFolder::filePath("/abs/x.db"), QStringLiteral("/abs/x.db"));
+    QCOMPARE(folder.path(), home + '/');
+    QCOMPARE(folder.iniPath(), home + "/KESTRA.ini");
+    QCOMPARE(folder.logPath(), home + "/ProgLogFile.log");
+    QCOMPARE(folder.filePath("DB\\DataBase.db"), home + "/DB/DataBase.db");
+    QCOMPARE(folder.filePath("/abs/x.db"), QStringLiteral("/abs/x.db"));
+    QCOMPARE(ProgramFolder(home + "/./sub/..").path(), home + '/');
 
-    // The process-wide configuration is read from the folder's INI file on first use.
-    QFile ini(ProgramFolder::iniPath());
+    // The configuration is read from the folder's INI file.
+    QFile ini(folder.iniPath());
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[general]\nlanguage=1\n");
     ini.close();
-    QCOMPARE(ProgramConfig::instance().language, 1);
-    QCOMPARE(ProgramConfig::instance().iniPath, ProgramFolder::iniPath());
-    QVERIFY(ProgramConfig::instanceProblems().isEmpty());
-    QCOMPARE(&ProgramConfig::instance(), &ProgramConfig::instance());
+    ProgramConfig config;
+    QStringList problems;
+    QVERIFY(config.load(folder.iniPath(), &problems));
+    QCOMPARE(config.language, 1);
+    QCOMPARE(config.iniPath, folder.iniPath());
+    QVERIFY(problems.isEmpty());
 }
 
 void TestProgramFolder::uncreatableFolder()
@@ -113,11 +118,9 @@ void TestProgramFolder::uncreatableFolder()
     QFile blocker(dir.filePath("file"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const QString before = ProgramFolder::path();
     QString error;
-    QVERIFY(!ProgramFolder::setPath(dir.filePath("file/below"), &error));
+    QVERIFY(!ProgramFolder(dir.filePath("file/below")).make(&error));
     QVERIFY(error.contains("below"));
-    QCOMPARE(ProgramFolder::path(), before);
 }
 
 QTEST_GUILESS_MAIN(TestProgramFolder)

@@ -17,11 +17,15 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 4 || args.size() > 5 || !ProgramFolder::setPath(args[1]))
+    if (args.size() < 4 || args.size() > 5)
         return 2;
-    DeviceState::setDriverLogFolder(args[1]);
-    DeviceState::setPortName(args[2]);
-    DeviceState::setConnected(true);
+    const ProgramFolder folder(args[1]);
+    if (!folder.make())
+        return 2;
+    DeviceState device(folder.path());
+    device.setDriverLogFolder(args[1]);
+    device.setPortName(args[2]);
+    device.setConnected(true);
     if (args.size() == 5) {
         // Writes past the limit fail with EFBIG, as on a full disk, instead of a signal.
         std::signal(SIGXFSZ, SIG_IGN);
@@ -36,7 +40,7 @@ int main(int argc, char** argv)
 
     CPager pager(args[3]);
     CHistoryList out;
-    DevWorker worker;
+    DevWorker worker(device);
     worker.setCommand(DevWorker::ReadHistory);
     worker.setPager(&pager);
     worker.setOutputList(&out);

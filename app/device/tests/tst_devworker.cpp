@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <thread>
 
 using namespace kestra::sim;
@@ -44,6 +45,8 @@ private:
     std::vector<std::string> sent() const;
 
     QTemporaryDir m_dir;
+    std::unique_ptr<DeviceState> m_device;
+    ViewFlags m_flags;
     Simulator* m_sim = nullptr;
 };
 
@@ -79,17 +82,18 @@ std::vector<std::string> DevWorkerTest::sent() const
 void DevWorkerTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QVERIFY(ProgramFolder::setPath(m_dir.path()));
-    QVERIFY(AppLog::start(ProgramFolder::logPath()));
+    const ProgramFolder folder(m_dir.path());
+    m_device = std::make_unique<DeviceState>(folder.path());
+    QVERIFY(AppLog::start(folder.logPath()));
     Options options;
     options.number = "4711";
     options.liveHistory = false;
     options.linkPath = m_dir.filePath("ttyKESTRA").toStdString();
     m_sim = new Simulator(options);
     QVERIFY(m_sim->start());
-    DeviceState::setDriverLogFolder(m_dir.path());
-    DeviceState::setPortName(QString::fromStdString(m_sim->slavePath()));
-    DeviceState::setConnected(true);
+    m_device->setDriverLogFolder(m_dir.path());
+    m_device->setPortName(QString::fromStdString(m_sim->slavePath()));
+    m_device->setConnected(true);
 }
 
 void DevWorkerTest::cleanupTestCase()
@@ -103,8 +107,8 @@ void DevWorkerTest::init()
     m_sim->clearFaults();
     m_sim->setReplyOverride("info", "");
     m_sim->clearCommands();
-    DeviceState::setPortName(QString::fromStdString(m_sim->slavePath()));
-    DeviceState::setConnected(true);
+    m_device->setPortName(QString::fromStdString(m_sim->slavePath()));
+    m_device->setConnected(true);
     takeLog();
 }
 
@@ -132,7 +136,7 @@ void DevWorkerTest::downloadConvertsClearsAndSkipsDuplicates()
     pager.addEvent(other);
 
     CHistoryList out;
-    DevWorker worker;
+    DevWorker worker(*m_device);
     worker.setCommand(DevWorker::ReadHistory);
     worker.setPager(&pager);
     worker.setOutputList(&out);
@@ -146,7 +150,7 @@ void DevWorkerTest::downloadConvertsClearsAndSkipsDuplicates()
     QCOMPARE(cmds.front(), std::string("read_history"));
     QCOMPARE(cmds.back(), std::string("delete_history"));
     QVERIFY(!worker.spoolPath().isEmpty());
-    QCOMPARE(HistorySpool(HistorySpool::defaultFolder()).pending(), QStringList { worker.spoolPath() });
+    QCOMPARE(HistorySpool(m_device->spoolFolder()).pending(), QStringList { worker.spoolPath() });
     QList<ChistoryRec> spooled;
     QVERIFY(HistorySpool::load(worker.spoolPath(), &spooled));
     QCOMPARE(spooled.size(), count);
@@ -211,7 +215,7 @@ void DevWorkerTest::emptyHistory()
     m_sim->setHistory({});
     CPager pager(QStringLiteral("KESTRA #4711"));
     CHistoryList out;
-    DevWorker worker;
+    DevWorker worker(*m_device);
     worker.setCommand(DevWorker::ReadHistory);
     worker.setPager(&pager);
     worker.setOutputList(&out);
@@ -221,11 +225,11 @@ void DevWorkerTest::emptyHistory()
     QCOMPARE(sent().back(), std::string("delete_history"));
 
     // An unknown command does nothing and fails; a download without its list fails too.
-    DevWorker unknown;
+    DevWorker unknown(*m_device);
     unknown.setCommand(7);
     QVERIFY(!runJob(unknown));
     QCOMPARE(unknown.exitCode(), 0);
-    DevWorker noList;
+    DevWorker noList(*m_device);
     noList.setCommand(DevWorker::ReadHistory);
     QVERIFY(!noList.execute());
 }
@@ -240,7 +244,7 @@ void DevWorkerTest::unwritableSpoolKeepsTheInstrumentsHistory()
 
     CPager pager(QStringLiteral("KESTRA #4711"));
     CHistoryList out;
-    DevWorker worker;
+    DevWorker worker(*m_device);
     worker.setCommand(DevWorker::ReadHistory);
     worker.setPager(&pager);
     worker.setOutputList(&out);
@@ -273,7 +277,7 @@ void DevWorkerTest::userParamsReadRetries()
     CUserParams params;
     params.spareInt = 77;
     m_sim->injectFault(FaultKind::ErrorReply, 1);
-    DevWorker worker;
+    DevWorker worker(*m_device);
     worker.setCommand(DevWorker::ReadUserParams);
     worker.setUserParams(&params);
     QVERIFY(runJob(worker));
@@ -299,7 +303,7 @@ void DevWorkerTest::userParamsReadRetries()
     s.betaThreshold1 = 16;
     m_sim->setSettings(s);
     CUserParams failing;
-    QVERIFY(!DevWorker::readUserParams(failing, DeviceState::portName()));
+    QVERIFY(!DevWorker::readUserParams(*m_device, failing, m_device->portName()));
     m_sim->setReplyOverride("get_thresh_g2", "");
     QCOMPARE(failing.betaThreshold1, 16);
     QCOMPARE(failing.derThreshold1, 30000);
@@ -322,7 +326,7 @@ void DevWorkerTest::userParamsWriteVerifies()
     params.searchBetaThreshold = 1.005;
     params.derThreshold1 = 12000;
     params.derThreshold2 = 50000;
-    DevWorker worker;
+    DevWorker worker(*m_device);
     worker.setCommand(DevWorker::WriteUserParams);
     worker.setUserParams(&params);
     QVERIFY(runJob(worker));
@@ -362,7 +366,7 @@ void DevWorkerTest::userParamsWriteVerifies()
             c.change(p);
         if (c.overrideCommand)
             m_sim->setReplyOverride(c.overrideCommand, c.overridePayload);
-        const bool ok = DevWorker::writeUserParams(p, DeviceState::portName());
+        const bool ok = DevWorker::writeUserParams(*m_device, p, m_device->portName());
         if (c.overrideCommand)
             m_sim->setReplyOverride(c.overrideCommand, "");
         QVERIFY2(ok == c.ok, c.name);
@@ -399,10 +403,10 @@ void DevWorkerTest::measurementTextsOfEveryMode()
     };
     for (const auto& row : rows) {
         m_sim->setReplyOverride("info", row.payload);
-        ViewFlags::instance().setUnitsRoentgen(row.roentgen);
+        m_flags.setUnitsRoentgen(row.roentgen);
         CMeasurements m;
         m.value = m.units = m.error = m.radiation = m.spare = QStringLiteral("kept");
-        QVERIFY2(DevWorker::readMeasurements(m), row.payload);
+        QVERIFY2(DevWorker::readMeasurements(*m_device, m, m_flags.unitsRoentgen()), row.payload);
         const QStringList got = { m.value, m.units, m.mode, m.status, m.error, m.radiation };
         QVERIFY2(got == row.texts, qPrintable(QString::fromLatin1(row.payload) + " -> " + got.join('|')));
         QCOMPARE(m.dose, QStringLiteral("-1"));
@@ -411,7 +415,7 @@ void DevWorkerTest::measurementTextsOfEveryMode()
     }
     m_sim->setReplyOverride("info", "error");
     CMeasurements untouched;
-    QVERIFY(!DevWorker::readMeasurements(untouched));
+    QVERIFY(!DevWorker::readMeasurements(*m_device, untouched, m_flags.unitsRoentgen()));
     QCOMPARE(untouched, CMeasurements {});
     const QString log = takeLog();
     QVERIFY(log.contains("End getting measurenment data.\n"));
@@ -422,35 +426,35 @@ void DevWorkerTest::measurementTextsOfEveryMode()
 void DevWorkerTest::shortOperations()
 {
     QString name;
-    QVERIFY(DevWorker::instrumentName(name));
+    QVERIFY(DevWorker::instrumentName(*m_device, name));
     QCOMPARE(name, QStringLiteral("KESTRA #4711"));
     m_sim->injectFault(FaultKind::ErrorReply, 1);
-    QVERIFY(!DevWorker::instrumentName(name));
-    QVERIFY(!DeviceState::connected());
-    DeviceState::setConnected(true);
+    QVERIFY(!DevWorker::instrumentName(*m_device, name));
+    QVERIFY(!m_device->connected());
+    m_device->setConnected(true);
 
     Settings s = m_sim->settings();
     s.roentgen = false;
     m_sim->setSettings(s);
-    ViewFlags::instance().setUnitsRoentgen(true);
-    QVERIFY(DevWorker::readUnits());
-    QVERIFY(!ViewFlags::instance().unitsRoentgen());
+    m_flags.setUnitsRoentgen(true);
+    QVERIFY(DevWorker::readUnits(*m_device, m_flags));
+    QVERIFY(!m_flags.unitsRoentgen());
 
     m_sim->setReplyOverride("info", "MODE=gm alarm=0802 gm=1.0E-006Sv/hr~10%");
     quint32 status = 0;
-    QVERIFY(DevWorker::readStatus(status));
+    QVERIFY(DevWorker::readStatus(*m_device, status));
     QCOMPARE(status, 0x802u);
     m_sim->setReplyOverride("info", "error");
-    QVERIFY(!DevWorker::readStatus(status));
+    QVERIFY(!DevWorker::readStatus(*m_device, status));
     QCOMPARE(status, 0x802u);
     m_sim->setReplyOverride("info", "");
 
     m_sim->clearCommands();
-    QVERIFY(DevWorker::synchronizeClock());
+    QVERIFY(DevWorker::synchronizeClock(*m_device));
     QVERIFY(sent() == std::vector<std::string> { "set_enter_time" });
 
     m_sim->setHistory(simfixture::makeHistory(3));
-    QVERIFY(DevWorker::clearHistory());
+    QVERIFY(DevWorker::clearHistory(*m_device));
     QVERIFY(m_sim->history().empty());
 
     const QString log = takeLog();
@@ -476,28 +480,28 @@ void DevWorkerTest::portAndConnectedRules()
     const Op ops[] = {
         { "download", false,
             [&] {
-                DevWorker w;
+                DevWorker w(*m_device);
                 w.setCommand(DevWorker::ReadHistory);
                 w.setPager(&pager);
                 w.setOutputList(&out);
                 return w.execute();
             } },
-        { "measurements", false, [&] { return DevWorker::readMeasurements(m); } },
-        { "units", false, [&] { return DevWorker::readUnits(); } },
-        { "name", false, [&] { return DevWorker::instrumentName(name); } },
-        { "clock", false, [&] { return DevWorker::synchronizeClock(); } },
-        { "clear", false, [&] { return DevWorker::clearHistory(); } },
-        { "status", true, [&] { return DevWorker::readStatus(status); } },
+        { "measurements", false, [&] { return DevWorker::readMeasurements(*m_device, m, m_flags.unitsRoentgen()); } },
+        { "units", false, [&] { return DevWorker::readUnits(*m_device, m_flags); } },
+        { "name", false, [&] { return DevWorker::instrumentName(*m_device, name); } },
+        { "clock", false, [&] { return DevWorker::synchronizeClock(*m_device); } },
+        { "clear", false, [&] { return DevWorker::clearHistory(*m_device); } },
+        { "status", true, [&] { return DevWorker::readStatus(*m_device, status); } },
         { "read params", true,
             [&] {
-                DevWorker w;
+                DevWorker w(*m_device);
                 w.setCommand(DevWorker::ReadUserParams);
                 w.setUserParams(&params);
                 return w.execute();
             } },
         { "write params", true,
             [&] {
-                DevWorker w;
+                DevWorker w(*m_device);
                 w.setCommand(DevWorker::WriteUserParams);
                 w.setUserParams(&params);
                 return w.execute();
@@ -513,7 +517,7 @@ void DevWorkerTest::portAndConnectedRules()
     params.derThreshold2 = 100000;
 
     // No port name: every operation fails without a word to the instrument.
-    DeviceState::setPortName({});
+    m_device->setPortName({});
     for (const auto& op : ops) {
         m_sim->clearCommands();
         QVERIFY2(!op.run(), op.name);
@@ -522,9 +526,9 @@ void DevWorkerTest::portAndConnectedRules()
     }
 
     // Not connected: only the operations that force a port check go to the instrument.
-    DeviceState::setPortName(QString::fromStdString(m_sim->slavePath()));
+    m_device->setPortName(QString::fromStdString(m_sim->slavePath()));
     for (const auto& op : ops) {
-        DeviceState::setConnected(false);
+        m_device->setConnected(false);
         m_sim->clearCommands();
         const bool ok = op.run();
         QVERIFY2(ok == op.forcesCheck, op.name);
@@ -536,21 +540,21 @@ void DevWorkerTest::portAndConnectedRules()
 
     // A closed driver is opened again by the next port check; a port that cannot be opened
     // fails it and leaves the driver lock free.
-    DeviceState::setConnected(true);
+    m_device->setConnected(true);
     KESTRAdrv_Close();
-    QVERIFY(DevWorker::readStatus(status));
+    QVERIFY(DevWorker::readStatus(*m_device, status));
     QString log = takeLog();
-    QVERIFY(log.contains("Try to initialize device on port = " + DeviceState::portName()));
+    QVERIFY(log.contains("Try to initialize device on port = " + m_device->portName()));
     QVERIFY(log.contains("Device initialized"));
     KESTRAdrv_Close();
-    DeviceState::setPortName(m_dir.filePath("no-such-tty"));
-    QVERIFY(!DevWorker::readStatus(status));
+    m_device->setPortName(m_dir.filePath("no-such-tty"));
+    QVERIFY(!DevWorker::readStatus(*m_device, status));
     QVERIFY(takeLog().contains("Error initializing device\n"));
     bool free = false;
     std::thread([&] {
-        free = DriverLock::mutex().try_lock();
+        free = m_device->driverLock().try_lock();
         if (free)
-            DriverLock::mutex().unlock();
+            m_device->driverLock().unlock();
     }).join();
     QVERIFY(free);
 }
@@ -563,7 +567,7 @@ void DevWorkerTest::downloadFailingHalfWayLeavesHistory()
     m_sim->setFaultRate(FaultKind::Latency, 1.0, 20);
     CPager pager(QStringLiteral("KESTRA #4711"));
     CHistoryList out;
-    DevWorker worker;
+    DevWorker worker(*m_device);
     worker.setCommand(DevWorker::ReadHistory);
     worker.setPager(&pager);
     worker.setOutputList(&out);

@@ -1,6 +1,7 @@
 // A download killed right after the instrument was cleared loses nothing: the next start finds
 // the spool and stores every record in the event database.
 #include "config/programfolder.h"
+#include "device/driverlock.h"
 #include "device/historyconversion.h"
 #include "device/historyspool.h"
 #include "history/historydb.h"
@@ -28,7 +29,7 @@ private slots:
 void SpoolCrashTest::killedAfterClearThenStoredAtStart()
 {
     QTemporaryDir dir;
-    QVERIFY(ProgramFolder::setPath(dir.path()));
+    const DeviceState device(ProgramFolder(dir.path()).path());
     Options options;
     options.number = "4711";
     options.liveHistory = false;
@@ -46,9 +47,10 @@ void SpoolCrashTest::killedAfterClearThenStoredAtStart()
     QVERIFY(sim.history().empty()); // the clear went out before the kill
 
     // The next start stores what was spooled.
-    HistorySpool spool(HistorySpool::defaultFolder());
+    HistorySpool spool(device.spoolFolder());
     QCOMPARE(spool.pending().size(), 1);
-    HistoryDb* db = HistoryDb::open(dir.filePath("DB/DataBase.db"), HistoryDb::OpenMode::Create);
+    HistoryStore stores;
+    HistoryDb* db = stores.open(dir.filePath("DB/DataBase.db"), HistoryDb::OpenMode::Create);
     QVERIFY(db);
     const auto store = [db](const QList<ChistoryRec>& records) {
         return db->insertEvents(std::span<const ChistoryRec>(records.constData(), records.size()));
@@ -80,7 +82,6 @@ void SpoolCrashTest::killedAfterClearThenStoredAtStart()
         want.insert({ simfixture::expectedTime(raw[i].time()), HistoryConversion::fromCode(raw[i].type()).type });
     QCOMPARE(got.size(), std::size_t(count));
     QVERIFY(got == want);
-    HistoryDb::close();
 }
 
 // The spool cannot be written (the disk is full past a few kilobytes): the instrument keeps its
@@ -88,7 +89,7 @@ void SpoolCrashTest::killedAfterClearThenStoredAtStart()
 void SpoolCrashTest::fullDiskNeverClearsTheInstrument()
 {
     QTemporaryDir dir;
-    QVERIFY(ProgramFolder::setPath(dir.path()));
+    const DeviceState device(ProgramFolder(dir.path()).path());
     Options options;
     options.number = "4711";
     options.liveHistory = false;
@@ -106,14 +107,14 @@ void SpoolCrashTest::fullDiskNeverClearsTheInstrument()
     QCOMPARE(child.exitCode(), 0);
     const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n');
     QVERIFY(lines.size() >= 2);
-    QVERIFY2(lines[0].contains(HistorySpool::defaultFolder()) && lines[0].contains(QStringLiteral("not cleared")),
+    QVERIFY2(lines[0].contains(device.spoolFolder()) && lines[0].contains(QStringLiteral("not cleared")),
         qPrintable(lines[0]));
     QCOMPARE(lines[1], QStringLiteral("500")); // handed on all the same
 
     QCOMPARE(sim.history().size(), raw.size());
     for (const auto& command : sim.commands())
         QVERIFY2(command.rfind("delete_history", 0) != 0, command.c_str());
-    QVERIFY(QDir(HistorySpool::defaultFolder()).entryList(QDir::Files).isEmpty());
+    QVERIFY(QDir(device.spoolFolder()).entryList(QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SpoolCrashTest)

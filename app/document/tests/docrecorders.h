@@ -12,9 +12,6 @@
 // Stand-ins for the window: they record what the document asks of them.
 class RecordingMessenger final : public Messenger {
 public:
-    RecordingMessenger() { m_previous = Messenger::install(this); }
-    ~RecordingMessenger() override { Messenger::install(m_previous); }
-
     int ask(const QString& caption, const QString& text, int, Icon) override
     {
         std::lock_guard guard(m_lock);
@@ -39,9 +36,6 @@ public:
     QStringList messages;
     QStringList progress;
     int answer = No;
-
-private:
-    Messenger* m_previous = nullptr;
 };
 
 class RecordingHost final : public DocumentHost {

@@ -15,14 +15,16 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc != 3)
         return 2;
-    if (!ProgramFolder::setPath(QString::fromLocal8Bit(argv[1])))
+    const ProgramFolder folder(QString::fromLocal8Bit(argv[1]));
+    if (!folder.make())
         return 2;
-    ProgramConfig& c = ProgramConfig::instance();
+    AppContext context(folder);
+    ProgramConfig& c = context.config();
     c.autoDetect = false;
     c.port = QString::fromLocal8Bit(argv[2]);
     c.timeSynchronize = false;
     DevWorker::setAfterClearHook([] { ::_exit(9); });
-    CKESTRADoc doc;
+    CKESTRADoc doc(context);
     doc.initialise();
     doc.watcherProbe();
     doc.readHistory();

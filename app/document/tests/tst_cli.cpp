@@ -77,16 +77,14 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
-        QVERIFY(ProgramFolder::setPath(m_home.path()));
-        HistoryDb* db
-            = HistoryDb::open(ProgramFolder::filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create);
+        HistoryStore store;
+        HistoryDb* db = store.open(m_home.filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create);
         QVERIFY(db);
         const qint64 d24 = *LocalTime::fromLocal(2008, 12, 24);
         const qint64 d25 = *LocalTime::fromLocal(2008, 12, 25);
         QVERIFY(db->insertEvents(std::vector { makeEvent(QStringLiteral("A1"), d24 + 3600),
             makeEvent(QStringLiteral("A1"), d25 + 3600), makeEvent(QStringLiteral("A1"), d25 + 7200, 0x002),
             makeEvent(QStringLiteral("A1"), d25 + 5400), makeEvent(QStringLiteral("B2"), d25 + 60) }));
-        HistoryDb::close();
     }
 
     void commands_data()
@@ -242,14 +240,12 @@ private slots:
         QTemporaryDir home;
         const QString comment = QStringLiteral("said \"stop\" \\ then\tpaused\nat 3 \u00b5Sv/h \x01 end");
         {
-            QVERIFY(ProgramFolder::setPath(home.path()));
-            HistoryDb* db = HistoryDb::open(
-                ProgramFolder::filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create);
+            HistoryStore store;
+            HistoryDb* db = store.open(home.filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create);
             QVERIFY(db);
             ChistoryRec r = makeEvent(QStringLiteral("Q\"1"), *LocalTime::fromLocal(2010, 3, 4) + 60);
             r.hComment = comment;
             QVERIFY(db->insertEvents(std::vector { r }));
-            HistoryDb::close();
         }
         QProcess p;
         p.setStandardInputFile(QProcess::nullDevice());
@@ -282,10 +278,8 @@ private slots:
     {
         QTemporaryDir other;
         {
-            QVERIFY(ProgramFolder::setPath(other.path()));
-            QVERIFY(HistoryDb::open(
-                ProgramFolder::filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create));
-            HistoryDb::close();
+            HistoryStore store;
+            QVERIFY(store.open(other.filePath(QStringLiteral("DB/DataBase.db")), HistoryDb::OpenMode::Create));
         }
         QCOMPARE(cli(m_home.path(),
                      { QStringLiteral("export"), QStringLiteral("A1"), QStringLiteral("2008-12-25"), exportFile() })

@@ -47,9 +47,9 @@ private slots:
         QVERIFY(cli.waitForFinished(60000));
         QCOMPARE(cli.exitCode(), 4); // no instrument on that port, but the spool was stored
 
-        QVERIFY(ProgramFolder::setPath(home.path()));
-        QVERIFY(HistorySpool().pending().isEmpty());
-        HistoryDb* db = HistoryDb::open(ProgramFolder::filePath(ProgramConfig::instance().databasePath));
+        AppContext context { ProgramFolder(home.path()) };
+        QVERIFY(HistorySpool(context.device().spoolFolder()).pending().isEmpty());
+        HistoryDb* db = context.store().open(context.folder().filePath(context.config().databasePath));
         QVERIFY(db);
         CPagerList list;
         QVERIFY(db->loadDayEvents(list, QString(), QString(), 0));
@@ -58,7 +58,6 @@ private slots:
         for (const auto& [day, l] : list.instrumentAt(0)->days())
             events += l.size();
         QVERIFY(events > 250); // every downloaded record that has a time (a few may coincide)
-        HistoryDb::close();
     }
 };
 

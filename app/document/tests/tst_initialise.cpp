@@ -40,15 +40,13 @@ private slots:
     void init()
     {
         m_home = std::make_unique<QTemporaryDir>();
-        QVERIFY(ProgramFolder::setPath(m_home->path()));
-        DeviceState::setDriverLogFolder(m_home->path());
-        HistoryDb::close();
-        ProgramConfig& c = ProgramConfig::instance();
-        c = ProgramConfig();
-        c.iniPath = ProgramFolder::iniPath();
+        m_context = std::make_unique<AppContext>(ProgramFolder(m_home->path()));
+        m_context->device().setDriverLogFolder(m_home->path());
+        m_context->setMessenger(&m_messenger);
+        ProgramConfig& c = m_context->config();
         c.autoDetect = false;
         c.port = m_home->filePath(QStringLiteral("no-such-port"));
-        m_doc = std::make_unique<CKESTRADoc>();
+        m_doc = std::make_unique<CKESTRADoc>(*m_context);
         m_doc->setHost(&m_host);
         m_doc->setViews(&m_views);
         m_messenger.questions.clear();
@@ -60,7 +58,7 @@ private slots:
     void cleanup()
     {
         m_doc.reset();
-        HistoryDb::close();
+        m_context.reset();
     }
 
     void notConnectedWithoutInstrument()
@@ -69,7 +67,7 @@ private slots:
         QCOMPARE(m_doc->title(), QStringLiteral("KESTRA Software - Local mode. Not connected"));
         QVERIFY(QFile::exists(m_home->filePath(QStringLiteral("DB/DataBase.db"))));
         QVERIFY(m_doc->state().watcherPoke.load());
-        QCOMPARE(m_doc->state().portName(), ProgramConfig::instance().port);
+        QCOMPARE(m_doc->state().portName(), m_context->config().port);
         QVERIFY(!m_doc->readHistory());
         QVERIFY(m_views.calls.isEmpty());
     }
@@ -81,7 +79,7 @@ private slots:
         QString found;
         if (PortDiscovery().findBridgePort(found))
             QSKIP("this machine has an instrument bridge port");
-        ProgramConfig::instance().autoDetect = true;
+        m_context->config().autoDetect = true;
         m_messenger.answer = Messenger::Yes;
         m_doc->initialise();
         m_doc->initialise();
@@ -92,7 +90,7 @@ private slots:
         QCOMPARE(m_host.settingsOpened, 1);
         QVERIFY(m_doc->portQuestionAsked());
         // A new run (a new document) asks again.
-        CKESTRADoc second;
+        CKESTRADoc second(*m_context);
         second.initialise();
         QCOMPARE(m_messenger.questions.size(), 2);
         m_messenger.answer = Messenger::No;
@@ -140,14 +138,14 @@ private slots:
         QFETCH(bool, archived);
 
         // A store with an old and a recent event.
-        const QString main = ProgramFolder::filePath(QStringLiteral("DB/DataBase.db"));
+        const QString main = m_context->folder().filePath(QStringLiteral("DB/DataBase.db"));
         const qint64 now = std::time(nullptr);
         {
-            HistoryDb* db = HistoryDb::open(main, HistoryDb::OpenMode::Create);
+            HistoryDb* db = m_context->store().open(main, HistoryDb::OpenMode::Create);
             QVERIFY(db);
             QVERIFY(db->insertEvents(std::vector {
                 makeEvent(QStringLiteral("A1"), now - 40 * 86400), makeEvent(QStringLiteral("A1"), now) }));
-            HistoryDb::close();
+            m_context->store().close();
         }
         QString viewed;
         if (viewingArchive) {
@@ -155,20 +153,20 @@ private slots:
             QVERIFY(QFile::copy(main, viewed));
             m_doc->setArchivePath(viewed);
         }
-        ProgramConfig& c = ProgramConfig::instance();
+        ProgramConfig& c = m_context->config();
         c.archivingInterval = interval;
         const qint64 before = age < 0 ? c.lastArchivingTime : now - age;
         c.lastArchivingTime = before;
 
         QVERIFY(m_doc->initialise());
-        const QString archive = ProgramFolder::path() + HistoryFiles::archiveFileName(now);
+        const QString archive = m_context->folder().path() + HistoryFiles::archiveFileName(now);
         QCOMPARE(QFile::exists(archive), archived);
         QCOMPARE(m_views.calls.contains(QStringLiteral("rebuild")), archived);
         QCOMPARE(
             m_messenger.messages.contains(QStringLiteral("Attention!|Database is successfully archived")), archived);
 
         CPagerList list;
-        HistoryDb::current()->loadDayEvents(list, QStringLiteral("A1"), QString(), 0);
+        m_context->store().current()->loadDayEvents(list, QStringLiteral("A1"), QString(), 0);
         int events = 0;
         for (const auto& [day, l] : list.find(QStringLiteral("A1"))->days())
             events += l.size();
@@ -198,7 +196,7 @@ private slots:
     void remoteModeWithoutServer()
     {
         QFETCH(QString, server);
-        ProgramConfig& c = ProgramConfig::instance();
+        ProgramConfig& c = m_context->config();
         c.localMode = false;
         c.remoteServer = server;
         m_doc->initialise();
@@ -263,6 +261,7 @@ private slots:
 private:
     std::unique_ptr<QTemporaryDir> m_home;
     RecordingMessenger m_messenger;
+    std::unique_ptr<AppContext> m_context;
     RecordingHost m_host;
     RecordingViews m_views;
     std::unique_ptr<CKESTRADoc> m_doc;

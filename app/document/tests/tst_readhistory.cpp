@@ -27,10 +27,10 @@ QString stamp(qint64 t)
     return LocalTime::format(t, "%Y-%m-%d %H:%M:%S");
 }
 
-int storedEvents()
+int storedEvents(HistoryStore& store)
 {
     CPagerList list;
-    HistoryDb::current()->loadDayEvents(list, Id, QString(), 0);
+    store.current()->loadDayEvents(list, Id, QString(), 0);
     const CPager* p = list.find(Id);
     int n = 0;
     if (p) {
@@ -49,8 +49,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
-        QVERIFY(ProgramFolder::setPath(m_home.path()));
-        DeviceState::setDriverLogFolder(m_home.path());
+        m_context.device().setDriverLogFolder(m_home.path());
+        m_context.setMessenger(&m_messenger);
         Options options;
         options.linkPath = m_home.filePath(QStringLiteral("port")).toStdString();
         options.liveHistory = false;
@@ -58,7 +58,7 @@ private slots:
         std::string error;
         QVERIFY2(m_sim->start(&error), error.c_str());
 
-        ProgramConfig& c = ProgramConfig::instance();
+        ProgramConfig& c = m_context.config();
         c.autoDetect = false;
         c.port = QString::fromStdString(m_sim->slavePath());
         c.localMode = true;
@@ -73,7 +73,7 @@ private slots:
         m_doc.stopBackground();
         m_doc.setViews(nullptr);
         m_doc.setHost(nullptr);
-        HistoryDb::close();
+        m_context.store().close();
         m_sim.reset();
     }
 
@@ -99,13 +99,13 @@ private slots:
         QVERIFY(m_doc.readHistory());
         QCOMPARE(stored.count(), 1);
         QCOMPARE(stored.at(0).at(2).toInt(), 5);
-        QCOMPARE(storedEvents(), 5);
+        QCOMPARE(storedEvents(m_context.store()), 5);
         QVERIFY(m_sim->history().empty());
         QCOMPARE(m_views.calls,
             QStringList({ QStringLiteral("instrument ") + Id,
                 QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(2, 0), "%Y-%m-%d")),
                 QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(1, 0), "%Y-%m-%d")) }));
-        QVERIFY(HistorySpool().pending().isEmpty());
+        QVERIFY(HistorySpool(m_context.device().spoolFolder()).pending().isEmpty());
 
         // Show day 1, then download more of it and a new day.
         CHistoryList* shown = m_doc.dayEvents(Id, at(1, 0), 0);
@@ -120,7 +120,7 @@ private slots:
         m_sim->setHistory({ record('F', at(1, 20000)), record('G', at(1, 30000), 4e-4), record('F', at(0, 60)),
             record('F', at(0, 120)) });
         QVERIFY(m_doc.readHistory());
-        QCOMPARE(storedEvents(), 9);
+        QCOMPARE(storedEvents(m_context.store()), 9);
         // The shown day's new events go to the list as one batch, oldest first.
         QCOMPARE(m_views.calls,
             QStringList({ QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(0, 0), "%Y-%m-%d")),
@@ -143,17 +143,17 @@ private slots:
             record('F', at(0, 120)) });
         QSignalSpy stored(&m_doc, &CKESTRADoc::historyStored);
         m_doc.readHistory();
-        QCOMPARE(storedEvents(), 9);
+        QCOMPARE(storedEvents(m_context.store()), 9);
         QVERIFY(m_views.calls.isEmpty());
         QCOMPARE(m_doc.pagers().find(Id)->dayList(at(1, 0))->size(), 5);
         if (!stored.isEmpty())
             QCOMPARE(stored.at(0).at(2).toInt(), 0);
-        QVERIFY(HistorySpool().pending().isEmpty());
+        QVERIFY(HistorySpool(m_context.device().spoolFolder()).pending().isEmpty());
 
         // An empty history stores nothing and changes no view.
         m_sim->setHistory({});
         QVERIFY(!m_doc.readHistory());
-        QCOMPARE(storedEvents(), 9);
+        QCOMPARE(storedEvents(m_context.store()), 9);
         QVERIFY(m_views.calls.isEmpty());
         QVERIFY(!m_doc.state().downloadBusy.load());
     }
@@ -161,21 +161,21 @@ private slots:
     // A commit that fails keeps the download on disk; the next download stores it first.
     void failedCommitKeepsDownload()
     {
-        const QString path = HistoryDb::current()->path();
-        const int before = storedEvents();
-        HistoryDb::close();
+        const QString path = m_context.store().current()->path();
+        const int before = storedEvents(m_context.store());
+        m_context.store().close();
         m_sim->setHistory({ record('F', at(0, 7200)), record('F', at(0, 7300)) });
         QSignalSpy stored(&m_doc, &CKESTRADoc::historyStored);
         QVERIFY(m_doc.readHistory());
         QCOMPARE(stored.count(), 1);
         QCOMPARE(stored.at(0).at(3).toBool(), false);
         QVERIFY(m_sim->history().empty()); // cleared: the spool holds the events now
-        QCOMPARE(HistorySpool().pending().size(), 1);
+        QCOMPARE(HistorySpool(m_context.device().spoolFolder()).pending().size(), 1);
 
-        QVERIFY(HistoryDb::open(path));
+        QVERIFY(m_context.store().open(path));
         QVERIFY(!m_doc.readHistory()); // nothing new on the instrument
-        QVERIFY(HistorySpool().pending().isEmpty());
-        QCOMPARE(storedEvents(), before + 2);
+        QVERIFY(HistorySpool(m_context.device().spoolFolder()).pending().isEmpty());
+        QCOMPARE(storedEvents(m_context.store()), before + 2);
     }
 
     // Day events: an unknown instrument gives nothing; a known day is loaded once.
@@ -210,7 +210,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!ticks.isEmpty(), 6000);
         QVERIFY(ticks.at(0).at(0).toBool());
         QCOMPARE(stored.count(), 1);
-        QVERIFY(storedEvents() >= 10); // the record set up, and what the instrument logged of its alarm
+        QVERIFY(
+            storedEvents(m_context.store()) >= 10); // the record set up, and what the instrument logged of its alarm
         QCOMPARE(scheduler.currentInterval(), 3600 * 1000); // back to its period
         m_doc.stopBackground();
         QVERIFY(!m_doc.state().watcherRunning.load());
@@ -241,7 +242,8 @@ private:
     RecordingMessenger m_messenger;
     RecordingHost m_host;
     RecordingViews m_views;
-    CKESTRADoc m_doc;
+    AppContext m_context { ProgramFolder(m_home.path()) };
+    CKESTRADoc m_doc { m_context };
 };
 
 QTEST_GUILESS_MAIN(ReadHistoryTest)

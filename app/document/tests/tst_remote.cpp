@@ -106,8 +106,9 @@ private slots:
         QVERIFY(m_sim->history().empty());
 
         // This computer: remote mode on the station.
-        QVERIFY(ProgramFolder::setPath(m_dir.filePath(QStringLiteral("client"))));
-        ProgramConfig& config = ProgramConfig::instance();
+        QVERIFY(m_context.folder().make());
+        m_context.setMessenger(&m_msg);
+        ProgramConfig& config = m_context.config();
         config.localMode = false;
         config.remoteServer = QStringLiteral("127.0.0.1:%1").arg(m_port);
         config.downloadingInterval = 3600;
@@ -121,7 +122,7 @@ private slots:
         m_doc.stopBackground();
         m_server.terminate();
         m_server.waitForFinished(10000);
-        HistoryDb::close();
+        m_context.store().close();
     }
 
     void titleAndInstrumentList()
@@ -244,7 +245,7 @@ private slots:
         // Download from remote computer: the day's alarm events into this computer's database.
         QVERIFY(m_doc.downloadFromRemote(Id, yesterday));
         CPagerList local;
-        QVERIFY(HistoryDb::current()->loadDayEvents(local, Id, LocalTime::format(yesterday, "%Y-%m-%d"), 0));
+        QVERIFY(m_context.store().current()->loadDayEvents(local, Id, LocalTime::format(yesterday, "%Y-%m-%d"), 0));
         const CPager* pager = local.find(Id);
         QVERIFY(pager);
         int stored = 0;
@@ -280,7 +281,7 @@ private slots:
 
     void anUnreachableServerIsToldOnce()
     {
-        CKESTRADoc other;
+        CKESTRADoc other(m_context);
         PromptingHost host;
         other.setHost(&host);
         QVERIFY(other.useServer(QStringLiteral("127.0.0.1:1")));
@@ -313,7 +314,8 @@ private:
     RecordingMessenger m_msg;
     PromptingHost m_host;
     RecordingViews m_views;
-    CKESTRADoc m_doc;
+    AppContext m_context { ProgramFolder(m_dir.filePath(QStringLiteral("client"))) };
+    CKESTRADoc m_doc { m_context };
 };
 
 QTEST_GUILESS_MAIN(RemoteDocumentTest)

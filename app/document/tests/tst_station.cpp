@@ -88,8 +88,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
-        QVERIFY(ProgramFolder::setPath(m_home.path()));
-        DeviceState::setDriverLogFolder(m_home.path());
+        m_context.device().setDriverLogFolder(m_home.path());
+        m_context.setMessenger(&m_msg);
         Options options;
         options.linkPath = m_home.filePath(QStringLiteral("port")).toStdString();
         options.liveHistory = false;
@@ -100,7 +100,7 @@ private slots:
         std::string error;
         QVERIFY2(m_sim->start(&error), error.c_str());
 
-        ProgramConfig& c = ProgramConfig::instance();
+        ProgramConfig& c = m_context.config();
         c.autoDetect = false;
         c.port = QString::fromStdString(m_sim->slavePath());
         c.localMode = true;
@@ -120,7 +120,7 @@ private slots:
         m_doc.stopBackground();
         m_doc.setViews(nullptr);
         m_doc.setHost(nullptr);
-        HistoryDb::close();
+        m_context.store().close();
         m_sim.reset();
     }
 
@@ -213,7 +213,7 @@ private slots:
         for (const auto& n : answered)
             QVERIFY(n.load() > 1);
         QVERIFY(busyAnswers.load() > 0);
-        const std::vector<ChistoryRec> stored = HistoryDb::current()->eventsAfter(Id, 0);
+        const std::vector<ChistoryRec> stored = m_context.store().current()->eventsAfter(Id, 0);
         QCOMPARE(qsizetype(stored.size()), downloaded);
         QCOMPARE(checkList(stored, Id), QString());
     }
@@ -229,7 +229,7 @@ private slots:
             for (int k = 0; k < 20; ++k)
                 events.push_back(makeEvent(id, first + d * 86400 + 3600 + k * 120, k == 7 ? 2 : 0));
         }
-        QVERIFY(HistoryDb::current()->insertEvents(events));
+        QVERIFY(m_context.store().current()->insertEvents(events));
         QVERIFY(m_doc.loadInstrumentList());
         m_doc.state().setCurrentInstrument(id);
 
@@ -280,7 +280,7 @@ private slots:
         std::vector<ChistoryRec> events;
         for (int k = 0; k < 60000; ++k)
             events.push_back(makeEvent(id, day + k));
-        QVERIFY(HistoryDb::current()->insertEvents(events));
+        QVERIFY(m_context.store().current()->insertEvents(events));
         QVERIFY(m_doc.loadInstrumentList());
 
         HistoryScheduler scheduler(m_doc);
@@ -321,7 +321,8 @@ private:
     RecordingMessenger m_msg;
     StationHost m_host;
     RecordingViews m_views;
-    CKESTRADoc m_doc;
+    AppContext m_context { ProgramFolder(m_home.path()) };
+    CKESTRADoc m_doc { m_context };
     DocumentRequestHandler m_backend { m_doc };
     CPool m_pool { &m_backend };
 };

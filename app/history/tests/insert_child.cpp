@@ -12,7 +12,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc < 3)
         return 2;
-    HistoryDb* db = HistoryDb::open(QString::fromLocal8Bit(argv[1]), HistoryDb::OpenMode::Create);
+    HistoryStore store;
+    HistoryDb* db = store.open(QString::fromLocal8Bit(argv[1]), HistoryDb::OpenMode::Create);
     if (!db)
         return 3;
     const int count = std::atoi(argv[2]);

@@ -26,12 +26,12 @@ private slots:
         const QString path = dir.filePath("crash.db");
         // One committed event before the batch must survive whatever happens.
         {
-            HistoryDb* db = HistoryDb::open(path, HistoryDb::OpenMode::Create);
+            HistoryStore store;
+            HistoryDb* db = store.open(path, HistoryDb::OpenMode::Create);
             ChistoryRec r;
             r.hPagerID = "KEEP";
             r.hDateTime = 1;
             QVERIFY(db->insertEvents(std::vector<ChistoryRec> { r }));
-            HistoryDb::close();
         }
         QProcess child;
         child.start(INSERT_CHILD, { path, QString::number(batch) });
@@ -42,7 +42,8 @@ private slots:
         child.kill();
         child.waitForFinished();
 
-        HistoryDb* db = HistoryDb::open(path);
+        HistoryStore store;
+        HistoryDb* db = store.open(path);
         QVERIFY(db);
         QSqlQuery q(db->connection());
         QVERIFY(q.exec("PRAGMA integrity_check") && q.next());
@@ -53,7 +54,6 @@ private slots:
         QVERIFY2(stored == 0 || stored == batch, qPrintable(QString::number(stored)));
         QVERIFY(q.exec("SELECT count(*) FROM History WHERE hPagerID = 'KEEP'") && q.next());
         QCOMPARE(q.value(0).toInt(), 1);
-        HistoryDb::close();
     }
 };
 

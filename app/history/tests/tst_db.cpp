@@ -76,6 +76,11 @@ qint64 scalar(HistoryDb* db, const QString& sql)
     return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
 }
 
+int rows(HistoryDb* db)
+{
+    return static_cast<int>(scalar(db, QStringLiteral("SELECT count(*) FROM History")));
+}
+
 std::vector<ChistoryRec> dayRecords(const CPagerList& list, const QString& id, qint64 day)
 {
     const CPager* p = list.find(id);
@@ -89,6 +94,8 @@ class TestDb : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    HistoryStore m_store;
+    LogMessenger m_log;
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
@@ -99,38 +106,34 @@ private slots:
         tzset();
         QVERIFY(m_dir.isValid());
     }
-    void cleanup() { HistoryDb::close(); }
+    void cleanup() { m_store.close(); }
 
     void openRules()
     {
-        Recorder recorder;
-        QVERIFY(!HistoryDb::open(path("missing/none.db")));
+        QVERIFY(!m_store.open(path("missing/none.db")));
         QVERIFY(!QFile::exists(path("missing")));
-        HistoryDb* db = HistoryDb::open(path("sub/dir/DataBase.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("sub/dir/DataBase.db"), HistoryDb::OpenMode::Create);
         QVERIFY(db);
-        QCOMPARE(HistoryDb::open(path("sub/dir/DataBase.db")), db);
+        QCOMPARE(m_store.open(path("sub/dir/DataBase.db")), db);
         // Any failed open, a missing file too, leaves no store open: a download must not land in
         // the file that was open before the switch. A missing file has no error text.
         QString error = "stale";
-        QVERIFY(!HistoryDb::open(path("other.db"), HistoryDb::OpenMode::Existing, &error));
+        QVERIFY(!m_store.open(path("other.db"), HistoryDb::OpenMode::Existing, &error));
         QVERIFY(error.isEmpty());
-        QVERIFY(!HistoryDb::current());
+        QVERIFY(!m_store.current());
 
-        QVERIFY(HistoryDb::open(path("sub/dir/DataBase.db")));
+        QVERIFY(m_store.open(path("sub/dir/DataBase.db")));
         writeBytes(path("file"), "x");
-        QVERIFY(!HistoryDb::open(path("file/DB/DataBase.db"), HistoryDb::OpenMode::Create, &error));
+        QVERIFY(!m_store.open(path("file/DB/DataBase.db"), HistoryDb::OpenMode::Create, &error));
         QVERIFY2(error.contains(path("file/DB")), qPrintable(error));
-        QVERIFY(!HistoryDb::current());
-        // The store reports to its caller only, never to the person.
-        QVERIFY(recorder.messages.isEmpty());
+        QVERIFY(!m_store.current());
         QCOMPARE(HistoryDb::errorCaption(), QStringLiteral("Ошибка базы данных"));
-        QVERIFY(HistoryDb::open(path("sub/dir/DataBase.db")));
+        QVERIFY(m_store.open(path("sub/dir/DataBase.db")));
     }
 
     void eventsRoundTrip()
     {
-        Recorder recorder;
-        HistoryDb* db = HistoryDb::open(path("round.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("round.db"), HistoryDb::OpenMode::Create);
         QVERIFY(db);
         const qint64 t = local(2008, 12, 25, 10, 20, 30);
         ChistoryRec quoted = rec("A1", t, 0, 12.5);
@@ -204,12 +207,11 @@ private slots:
         QCOMPARE(events[0].hType, 3);
         QCOMPARE(events[0].hAlarm, -2);
         QCOMPARE(events[0].hDateTime, local(2008, 12, 24, 12));
-        QVERIFY(recorder.messages.isEmpty());
     }
 
     void daySummaryAndNames()
     {
-        HistoryDb* db = HistoryDb::open(path("summary.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("summary.db"), HistoryDb::OpenMode::Create);
         QVERIFY(db);
         const qint64 d1 = local(2009, 1, 2, 9);
         const qint64 d2 = local(2009, 1, 3, 9);
@@ -224,7 +226,7 @@ private slots:
 
         CPagerList list;
         list.findOrCreate("stale");
-        QVERIFY(db->loadDaySummary(list));
+        QVERIFY(db->loadDaySummary(list, m_log));
         QCOMPARE(list.count(), 3);
         QCOMPARE(list.instrumentAt(0)->identifier(), QString("P0"));
         const CPager* p1 = list.find("P1");
@@ -241,7 +243,7 @@ private slots:
 
     void deleteOldEventsOnPinnedClock()
     {
-        HistoryDb* db = HistoryDb::open(path("old.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("old.db"), HistoryDb::OpenMode::Create);
         db->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 2, 28, 23, 59, 59)),
             rec("A", local(2009, 3, 1, 0, 0, 0)), rec("A", local(2009, 3, 2, 0, 10)), rec("A", local(2008, 6, 1)) });
         QVERIFY(db->deleteOldEvents(local(2009, 3, 2, 0, 30)));
@@ -254,7 +256,7 @@ private slots:
 
     void repeatedHourKeepsBothEvents()
     {
-        HistoryDb* db = HistoryDb::open(path("dst.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("dst.db"), HistoryDb::OpenMode::Create);
         // 02:30 summer time and 02:30 winter time: the same local text, an hour apart.
         const qint64 first = local(2009, 10, 25, 1, 30, 0) + 3600;
         const qint64 second = first + 3600;
@@ -274,21 +276,19 @@ private slots:
     {
         if (geteuid() == 0)
             QSKIP("root writes read-only files");
-        Recorder recorder;
         {
-            HistoryDb* db = HistoryDb::open(path("ro.db"), HistoryDb::OpenMode::Create);
+            HistoryDb* db = m_store.open(path("ro.db"), HistoryDb::OpenMode::Create);
             db->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 5, 5, 5)) });
-            HistoryDb::close();
+            m_store.close();
         }
         QFile::remove(path("ro.db-wal"));
         QFile::remove(path("ro.db-shm"));
         QFile::setPermissions(path("ro.db"), QFileDevice::ReadOwner);
-        HistoryDb* db = HistoryDb::open(path("ro.db"));
+        HistoryDb* db = m_store.open(path("ro.db"));
         QVERIFY(db);
         QString error;
         QVERIFY(!db->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 5, 5, 6)) }, nullptr, &error));
         QVERIFY2(error.contains(path("ro.db")), qPrintable(error));
-        QVERIFY(recorder.messages.isEmpty());
         CPagerList list;
         QVERIFY(db->loadDayEvents(list, "A", "2009-05-05", 0));
         QCOMPARE(list.find("A")->dayEventCount(local(2009, 5, 5)), 1);
@@ -298,14 +298,13 @@ private slots:
     // with a text naming it; not one byte of it changes and no store stays open.
     void refusedFilesAreLeftUntouched()
     {
-        Recorder recorder;
         {
-            HistoryDb* db = HistoryDb::open(path("good.db"), HistoryDb::OpenMode::Create);
+            HistoryDb* db = m_store.open(path("good.db"), HistoryDb::OpenMode::Create);
             std::vector<ChistoryRec> many;
             for (int i = 0; i < 5000; ++i)
                 many.push_back(rec("D", local(2009, 6, 1) + i * 60, 0, i));
             QVERIFY(db->insertEvents(many));
-            HistoryDb::close();
+            m_store.close();
         }
         const QByteArray good = fileBytes(path("good.db"));
         QVERIFY(good.size() > 40 * 4096);
@@ -343,21 +342,20 @@ private slots:
             else
                 rawSql(file, c.sql);
             const QByteArray before = fileBytes(file);
-            QVERIFY(HistoryDb::open(path("good.db")));
+            QVERIFY(m_store.open(path("good.db")));
             QString error;
-            QVERIFY2(!HistoryDb::open(file, HistoryDb::OpenMode::Create, &error), c.name);
+            QVERIFY2(!m_store.open(file, HistoryDb::OpenMode::Create, &error), c.name);
             QVERIFY2(error.contains(file) && error.contains(QLatin1String(c.says)), qPrintable(error));
-            QVERIFY2(!HistoryDb::current(), c.name);
+            QVERIFY2(!m_store.current(), c.name);
             QVERIFY2(fileBytes(file) == before, c.name);
         }
-        QVERIFY(recorder.messages.isEmpty());
     }
 
     // The store refuses a batch for want of space: the whole batch is rolled back, the caller
     // hears which file, and the store takes the batch once there is room.
     void fullStoreKeepsNothingOfTheBatch()
     {
-        HistoryDb* db = HistoryDb::open(path("full.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("full.db"), HistoryDb::OpenMode::Create);
         QVERIFY(db->insertEvents(std::vector<ChistoryRec> { rec("F", local(2009, 8, 1)) }));
         std::vector<ChistoryRec> batch;
         for (int i = 0; i < 3000; ++i)
@@ -390,7 +388,7 @@ private slots:
                 oldRow("A", t2, 0, "second") });
         Recorder recorder;
         QString error;
-        HistoryDb* db = HistoryDb::open(path("older.db"), HistoryDb::OpenMode::Existing, &error);
+        HistoryDb* db = m_store.open(path("older.db"), HistoryDb::OpenMode::Existing, &error);
         QVERIFY2(db, qPrintable(error));
         QCOMPARE(scalar(db, "PRAGMA user_version"), 1);
 
@@ -413,21 +411,21 @@ private slots:
                     "SELECT count(*) FROM sqlite_master WHERE name = 'HistoryEvent' AND sql LIKE '%UNIQUE%hDateTime%'")
             == 1);
         CPagerList list;
-        QVERIFY(db->loadDaySummary(list));
+        QVERIFY(db->loadDaySummary(list, recorder));
         QCOMPARE(list.find("A")->name(), QString("Kitchen"));
         QVERIFY(recorder.messages.isEmpty());
 
         // Opened again it is current: nothing more to do, nothing written.
-        HistoryDb::close();
+        m_store.close();
         const QByteArray upgraded = fileBytes(path("older.db"));
-        QVERIFY(HistoryDb::open(path("older.db")));
-        HistoryDb::close();
+        QVERIFY(m_store.open(path("older.db")));
+        m_store.close();
         QCOMPARE(fileBytes(path("older.db")), upgraded);
     }
 
     void eventsAfterAreOldestFirst()
     {
-        HistoryDb* db = HistoryDb::open(path("after.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("after.db"), HistoryDb::OpenMode::Create);
         const qint64 t = local(2009, 9, 9, 9);
         db->insertEvents(std::vector<ChistoryRec> {
             rec("A", t + 20), rec("A", t), rec("B", t + 30), rec("A", t + 10, 1), rec("A", t + 10, 0) });
@@ -447,7 +445,7 @@ private slots:
 
     void jobThreadHasItsOwnConnection()
     {
-        HistoryDb* db = HistoryDb::open(path("thread.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("thread.db"), HistoryDb::OpenMode::Create);
         db->insertEvents(std::vector<ChistoryRec> { rec("T", local(2009, 4, 4, 4)) });
         CPagerList list;
         bool ok = false;
@@ -463,6 +461,52 @@ private slots:
         CPagerList after;
         db->loadDayEvents(after, "T", "2009-04-04", 0);
         QCOMPARE(after.find("T")->dayEventCount(local(2009, 4, 4)), 2);
+    }
+
+    // Two programs in one process each keep a store open, used from the same threads in turn:
+    // neither reaches the other's file, and closing or switching one leaves the other's
+    // connections working, on this thread and on a job thread.
+    void twoStoresInOneProcessStayApart()
+    {
+        HistoryStore other;
+        HistoryDb* a = m_store.open(path("station.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* b = other.open(path("client.db"), HistoryDb::OpenMode::Create);
+        QVERIFY(a && b && a != b);
+        QVERIFY(a->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 6, 1, 1)) }));
+        QVERIFY(b->insertEvents(
+            std::vector<ChistoryRec> { rec("B", local(2009, 6, 1, 2)), rec("B", local(2009, 6, 1, 3)) }));
+        QCOMPARE(rows(a), 1);
+        QCOMPARE(rows(b), 2);
+
+        // A job thread reaches both, then the client's store is switched to another file.
+        int seenA = -1;
+        int seenB = -1;
+        QThread* job = QThread::create([&] {
+            seenA = rows(a);
+            seenB = rows(b);
+        });
+        job->start();
+        QVERIFY(job->wait(10000));
+        delete job;
+        QCOMPARE(seenA, 1);
+        QCOMPARE(seenB, 2);
+        HistoryDb* c = other.open(path("client2.db"), HistoryDb::OpenMode::Create);
+        QVERIFY(c);
+        QCOMPARE(rows(c), 0);
+        QCOMPARE(m_store.current(), a);
+        QVERIFY(a->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 6, 1, 4)) }));
+        QCOMPARE(rows(a), 2);
+
+        // Closing the station's store leaves the client's alone.
+        m_store.close();
+        QVERIFY(!m_store.current());
+        QVERIFY(c->insertEvents(std::vector<ChistoryRec> { rec("C", local(2009, 6, 1, 5)) }));
+        QCOMPARE(rows(c), 1);
+        QCOMPARE(other.current(), c);
+        QVERIFY(!QSqlDatabase::connectionNames().filter("kestra-history").isEmpty());
+        other.close();
+        // Every connection of a closed store is gone from this thread.
+        QVERIFY(QSqlDatabase::connectionNames().filter("kestra-history").isEmpty());
     }
 };
 

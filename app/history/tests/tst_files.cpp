@@ -46,6 +46,8 @@ class TestFiles : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    HistoryStore m_store;
+    LogMessenger m_log;
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
 private slots:
@@ -54,7 +56,7 @@ private slots:
         qputenv("TZ", "Europe/Berlin");
         tzset();
     }
-    void cleanup() { HistoryDb::close(); }
+    void cleanup() { m_store.close(); }
 
     void names()
     {
@@ -69,9 +71,9 @@ private slots:
     void exportGoldenBytes()
     {
         CHistoryList empty;
-        QVERIFY(HistoryFiles::exportDay(&empty, path("empty.ksexp"), 0));
+        QVERIFY(HistoryFiles::exportDay(m_log, &empty, path("empty.ksexp"), 0));
         QCOMPARE(fileBytes(path("empty.ksexp")), QByteArray(22, '\0'));
-        QVERIFY(HistoryFiles::exportDay(nullptr, path("none.ksexp"), 0));
+        QVERIFY(HistoryFiles::exportDay(m_log, nullptr, path("none.ksexp"), 0));
         QCOMPARE(fileBytes(path("none.ksexp")), QByteArray());
 
         CHistoryList day;
@@ -79,7 +81,7 @@ private slots:
         r.hID = "A1|1";
         day.addRecord(r);
         day.addRecord(rec("A1", 0x01020305, 0, 2.0));
-        QVERIFY(HistoryFiles::exportDay(&day, path("one.ksexp"), 1));
+        QVERIFY(HistoryFiles::exportDay(m_log, &day, path("one.ksexp"), 1));
         // Base time, latest time, not loaded, has alarms, one record (the filter left one out).
         const QByteArray expected = QByteArray::fromHex("0000000000000000"
                                                         "0503020100000000"
@@ -98,21 +100,21 @@ private slots:
         QCOMPARE(fileBytes(path("one.ksexp")).toHex(), expected.toHex());
         // An unwritable target is told, not silently skipped.
         Recorder recorder;
-        QVERIFY(!HistoryFiles::exportDay(&day, path("no/such/folder/x.ksexp"), 0));
+        QVERIFY(!HistoryFiles::exportDay(recorder, &day, path("no/such/folder/x.ksexp"), 0));
         QCOMPARE(recorder.messages.size(), 1);
     }
 
     void importAddsOnceAndCreatesInstruments()
     {
         Recorder recorder;
-        HistoryDb* db = HistoryDb::open(path("import.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("import.db"), HistoryDb::OpenMode::Create);
         const qint64 t = local(2009, 7, 1, 12);
         CHistoryList day;
         day.addRecord(rec("OLD", t, 0, 1));
         day.addRecord(rec("NEW", t, 0x002, 2));
         day.addRecord(rec("OLD", t + 1, 0, 3));
         day.addRecord(rec("NEW", t + 86400, 0, 4));
-        QVERIFY(HistoryFiles::exportDay(&day, path("in.ksexp"), 0));
+        QVERIFY(HistoryFiles::exportDay(recorder, &day, path("in.ksexp"), 0));
 
         CPagerList list;
         CPager& old = list.findOrCreate("OLD");
@@ -122,14 +124,14 @@ private slots:
         HistoryFiles::ImportHooks hooks;
         hooks.instrumentCreated = [&](CPager& p) { created << p.identifier(); };
         int added = -1;
-        QVERIFY(HistoryFiles::importFile(path("in.ksexp"), list, *db, hooks, &added));
+        QVERIFY(HistoryFiles::importFile(recorder, path("in.ksexp"), list, *db, hooks, &added));
         QCOMPARE(added, 4);
         QCOMPARE(created, QStringList({ "NEW" }));
         QCOMPARE(old.dayEventCount(t), 2); // the duplicate was dropped, the new one joined
         QCOMPARE(list.find("NEW")->days().size(), size_t(2));
         QCOMPARE(list.find("NEW")->dayEventCount(t), 0); // a day not loaded gets no events in memory
 
-        QVERIFY(HistoryFiles::importFile(path("in.ksexp"), list, *db, hooks, &added));
+        QVERIFY(HistoryFiles::importFile(recorder, path("in.ksexp"), list, *db, hooks, &added));
         QCOMPARE(added, 0);
         QCOMPARE(rows(db), 4);
         QCOMPARE(old.dayEventCount(t), 2);
@@ -143,10 +145,10 @@ private slots:
         f.write(cut);
         f.close();
         CPagerList fresh;
-        QVERIFY(!HistoryFiles::importFile(path("cut.ksexp"), fresh, *db));
+        QVERIFY(!HistoryFiles::importFile(recorder, path("cut.ksexp"), fresh, *db));
         QCOMPARE(fresh.count(), 0);
         QCOMPARE(recorder.messages.size(), 1);
-        QVERIFY(!HistoryFiles::importFile(path("absent.ksexp"), fresh, *db));
+        QVERIFY(!HistoryFiles::importFile(recorder, path("absent.ksexp"), fresh, *db));
         QCOMPARE(rows(db), 4);
 
         // An event whose time has no day the store can hold (year 10,000 and later, or no local
@@ -156,9 +158,9 @@ private slots:
             CHistoryList mixed;
             mixed.addRecord(rec("OLD", t + 7, 0, 7));
             mixed.addRecord(rec("FAR", impossible));
-            QVERIFY(HistoryFiles::exportDay(&mixed, path("far.ksexp"), 0));
+            QVERIFY(HistoryFiles::exportDay(recorder, &mixed, path("far.ksexp"), 0));
             const qsizetype told = recorder.messages.size();
-            QVERIFY(!HistoryFiles::importFile(path("far.ksexp"), fresh, *db));
+            QVERIFY(!HistoryFiles::importFile(recorder, path("far.ksexp"), fresh, *db));
             QCOMPARE(recorder.messages.size(), told + 1);
             QCOMPARE(fresh.count(), 0);
             QCOMPARE(rows(db), 4);
@@ -182,14 +184,14 @@ private slots:
         const QByteArray alarms = HistoryFiles::textLines(day, 1, false);
         QVERIFY(alarms.startsWith("2009-01-02\t03:04:06"));
         QCOMPARE(alarms.count('\n'), 1);
-        QVERIFY(HistoryFiles::saveAsText(&day, path("day.xls"), 0, true));
+        QVERIFY(HistoryFiles::saveAsText(m_log, &day, path("day.xls"), 0, true));
         QCOMPARE(fileBytes(path("day.xls")), all);
     }
 
     void archiveCopiesThenDeletes()
     {
         Recorder recorder;
-        HistoryDb* db = HistoryDb::open(path("main.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = m_store.open(path("main.db"), HistoryDb::OpenMode::Create);
         db->insertEvents(std::vector<ChistoryRec> {
             rec("A", local(2009, 2, 27, 12)), rec("A", local(2009, 3, 1, 12)), rec("A", local(2009, 3, 2, 0, 10)) });
         const QString target = HistoryFiles::archivesFolder(m_dir.path()) + "/" + HistoryFiles::archiveFileName(0);
@@ -197,16 +199,16 @@ private slots:
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("old archive");
         stale.close();
-        QVERIFY(HistoryFiles::archive(*db, target, local(2009, 3, 2, 0, 30)));
+        QVERIFY(HistoryFiles::archive(recorder, *db, target, local(2009, 3, 2, 0, 30)));
         QCOMPARE(recorder.messages, QStringList({ "Attention!|Database is successfully archived" }));
         QCOMPARE(rows(db), 2);
-        HistoryDb* archive = HistoryDb::open(target);
+        HistoryDb* archive = m_store.open(target);
         QVERIFY(archive);
         QCOMPARE(rows(archive), 3);
 
         // A copy that cannot be made deletes nothing.
-        db = HistoryDb::open(path("main.db"));
-        QVERIFY(!HistoryFiles::archive(*db, path("no/folder/x.db"), local(2010, 1, 1)));
+        db = m_store.open(path("main.db"));
+        QVERIFY(!HistoryFiles::archive(recorder, *db, path("no/folder/x.db"), local(2010, 1, 1)));
         QVERIFY(recorder.messages.last().contains("Error during database archiving!\nError:"));
         QCOMPARE(rows(db), 2);
     }

@@ -54,10 +54,15 @@ class TranslationTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_home;
+    std::unique_ptr<AppContext> m_context;
 
 private slots:
-    void initTestCase() { QVERIFY(uitest::prepareProgramFolder(m_home)); }
-    void cleanupTestCase() { HistoryDb::close(); }
+    void initTestCase()
+    {
+        m_context = uitest::makeContext(m_home);
+        QVERIFY(m_context);
+    }
+    void cleanupTestCase() { m_context.reset(); }
 
     // Language 0 is the built-in English; language 1 loads kestra_ru.qm from beside the program.
     void window_data()
@@ -89,7 +94,7 @@ private slots:
             loaded);
         QStringList shown;
         {
-            CKESTRADoc doc;
+            CKESTRADoc doc(*m_context);
             CMainFrame frame(doc);
             frame.show();
             QVERIFY(QTest::qWaitForWindowExposed(&frame));
@@ -97,8 +102,8 @@ private slots:
             QVERIFY(!menus.isEmpty());
             shown << menus.first()->text();
 
-            CProgramSettings settings(
-                ProgramConfig::instance(), nullptr, PortDiscovery(m_home.path(), m_home.path()), &frame);
+            CProgramSettings settings(m_context->config(), m_context->messenger(), nullptr,
+                PortDiscovery(m_home.path(), m_home.path()), &frame);
             shown << settings.windowTitle();
 
             // The exit question, and its button from Qt's own translation.

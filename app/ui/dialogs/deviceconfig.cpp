@@ -67,7 +67,7 @@ DeviceConfig::DeviceConfig(CKESTRADoc& doc, ProgramConfig& config, QWidget* pare
 
 DeviceConfig::~DeviceConfig()
 {
-    std::lock_guard lock(DriverLock::mutex());
+    std::lock_guard lock(m_doc.context().device().driverLock());
     KESTRAdrv_Close();
 }
 
@@ -192,8 +192,7 @@ bool DeviceConfig::readFromInstrument()
     const bool ok = m_doc.readUserParams(params);
     setButtonsEnabled(true);
     if (!ok) {
-        Messenger::instance().tell(
-            tr("Error!"), tr("Error during instrument settings reading!"), Messenger::Icon::Error);
+        m_doc.messenger().tell(tr("Error!"), tr("Error during instrument settings reading!"), Messenger::Icon::Error);
         reject();
         return false;
     }
@@ -305,7 +304,7 @@ bool DeviceConfig::write()
                 + tr("The instrument keeps the history recording interval in 16 bits: at most %1 seconds.")
                       .arg(MaxHistoryInterval);
         }
-        Messenger::instance().tell(tr("Attention!"), text, Messenger::Icon::Warning);
+        m_doc.messenger().tell(tr("Attention!"), text, Messenger::Icon::Warning);
         return false;
     }
     const bool roentgen = m_roentgen->isChecked();
@@ -324,26 +323,26 @@ bool DeviceConfig::write()
     m_config.timeSynchronize = m_toWrite.timeSync;
     QString error;
     if (!m_config.save(&error))
-        Messenger::instance().tell(tr("Error!"), error, Messenger::Icon::Error);
+        m_doc.messenger().tell(tr("Error!"), error, Messenger::Icon::Error);
 
     setButtonsEnabled(false);
     const bool written = m_doc.writeUserParams(m_toWrite);
     setButtonsEnabled(true);
     if (!written) {
-        Messenger::instance().tell(
+        m_doc.messenger().tell(
             tr("Error!"), tr("Can't write instrument settings!") + QLatin1Char('"'), Messenger::Icon::Error);
         return false;
     }
     // The instrument holds these now: a change of the shown units starts from them.
     m_read = m_toWrite;
-    Messenger::instance().tell(applicationName(), tr("Data saved!"), Messenger::Icon::Information);
+    m_doc.messenger().tell(applicationName(), tr("Data saved!"), Messenger::Icon::Information);
     return true;
 }
 
 void DeviceConfig::deleteHistory()
 {
     const int answer
-        = Messenger::instance().ask(tr("Operation confirmation"), tr("Do you want to delete the instrument history?"),
+        = m_doc.messenger().ask(tr("Operation confirmation"), tr("Do you want to delete the instrument history?"),
             Messenger::Ok | Messenger::Cancel, Messenger::Icon::Question);
     if (answer != Messenger::Ok)
         return;
@@ -356,9 +355,8 @@ void DeviceConfig::deleteHistory()
 
 void DeviceConfig::clearInstrumentHistory()
 {
-    if (DevWorker::clearHistory())
-        Messenger::instance().tell(tr("Attention!"), tr("Instrument history is deleted"), Messenger::Icon::Warning);
+    if (DevWorker::clearHistory(m_doc.context().device()))
+        m_doc.messenger().tell(tr("Attention!"), tr("Instrument history is deleted"), Messenger::Icon::Warning);
     else
-        Messenger::instance().tell(
-            tr("Error!"), tr("Error during instrument history deleting!"), Messenger::Icon::Error);
+        m_doc.messenger().tell(tr("Error!"), tr("Error during instrument history deleting!"), Messenger::Icon::Error);
 }

@@ -12,9 +12,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CEnterNewPassword::CEnterNewPassword(ProgramConfig& config, QWidget* parent)
+CEnterNewPassword::CEnterNewPassword(ProgramConfig& config, Messenger& messenger, QWidget* parent)
     : QDialog(parent)
     , m_config(config)
+    , m_messenger(messenger)
     , m_new(new QLineEdit(this))
     , m_confirm(new QLineEdit(this))
 {
@@ -50,18 +51,17 @@ void CEnterNewPassword::accept()
     // Enter in an edit reaches here even while OK is disabled.
     QString error;
     if (!Password::newPasswordAcceptable(m_new->text(), m_confirm->text())) {
-        Messenger::instance().tell(tr("Error!"), tr("Error: Incorrect password!"), Messenger::Icon::Error);
+        m_messenger.tell(tr("Error!"), tr("Error: Incorrect password!"), Messenger::Icon::Error);
         reject();
         return;
     }
     if (!Password::storeNewPassword(m_config, m_new->text(), &error)) {
         // The digest is in the configuration but the file could not be written: say so rather
         // than claim success.
-        Messenger::instance().tell(tr("Error!"), error, Messenger::Icon::Error);
+        m_messenger.tell(tr("Error!"), error, Messenger::Icon::Error);
         reject();
         return;
     }
-    Messenger::instance().tell(
-        applicationName(), tr("Password has been changed successfully!"), Messenger::Icon::Information);
+    m_messenger.tell(applicationName(), tr("Password has been changed successfully!"), Messenger::Icon::Information);
     QDialog::accept();
 }

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class Messenger;
 class ProgramConfig;
 class QLineEdit;
 class QPushButton;
@@ -11,7 +12,7 @@ class QPushButton;
 class CEnterNewPassword : public QDialog {
     Q_OBJECT
 public:
-    explicit CEnterNewPassword(ProgramConfig& config, QWidget* parent = nullptr);
+    CEnterNewPassword(ProgramConfig& config, Messenger& messenger, QWidget* parent = nullptr);
 
     QLineEdit* newEdit() const { return m_new; }
     QLineEdit* confirmEdit() const { return m_confirm; }
@@ -23,6 +24,7 @@ private:
     void updateOk();
 
     ProgramConfig& m_config;
+    Messenger& m_messenger;
     QLineEdit* m_new;
     QLineEdit* m_confirm;
     QPushButton* m_ok;

@@ -164,7 +164,7 @@ void COnlineMode::tick()
         // The counter is never reset while the window is open.
         if (m_failures++ > 10) {
             m_running = false;
-            Messenger::instance().tell(
+            m_doc.messenger().tell(
                 applicationName(), tr("Error during connection to instrument"), Messenger::Icon::Error);
             done(QDialog::Accepted);
             return;

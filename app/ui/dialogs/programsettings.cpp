@@ -35,9 +35,10 @@ constexpr int PortNameRole = Qt::UserRole;
 } // namespace
 
 CProgramSettings::CProgramSettings(
-    ProgramConfig& config, CKESTRADoc* doc, const PortDiscovery& discovery, QWidget* parent)
+    ProgramConfig& config, Messenger& messenger, CKESTRADoc* doc, const PortDiscovery& discovery, QWidget* parent)
     : QDialog(parent)
     , m_config(config)
+    , m_messenger(messenger)
     , m_doc(doc)
     , m_discovery(discovery)
 {
@@ -302,7 +303,7 @@ bool CProgramSettings::detectBridge(bool tellWhenMissing)
     m_autoDetectAvailable = false;
     m_autoDetect->setEnabled(false);
     if (tellWhenMissing)
-        Messenger::instance().tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
+        m_messenger.tell(tr("Attention!"), tr("Can't detect COM port"), Messenger::Icon::Warning);
     return false;
 }
 
@@ -310,8 +311,7 @@ bool CProgramSettings::addServer(const QString& text)
 {
     QString listed;
     if (!Remote::acceptServerEntry(text, &listed)) {
-        Messenger::instance().tell(
-            applicationName(), tr("Wrong server name or port number!"), Messenger::Icon::Warning);
+        m_messenger.tell(applicationName(), tr("Wrong server name or port number!"), Messenger::Icon::Warning);
         return false;
     }
     m_serverList->addItem(listed);
@@ -348,11 +348,11 @@ void CProgramSettings::changePassword()
         if (prompt.exec() != QDialog::Accepted)
             return;
         if (!Password::matches(prompt.promptValue(), m_config.passwordDigest)) {
-            Messenger::instance().tell(applicationName(), tr("Incorrect password!"), Messenger::Icon::Warning);
+            m_messenger.tell(applicationName(), tr("Incorrect password!"), Messenger::Icon::Warning);
             return;
         }
     }
-    CEnterNewPassword dialog(m_config, this);
+    CEnterNewPassword dialog(m_config, m_messenger, this);
     dialog.exec();
 }
 
@@ -389,7 +389,7 @@ void CProgramSettings::accept()
 
     const int language = std::max(0, m_language->currentIndex());
     if (language != m_config.language) {
-        Messenger::instance().tell(applicationName(), tr("Please restart program for language changes to take effect"),
+        m_messenger.tell(applicationName(), tr("Please restart program for language changes to take effect"),
             Messenger::Icon::Information);
         m_config.language = language;
     }
@@ -405,7 +405,7 @@ void CProgramSettings::accept()
     QString error;
     if (!m_config.save(&error)) {
         // The settings hold for this run; the person learns that they will not survive it.
-        Messenger::instance().tell(tr("Error!"), error, Messenger::Icon::Error);
+        m_messenger.tell(tr("Error!"), error, Messenger::Icon::Error);
     }
     QDialog::accept();
 }

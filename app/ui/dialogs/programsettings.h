@@ -7,6 +7,7 @@
 
 class CKESTRADoc;
 class IntervalSpinBox;
+class Messenger;
 class ProgramConfig;
 class QCheckBox;
 class QComboBox;
@@ -24,9 +25,9 @@ class CProgramSettings : public QDialog {
 public:
     // doc may be null; with it the dialog's "Can't detect COM port" on opening counts as the
     // document's port question of this run. discovery finds the ports (its sysfs root is a
-    // parameter, so tests give it a tree of their own).
-    CProgramSettings(ProgramConfig& config, CKESTRADoc* doc, const PortDiscovery& discovery = PortDiscovery(),
-        QWidget* parent = nullptr);
+    // parameter, so tests give it a tree of their own). Messages go to the messenger.
+    CProgramSettings(ProgramConfig& config, Messenger& messenger, CKESTRADoc* doc,
+        const PortDiscovery& discovery = PortDiscovery(), QWidget* parent = nullptr);
 
     // The checks and actions of the buttons, callable without the nested dialogs.
     // Add server: a text from "Add Server"; false (with the message) when it is refused.
@@ -77,6 +78,7 @@ private:
     void onSelect();
 
     ProgramConfig& m_config;
+    Messenger& m_messenger;
     CKESTRADoc* m_doc;
     PortDiscovery m_discovery;
     bool m_localMode = true;

@@ -28,21 +28,23 @@ class DownloadTest : public QObject {
 
     QTemporaryDir m_home;
     std::unique_ptr<Simulator> m_sim;
+    std::unique_ptr<AppContext> m_context;
     std::unique_ptr<CKESTRADoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(uitest::prepareProgramFolder(m_home));
-        DeviceState::setDriverLogFolder(m_home.path());
+        m_context = uitest::makeContext(m_home);
+        QVERIFY(m_context);
+        m_context->device().setDriverLogFolder(m_home.path());
         Options options;
         options.linkPath = m_home.filePath(QStringLiteral("port")).toStdString();
         options.liveHistory = false;
         m_sim = std::make_unique<Simulator>(options);
         std::string error;
         QVERIFY2(m_sim->start(&error), error.c_str());
-        ProgramConfig::instance().port = QString::fromStdString(m_sim->slavePath());
+        m_context->config().port = QString::fromStdString(m_sim->slavePath());
         m_sim->setHistory({ simhistory::record('F', simhistory::at(2, 3600)),
             simhistory::record('F', simhistory::at(1, 3600)), simhistory::record('F', simhistory::at(1, 7200)) });
     }
@@ -51,14 +53,14 @@ private slots:
     {
         m_frame.reset();
         m_doc.reset();
-        HistoryDb::close();
+        m_context.reset();
         m_sim.reset();
     }
 
     // Start-up connects, reads the instrument and shows it with its days.
     void startReadsTheInstrument()
     {
-        m_doc = std::make_unique<CKESTRADoc>();
+        m_doc = std::make_unique<CKESTRADoc>(*m_context);
         m_frame = std::make_unique<CMainFrame>(*m_doc);
         m_frame->show();
         QStringList progress;

@@ -46,10 +46,10 @@ QStringList enabledCommands(const CMainFrame& frame)
 }
 
 // The store's view of a day: the events as they are on file.
-CHistoryList storedDay(const QString& id, qint64 day)
+CHistoryList storedDay(HistoryStore& store, const QString& id, qint64 day)
 {
     CPagerList list;
-    HistoryDb::current()->loadDayEvents(list, id, LocalTime::format(day, "%Y-%m-%d"), 0);
+    store.current()->loadDayEvents(list, id, LocalTime::format(day, "%Y-%m-%d"), 0);
     const CPager* p = list.find(id);
     if (!p || p->days().empty())
         return {};
@@ -62,6 +62,7 @@ class MainFrameTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_home;
+    std::unique_ptr<AppContext> m_context;
     std::unique_ptr<CKESTRADoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
 
@@ -133,9 +134,10 @@ class MainFrameTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(prepareProgramFolder(m_home));
-        ProgramConfig::instance().operateAsServer = true;
-        ProgramConfig::instance().serverPort = 0; // any free port
+        m_context = makeContext(m_home);
+        QVERIFY(m_context);
+        m_context->config().operateAsServer = true;
+        m_context->config().serverPort = 0; // any free port
         // Id1: two alarm events of five two days ago, three plain ones yesterday. Id2: two
         // yesterday.
         std::vector<ChistoryRec> events { makeEvent(Id1, at(2, 3600)),
@@ -143,9 +145,9 @@ private slots:
             makeEvent(Id1, at(2, 10000), ChistoryRec::DoseThreshold), makeEvent(Id1, at(2, 20000)),
             makeEvent(Id1, at(1, 100)), makeEvent(Id1, at(1, 200)), makeEvent(Id1, at(1, 300)),
             makeEvent(Id2, at(1, 400)), makeEvent(Id2, at(1, 500)) };
-        QVERIFY(HistoryDb::current()->insertEvents(events));
+        QVERIFY(m_context->store().current()->insertEvents(events));
 
-        m_doc = std::make_unique<CKESTRADoc>();
+        m_doc = std::make_unique<CKESTRADoc>(*m_context);
         m_frame = std::make_unique<CMainFrame>(*m_doc);
         m_frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
@@ -164,7 +166,7 @@ private slots:
     {
         m_frame.reset();
         m_doc.reset();
-        HistoryDb::close();
+        m_context.reset();
     }
 
     void init() { resetState(); }
@@ -187,7 +189,7 @@ private slots:
 
         select(Id1, at(2, 0));
         m_frame->filterBox().setCurrentIndex(1);
-        QCOMPARE(ViewFlags::instance().filterIndex(), 1);
+        QCOMPARE(m_context->viewFlags().filterIndex(), 1);
         QCOMPARE(list().model()->rowCount(), 2);
         QVERIFY(!list().eventModel().recordAt(0).alarmText().isEmpty());
         select(Id1, at(1, 0)); // a day without alarms shows nothing under the filter
@@ -366,7 +368,7 @@ private slots:
         QCOMPARE(treeModel().indexOf(Id1).data().toString(), QStringLiteral("Beta"));
         QVERIFY(answerer.unexpected.isEmpty());
         CPagerList stored;
-        QVERIFY(HistoryDb::current()->loadInstrumentNames(stored));
+        QVERIFY(m_context->store().current()->loadInstrumentNames(stored));
         QCOMPARE(stored.tableName(Id1), QStringLiteral("Beta"));
 
         // No renaming while an archive is shown.
@@ -387,7 +389,7 @@ private slots:
         QCOMPARE(opened.count(), 0);
 
         m_doc->state().setConnected(true);
-        ProgramConfig::instance().passwordDigest = Password::digest(QStringLiteral("abc"));
+        m_context->config().passwordDigest = Password::digest(QStringLiteral("abc"));
         ModalAnswerer answerer;
         answerer.thenPassword(QStringLiteral("xyz"));
         answerer.thenBox(QMessageBox::Ok);
@@ -423,7 +425,7 @@ private slots:
         pressCtrl(Qt::Key_V);
         QCOMPARE(opened.count(), 2);
         QVERIFY(answerer.unexpected.isEmpty());
-        ProgramConfig::instance().passwordDigest.clear();
+        m_context->config().passwordDigest.clear();
     }
 
     // Double-click edits the comment (80 characters at most); the store and the row follow.
@@ -448,7 +450,7 @@ private slots:
         const QString expected(CEditComment::MaxLength, u'c');
         QCOMPARE(list().eventModel().recordAt(0).hComment, expected);
         QCOMPARE(list().model()->index(0, EventListModel::Comment).data().toString(), expected);
-        const CHistoryList stored = storedDay(Id1, at(1, 0));
+        const CHistoryList stored = storedDay(m_context->store(), Id1, at(1, 0));
         const ChistoryRec* mine = stored.findEqual(top);
         QVERIFY(mine);
         QCOMPARE(mine->hComment, expected);
@@ -477,7 +479,7 @@ private slots:
         client.join();
         QVERIFY(sent);
         QCOMPARE(list().model()->index(2, EventListModel::Comment).data().toString(), record.hComment);
-        QCOMPARE(storedDay(Id1, at(2, 0)).findEqual(record)->hComment, record.hComment);
+        QCOMPARE(storedDay(m_context->store(), Id1, at(2, 0)).findEqual(record)->hComment, record.hComment);
     }
 
     // The file commands through their dialogs: export under the filter, import of an unknown
@@ -525,7 +527,8 @@ private slots:
         const QString id3 = QStringLiteral("KESTRA #100003");
         CHistoryList foreign;
         foreign.addRecord(makeEvent(id3, at(1, 600)));
-        QVERIFY(HistoryFiles::exportDay(&foreign, m_home.filePath(QStringLiteral("id3.ksexp")), 0));
+        QVERIFY(
+            HistoryFiles::exportDay(m_context->messenger(), &foreign, m_home.filePath(QStringLiteral("id3.ksexp")), 0));
         chooseFile(m_home.filePath(QStringLiteral("id3.ksexp")));
         pressCtrl(Qt::Key_I);
         QVERIFY(treeModel().indexOf(id3, at(1, 0)).isValid());
@@ -554,7 +557,7 @@ private slots:
         QVERIFY(m_frame->action(Command::ImportHistory)->isEnabled());
         QVERIFY(!treeModel().indexOf(Id1, at(2, 0)).isValid()); // archived away from the main store
         QVERIFY(answerer.unexpected.isEmpty());
-        QCOMPARE(QDir::currentPath() + u'/', ProgramFolder::path());
+        QCOMPARE(QDir::currentPath() + u'/', m_context->folder().path());
     }
 
     // Refusing the question keeps the window.

@@ -137,8 +137,6 @@ private slots:
         QFETCH(QString, displayName);
         QFETCH(QString, header);
         QFETCH(QString, gammaValue);
-        // The process-wide flag says the opposite: the printer must use the flag it was given.
-        ViewFlags::instance().setUnitsRoentgen(!roentgen);
         const std::vector<ChistoryRec> rows {
             record(at(10, 0, 20), 3, 1500, ChistoryRec::GammaWarning, "check\r\nagain"),
             record(at(10, 0, 10), 7, 12.5, 0, {}, 15),

@@ -49,8 +49,13 @@ private slots:
     {
         QMainWindow frame;
         frame.show();
-        WidgetMessenger messenger(&frame);
-        QCOMPARE(&Messenger::instance(), static_cast<Messenger*>(&messenger));
+        QTemporaryDir home;
+        AppContext context { ProgramFolder(home.path()) };
+        Messenger* const before = &context.messenger();
+        auto owned = std::make_unique<WidgetMessenger>(&frame, &context);
+        WidgetMessenger& messenger = *owned;
+        // The window's messenger is the program's while it lives.
+        QCOMPARE(&context.messenger(), static_cast<Messenger*>(&messenger));
         messenger.progressStart(WidgetMessenger::deviceSettingsProgressText(), 100);
         QVERIFY(messenger.progressDialog());
         QVERIFY(!messenger.progressBar());
@@ -68,6 +73,8 @@ private slots:
         messenger.progressStep();
         messenger.progressStop();
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        owned.reset();
+        QCOMPARE(&context.messenger(), before);
     }
 
     // Boxes carry caption, text and icon; a question from another thread waits for its answer
@@ -76,7 +83,7 @@ private slots:
     {
         QMainWindow frame;
         frame.show();
-        WidgetMessenger messenger(&frame);
+        WidgetMessenger messenger(&frame, nullptr);
         QStringList seen;
         ModalAnswerer answerer;
         auto record = [&](QMessageBox::StandardButton button) {

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "config/programconfig.h"
-#include "config/programfolder.h"
+#include "document/appcontext.h"
 #include "history/historydb.h"
 #include "history/historyrec.h"
 #include "history/localtime.h"
@@ -17,6 +16,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Answers the modal windows that a command opens, in order, as a person would: each handler
@@ -119,13 +119,14 @@ inline ChistoryRec makeEvent(const QString& id, qint64 t, qint32 alarm = 0, cons
     return r;
 }
 
-// A program folder of its own, configured for a window without an instrument: no port search,
-// no server, no archiving; the store at the configured path, made now.
-inline bool prepareProgramFolder(const QTemporaryDir& home)
+// A program of its own in the folder, configured for a window without an instrument: no port
+// search, no server, no archiving; the store at the configured path, made now. Null on failure.
+inline std::unique_ptr<AppContext> makeContext(const QTemporaryDir& home)
 {
-    if (!home.isValid() || !ProgramFolder::setPath(home.path()))
-        return false;
-    ProgramConfig& c = ProgramConfig::instance();
+    if (!home.isValid())
+        return nullptr;
+    auto context = std::make_unique<AppContext>(ProgramFolder(home.path()));
+    ProgramConfig& c = context->config();
     c.autoDetect = false;
     c.port = home.filePath(QStringLiteral("no-port"));
     c.localMode = true;
@@ -134,7 +135,9 @@ inline bool prepareProgramFolder(const QTemporaryDir& home)
     c.archivingInterval = 0;
     c.passwordDigest.clear();
     c.iniPath = home.filePath(QStringLiteral("KESTRA.ini"));
-    return HistoryDb::open(ProgramFolder::filePath(c.databasePath), HistoryDb::OpenMode::Create) != nullptr;
+    if (!context->store().open(context->folder().filePath(c.databasePath), HistoryDb::OpenMode::Create))
+        return nullptr;
+    return context;
 }
 
 } // namespace uitest

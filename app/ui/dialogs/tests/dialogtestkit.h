@@ -13,9 +13,6 @@
 // Records what the dialogs tell the person and answers their questions from a script.
 class RecordingMessenger final : public Messenger {
 public:
-    RecordingMessenger() { m_previous = Messenger::install(this); }
-    ~RecordingMessenger() override { Messenger::install(m_previous); }
-
     int ask(const QString& caption, const QString& text, int, Icon) override
     {
         std::lock_guard guard(m_lock);
@@ -42,9 +39,6 @@ public:
     QStringList questions;
     QStringList messages;
     int answer = Cancel;
-
-private:
-    Messenger* m_previous = nullptr;
 };
 
 // Runs an action on the next modal dialog of type T that opens (from inside its exec), as a

@@ -3,11 +3,8 @@
 // A document in local mode on the simulated instrument, with its program folder and database in
 // a temporary folder.
 
-#include "config/programconfig.h"
-#include "config/programfolder.h"
-#include "device/driverlock.h"
+#include "document/appcontext.h"
 #include "document/kestradoc.h"
-#include "history/historydb.h"
 
 #include <kestrasim/simulator.h>
 
@@ -18,27 +15,27 @@
 
 class SimDocument {
 public:
-    // Call from initTestCase; QVERIFY failures leave sim null.
-    void start(kestra::sim::Options options = {})
+    // Call from initTestCase; QVERIFY failures leave sim null. The messenger (not owned) hears
+    // what the document tells.
+    void start(kestra::sim::Options options = {}, Messenger* messenger = nullptr)
     {
         QVERIFY(home.isValid());
-        QVERIFY(ProgramFolder::setPath(home.path()));
-        DeviceState::setDriverLogFolder(home.path());
+        context = std::make_unique<AppContext>(ProgramFolder(home.path()));
+        context->setMessenger(messenger);
+        context->device().setDriverLogFolder(home.path());
         options.linkPath = home.filePath(QStringLiteral("port")).toStdString();
         options.liveHistory = false;
         sim = std::make_unique<kestra::sim::Simulator>(options);
         std::string error;
         QVERIFY2(sim->start(&error), error.c_str());
 
-        ProgramConfig& c = ProgramConfig::instance();
-        c = ProgramConfig();
-        c.iniPath = ProgramFolder::iniPath();
+        ProgramConfig& c = context->config();
         c.autoDetect = false;
         c.port = QString::fromStdString(sim->slavePath());
         c.localMode = true;
         c.timeSynchronize = false;
         c.archivingInterval = 0;
-        doc = std::make_unique<CKESTRADoc>();
+        doc = std::make_unique<CKESTRADoc>(*context);
         QVERIFY(doc->initialise());
         // The watcher's first probe opens the port and raises the connected flag.
         doc->watcherProbe();
@@ -50,11 +47,12 @@ public:
         if (doc)
             doc->stopBackground();
         doc.reset();
-        HistoryDb::close();
+        context.reset();
         sim.reset();
     }
 
     QTemporaryDir home;
     std::unique_ptr<kestra::sim::Simulator> sim;
+    std::unique_ptr<AppContext> context;
     std::unique_ptr<CKESTRADoc> doc;
 };

@@ -56,10 +56,10 @@ int main(int argc, char** argv)
     bool ok = true;
 
     {
-        ProgramConfig config = ProgramConfig::instance();
+        ProgramConfig config = env.context->config();
         config.servers = QStringList { QStringLiteral("station-a:3133"), QStringLiteral("10.0.0.7:3133") };
         config.remoteServer = QStringLiteral("station-a:3133");
-        CProgramSettings dialog(config, env.doc.get());
+        CProgramSettings dialog(config, env.context->messenger(), env.doc.get());
         ok &= save(dialog, folder, QStringLiteral("program-settings"));
         dialog.remoteBox()->click();
         ok &= save(dialog, folder, QStringLiteral("program-settings-remote"));
@@ -72,12 +72,12 @@ int main(int argc, char** argv)
         CEnterPassword dialog;
         ok &= save(dialog, folder, QStringLiteral("enter-password"));
         ProgramConfig config;
-        CEnterNewPassword newDialog(config);
+        CEnterNewPassword newDialog(config, env.context->messenger());
         ok &= save(newDialog, folder, QStringLiteral("new-password"));
     }
     CUserParams read;
     {
-        DeviceConfig dialog(*env.doc, ProgramConfig::instance());
+        DeviceConfig dialog(*env.doc, env.context->config());
         if (!dialog.readFromInstrument())
             return 1;
         read = dialog.parametersAsRead();

@@ -31,7 +31,7 @@ class DeviceConfigTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_env.start(); }
+    void initTestCase() { m_env.start({}, &m_messenger); }
     void cleanupTestCase() { m_env.stop(); }
     void init()
     {
@@ -47,7 +47,7 @@ private slots:
     // roentgens the same threshold shows 30.000 mR/h, and 30 typed there is written as 30000.
     void readAndUnits()
     {
-        DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+        DeviceConfig dialog(*m_env.doc, m_env.context->config());
         QVERIFY(dialog.readFromInstrument());
         QCOMPARE(dialog.parametersAsRead().derThreshold1, 30000);
         QVERIFY(dialog.sievertButton()->isChecked());
@@ -115,7 +115,7 @@ private slots:
         QFETCH(bool, roentgen);
         QFETCH(QString, text);
         QFETCH(bool, valid);
-        DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+        DeviceConfig dialog(*m_env.doc, m_env.context->config());
         QVERIFY(dialog.readFromInstrument());
         if (roentgen)
             dialog.roentgenButton()->click();
@@ -155,7 +155,7 @@ private slots:
     void writeAndReadBack()
     {
         {
-            DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+            DeviceConfig dialog(*m_env.doc, m_env.context->config());
             QVERIFY(dialog.readFromInstrument());
             dialog.timeSyncBox()->setChecked(true);
             dialog.soundBox()->setChecked(false);
@@ -176,22 +176,22 @@ private slots:
         QVERIFY(!s.searchBeep);
         QVERIFY(std::abs(s.searchBetaThreshold - 150.5) < 1e-6);
         ProgramConfig saved;
-        QVERIFY(saved.load(ProgramConfig::instance().iniPath));
+        QVERIFY(saved.load(m_env.context->config().iniPath));
         QVERIFY(saved.timeSynchronize);
 
-        DeviceConfig again(*m_env.doc, ProgramConfig::instance());
+        DeviceConfig again(*m_env.doc, m_env.context->config());
         QVERIFY(again.readFromInstrument());
         QCOMPARE(again.parametersAsRead().derThreshold1, 50000);
         QCOMPARE(again.intervalEdit()->text(), QStringLiteral("120"));
         QCOMPARE(again.searchEdit()->text(), QStringLiteral("150.5"));
         QVERIFY(again.timeSyncBox()->isChecked());
-        ProgramConfig::instance().timeSynchronize = false;
+        m_env.context->config().timeSynchronize = false;
     }
 
     // A write the instrument does not take keeps the dialog and the typed values.
     void failedWrite()
     {
-        DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+        DeviceConfig dialog(*m_env.doc, m_env.context->config());
         QVERIFY(dialog.readFromInstrument());
         dialog.beta1Edit()->setText(QStringLiteral("30"));
         m_env.sim->injectFault(FaultKind::ErrorReply, 100);
@@ -206,7 +206,7 @@ private slots:
     void failedReadAndDriverClosed()
     {
         {
-            DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+            DeviceConfig dialog(*m_env.doc, m_env.context->config());
             m_env.sim->injectFault(FaultKind::ErrorReply, 100);
             QCOMPARE(dialog.exec(), int(QDialog::Rejected));
             m_env.sim->clearFaults();
@@ -215,7 +215,7 @@ private slots:
                 QStringList { QStringLiteral("Error!|Error during instrument settings reading!") });
         }
         {
-            DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+            DeviceConfig dialog(*m_env.doc, m_env.context->config());
             QVERIFY(dialog.readFromInstrument());
             QVERIFY(KESTRAdrv_IsDrvInit());
         }
@@ -229,8 +229,8 @@ private slots:
         for (uint32_t i = 0; i < 5; ++i)
             records.push_back(kestra::sim::makeRecord('F', 757382400u + 600 * i));
         m_env.sim->setHistory(records);
-        QVERIFY(DevWorker::initDevice(DeviceState::portName(), true));
-        DeviceConfig dialog(*m_env.doc, ProgramConfig::instance());
+        QVERIFY(DevWorker::initDevice(m_env.context->device(), m_env.context->device().portName(), true));
+        DeviceConfig dialog(*m_env.doc, m_env.context->config());
 
         m_messenger.answer = Messenger::Cancel;
         QTest::mouseClick(dialog.deleteHistoryButton(), Qt::LeftButton);

@@ -36,7 +36,7 @@ class OnlineModeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_env.start(); }
+    void initTestCase() { m_env.start({}, &m_messenger); }
     void cleanupTestCase() { m_env.stop(); }
     void init()
     {

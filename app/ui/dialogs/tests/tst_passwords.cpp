@@ -54,7 +54,7 @@ private slots:
     // is empty.
     void newPasswordOkFollowsTheEntries()
     {
-        CEnterNewPassword dialog(m_config);
+        CEnterNewPassword dialog(m_config, m_messenger);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("New password"));
         QVERIFY(!dialog.okButton()->isEnabled());
         QTest::keyClicks(dialog.newEdit(), QStringLiteral("secret"));
@@ -81,7 +81,7 @@ private slots:
     // A new password is stored as its digest and the configuration file is written.
     void newPasswordIsSaved()
     {
-        CEnterNewPassword dialog(m_config);
+        CEnterNewPassword dialog(m_config, m_messenger);
         QTest::keyClicks(dialog.newEdit(), QStringLiteral("kestra"));
         QTest::keyClicks(dialog.confirmEdit(), QStringLiteral("kestra"));
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
@@ -99,7 +99,8 @@ private slots:
     void changePasswordAsksForTheCurrentOne()
     {
         m_config.passwordDigest = Password::digest(QStringLiteral("ab"));
-        CProgramSettings settings(m_config, nullptr, PortDiscovery(m_dir.filePath("nosys"), m_dir.filePath("nodev")));
+        CProgramSettings settings(
+            m_config, m_messenger, nullptr, PortDiscovery(m_dir.filePath("nosys"), m_dir.filePath("nodev")));
         m_messenger.clear();
 
         onNextModal<CEnterPassword>([](CEnterPassword* prompt) {

@@ -2,6 +2,7 @@
 // the enabling rules, port discovery in a fake sysfs tree and the saved file.
 #include "config/programconfig.h"
 #include "dialogtestkit.h"
+#include "document/appcontext.h"
 #include "document/kestradoc.h"
 #include "ui/dialogs/intervalspinbox.h"
 #include "ui/dialogs/programsettings.h"
@@ -102,7 +103,7 @@ private slots:
         QFETCH(int, storedInterval);
         QFETCH(QString, serverPort);
         QFETCH(int, storedPort);
-        CProgramSettings dialog(m_config, nullptr, m_sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
         dialog.intervalEdit()->setText(interval);
         dialog.serverPortEdit()->setText(serverPort);
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
@@ -116,7 +117,7 @@ private slots:
     // are refused with the message and leave the list as it was.
     void serverEntries()
     {
-        CProgramSettings dialog(m_config, nullptr, m_sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
         QVERIFY(dialog.addServer(QStringLiteral("Station-A:3133")));
         QVERIFY(dialog.addServer(QStringLiteral("10.0.0.7:4000x")));
         for (const QString& bad : { QStringLiteral("nocolon"), QStringLiteral("host:0"), QStringLiteral("host:abc"),
@@ -146,7 +147,7 @@ private slots:
     void remoteEnabling()
     {
         m_config.servers = QStringList { QStringLiteral("alpha:3133"), QStringLiteral("beta:3133") };
-        CProgramSettings dialog(m_config, nullptr, m_sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
         QVERIFY(dialog.okButton()->isEnabled());
         dialog.remoteBox()->click();
         QVERIFY(dialog.remoteBox()->isChecked());
@@ -182,11 +183,11 @@ private slots:
     void languageRestartMessage()
     {
         {
-            CProgramSettings dialog(m_config, nullptr, m_sysfs.discovery());
+            CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
             dialog.accept();
             QVERIFY(m_messenger.messages.isEmpty());
         }
-        CProgramSettings dialog(m_config, nullptr, m_sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
         dialog.languageList()->setCurrentIndex(1);
         dialog.accept();
         QCOMPARE(m_messenger.messages,
@@ -194,7 +195,7 @@ private slots:
                 QStringLiteral("KESTRA Software|Please restart program for language changes to take effect") });
         QCOMPARE(m_config.language, 1);
         m_messenger.clear();
-        CProgramSettings again(m_config, nullptr, m_sysfs.discovery());
+        CProgramSettings again(m_config, m_messenger, nullptr, m_sysfs.discovery());
         QCOMPARE(again.languageList()->currentIndex(), 1);
         again.accept();
         QVERIFY(m_messenger.messages.isEmpty());
@@ -209,7 +210,7 @@ private slots:
         sysfs.addPort(QStringLiteral("ttyUSB0"), QStringLiteral("cp210x"), "Silicon Labs", "CP2102 USB to UART");
         m_config.autoDetect = true;
         m_config.port = QStringLiteral("COM1");
-        CProgramSettings dialog(m_config, nullptr, sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, sysfs.discovery());
         QCOMPARE(dialog.portList()->count(), 2);
         QCOMPARE(dialog.portList()->currentData().toString(), sysfs.dev() + QStringLiteral("/ttyUSB0"));
         QVERIFY(dialog.portList()->currentText().contains(QStringLiteral("CP2102 USB to UART")));
@@ -233,16 +234,18 @@ private slots:
         FakeSysfs sysfs;
         sysfs.addPort(QStringLiteral("ttyS0"), QStringLiteral("serial8250"));
         m_config.autoDetect = true;
-        CKESTRADoc doc;
+        QTemporaryDir home;
+        AppContext context { ProgramFolder(home.path()) };
+        CKESTRADoc doc(context);
         {
-            CProgramSettings dialog(m_config, &doc, sysfs.discovery());
+            CProgramSettings dialog(m_config, m_messenger, &doc, sysfs.discovery());
             QVERIFY(!dialog.autoDetectBox()->isChecked());
             QVERIFY(!dialog.autoDetectBox()->isEnabled());
             QVERIFY(dialog.portList()->isEnabled());
         }
         QCOMPARE(m_messenger.messages, QStringList { QStringLiteral("Attention!|Can't detect COM port") });
         QVERIFY(doc.portQuestionAsked());
-        CProgramSettings again(m_config, &doc, sysfs.discovery());
+        CProgramSettings again(m_config, m_messenger, &doc, sysfs.discovery());
         QCOMPARE(m_messenger.messages.size(), 1);
     }
 
@@ -254,7 +257,7 @@ private slots:
         sysfs.addPort(QStringLiteral("ttyUSB0"), QStringLiteral("cp210x"), "Silicon Labs", "CP2102", 0600);
         m_config.port = QStringLiteral("/dev/pts/77");
         {
-            CProgramSettings dialog(m_config, nullptr, sysfs.discovery());
+            CProgramSettings dialog(m_config, m_messenger, nullptr, sysfs.discovery());
             QCOMPARE(dialog.portList()->count(), 2);
             QCOMPARE(dialog.portList()->currentData().toString(), QStringLiteral("/dev/pts/77"));
             dialog.accept();
@@ -264,7 +267,7 @@ private slots:
             QSKIP("root may open every node; the no-access mark cannot be seen");
         ::chown(QFile::encodeName(sysfs.dev() + "/ttyUSB0").constData(), 0, 0);
         m_config.port = sysfs.dev() + QStringLiteral("/ttyUSB0");
-        CProgramSettings dialog(m_config, nullptr, sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, sysfs.discovery());
         QVERIFY(dialog.portList()->currentText().contains(QStringLiteral("[no access]")));
         QVERIFY(!dialog.portAdvice()->isHidden());
         QVERIFY(dialog.portAdvice()->text().contains(QStringLiteral("usermod")));
@@ -276,7 +279,7 @@ private slots:
         FakeSysfs sysfs;
         sysfs.addPort(QStringLiteral("ttyUSB3"), QStringLiteral("ftdi_sio"));
         m_config.servers = QStringList { QStringLiteral("gamma:3133") };
-        CProgramSettings dialog(m_config, nullptr, sysfs.discovery());
+        CProgramSettings dialog(m_config, m_messenger, nullptr, sysfs.discovery());
         dialog.portList()->setCurrentIndex(0);
         dialog.intervalEdit()->setText(QStringLiteral("300"));
         dialog.archivingList()->setCurrentIndex(5);
@@ -300,7 +303,7 @@ private slots:
         QCOMPARE(reread.servers, QStringList({ QStringLiteral("delta:5000"), QStringLiteral("gamma:3133") }));
 
         // Cancel saves nothing.
-        CProgramSettings cancelled(m_config, nullptr, sysfs.discovery());
+        CProgramSettings cancelled(m_config, m_messenger, nullptr, sysfs.discovery());
         cancelled.intervalEdit()->setText(QStringLiteral("900"));
         cancelled.reject();
         QVERIFY(reread.load(m_config.iniPath));

@@ -1,7 +1,0 @@
-#include "history/viewflags.h"
-
-ViewFlags& ViewFlags::instance()
-{
-    static ViewFlags flags;
-    return flags;
-}
