@@ -2,7 +2,10 @@
 
 #include "document/kestradoc.h"
 #include "ui/eventlistprinter.h"
+#include "models/eventlistmodel.h"
+#include "ui/daychartview.h"
 #include "ui/kestradevview.h"
+#include "ui/kestraview.h"
 #include "ui/mainframe.h"
 
 #include <QApplication>
@@ -38,7 +41,8 @@ void Walkthrough::snapshot(const QString& name)
 
 void Walkthrough::finish(int code)
 {
-    std::printf("The window walked through a download, a day, the alarm filter and the print preview:\n");
+    std::printf("The window walked through a download, a day with its chart, the alarm filter, the print preview "
+                "and the range view:\n");
     for (const QString& path : m_saved)
         std::printf("  %s\n", path.toLocal8Bit().constData());
     std::fflush(stdout);
@@ -73,6 +77,18 @@ void Walkthrough::start()
         tree.setCurrentIndex(chosen);
         then(1500, [this] {
             snapshot(QStringLiteral("2-day.png"));
+            // The chart alone, with the first alarm's row chosen (its point ringed).
+            const EventListModel& rows = m_frame.listView().eventModel();
+            for (int row = 0; row < rows.rowCount(); ++row) {
+                if (rows.recordAt(row).isAlarm() && quantityOfType(rows.recordAt(row).hType)) {
+                    m_frame.listView().chooseRow(row);
+                    break;
+                }
+            }
+            QApplication::processEvents();
+            const QString chartPath = m_folder + QStringLiteral("/2-chart.png");
+            if (m_frame.chartView().grab().save(chartPath))
+                m_saved << chartPath;
             m_frame.filterBox().setCurrentIndex(1);
             then(1000, [this] {
                 snapshot(QStringLiteral("3-alarms.png"));
@@ -91,6 +107,13 @@ void Walkthrough::start()
                             dialog->close();
                     });
                     EventListPrinter::preview(list, &m_frame);
+                    // The range view of the instrument over the month up to the shown day.
+                    QTimer::singleShot(1500, this, [this] {
+                        snapshot(QStringLiteral("5-range.png"));
+                        if (QWidget* dialog = QApplication::activeModalWidget())
+                            dialog->close();
+                    });
+                    m_frame.openRangeView();
                     finish(0);
                 });
             });
