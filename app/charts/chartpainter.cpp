@@ -1,6 +1,6 @@
 #include "charts/chartpainter.h"
 
-#include "history/localtime.h"
+#include "charts/timeticks.h"
 
 #include <QPainter>
 #include <QPolygonF>
@@ -16,9 +16,6 @@ constexpr int AxisHeight = 18;
 constexpr int LeftMargin = 60;
 constexpr int RightMargin = 10;
 constexpr int TitleHeight = 18;
-constexpr qint64 MinuteMs = 60 * 1000;
-constexpr qint64 HourMs = 60 * MinuteMs;
-constexpr qint64 DayMs = 24 * HourMs;
 
 constexpr ChartUnits::DoseUnit DoseUnits[] = {
     { "µR/h", 1, true },
@@ -39,35 +36,7 @@ double niceStep(double rough)
     return nice * magnitude;
 }
 
-QString elapsedText(qint64 ms)
-{
-    const qint64 s = ms / 1000;
-    if (s < 3600)
-        return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2:%3")
-        .arg(s / 3600)
-        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
-// The local midnight on or before a moment (ms); the moment itself when it has no local day.
-qint64 localMidnight(qint64 ms)
-{
-    try {
-        return LocalTime::dayKey(ms / 1000) * 1000;
-    } catch (const std::invalid_argument&) {
-        return ms;
-    }
-}
-
-qint64 nextLocalDay(qint64 midnightMs)
-{
-    // 36 hours on is within the next day whatever daylight saving does.
-    return localMidnight(midnightMs + 36 * HourMs);
-}
-
-template <typename T>
-std::size_t firstAtOrAfter(std::span<const T> items, qint64 ms)
+template <typename T> std::size_t firstAtOrAfter(std::span<const T> items, qint64 ms)
 {
     return std::size_t(std::lower_bound(items.begin(), items.end(), ms, [](const T& s, qint64 t) { return s.ms < t; })
         - items.begin());
@@ -283,7 +252,8 @@ void ChartPainter::paint(QPainter& painter, const QRect& area) const
         return;
     }
     for (const Pane& pane : panes) {
-        const QRect rect(area.left(), pane.plot.top() - TitleHeight, area.width(), pane.plot.height() + TitleHeight + 4);
+        const QRect rect(
+            area.left(), pane.plot.top() - TitleHeight, area.width(), pane.plot.height() + TitleHeight + 4);
         paintPane(painter, rect, pane);
     }
     const QRect axis(area.left(), area.bottom() - AxisHeight, area.width(), AxisHeight);
@@ -486,97 +456,33 @@ void ChartPainter::paintMarks(QPainter& painter, const Pane& pane) const
     painter.setBrush(Qt::NoBrush);
 }
 
-QString ChartPainter::tickText(qint64 ms, qint64 step) const
-{
-    if (step < DayMs)
-        return LocalTime::format(ms / 1000, "%H:%M");
-    if (step < 28 * DayMs)
-        return LocalTime::format(ms / 1000, "%d.%m");
-    return LocalTime::format(ms / 1000, "%m.%Y");
-}
-
 void ChartPainter::paintAxis(QPainter& painter, const QRect& axis, int left, int right) const
 {
     const auto [start, end] = timeSpan();
     painter.setPen(m_text);
     if (m_axis == TimeAxis::Elapsed) {
-        painter.drawText(QRect(left - 40, axis.top(), 80, axis.height()), Qt::AlignCenter, elapsedText(start));
+        painter.drawText(
+            QRect(left - 40, axis.top(), 80, axis.height()), Qt::AlignCenter, TimeTicks::elapsedText(start));
         painter.drawText(QRect(right - 70, axis.top(), 70, axis.height()), Qt::AlignRight | Qt::AlignVCenter,
-            elapsedText(end));
+            TimeTicks::elapsedText(end));
         painter.drawText(QRect((left + right) / 2 - 40, axis.top(), 80, axis.height()), Qt::AlignCenter,
-            elapsedText(start + (end - start) / 2));
+            TimeTicks::elapsedText(start + (end - start) / 2));
         return;
     }
-    // Ticks on round local times: as many as fit one label every 70 pixels.
-    static constexpr qint64 Steps[] = { MinuteMs, 5 * MinuteMs, 10 * MinuteMs, 15 * MinuteMs, 30 * MinuteMs, HourMs,
-        2 * HourMs, 3 * HourMs, 6 * HourMs, 12 * HourMs, DayMs, 2 * DayMs, 7 * DayMs, 14 * DayMs, 31 * DayMs,
-        92 * DayMs };
+    // As many ticks as fit one label every 70 pixels.
     const int width = std::max(1, right - left);
-    const qint64 span = end - start;
-    const qint64 fit = std::max(1, width / 70);
-    qint64 step = Steps[std::size(Steps) - 1];
-    for (const qint64 s : Steps) {
-        if (span / s <= fit) {
-            step = s;
-            break;
-        }
-    }
-    std::vector<qint64> ticks;
-    if (step < DayMs) {
-        // Within a day, ticks follow the local clock from the midnight before the span.
-        for (qint64 day = localMidnight(start); day <= end && ticks.size() < 400;) {
-            const qint64 next = nextLocalDay(day);
-            if (next <= day)
-                break;
-            for (qint64 t = day; t < next; t += step) {
-                if (t >= start && t <= end)
-                    ticks.push_back(t);
-            }
-            day = next;
-        }
-    } else if (step <= 14 * DayMs) {
-        const int every = int(step / DayMs);
-        int n = 0;
-        for (qint64 day = localMidnight(start); day <= end && ticks.size() < 400; ++n) {
-            if (day >= start && n % every == 0)
-                ticks.push_back(day);
-            const qint64 next = nextLocalDay(day);
-            if (next <= day)
-                break;
-            day = next;
-        }
-    } else {
-        // Firsts of months; every third for long spans.
-        const int every = step > 31 * DayMs ? 3 : 1;
-        const auto first = LocalTime::toLocal(start / 1000);
-        if (first) {
-            int year = first->tm_year + 1900;
-            int month = first->tm_mon + 1;
-            for (int n = 0; n < 400; ++n) {
-                const auto t = LocalTime::fromLocal(year, month, 1);
-                if (!t || *t * 1000 > end)
-                    break;
-                if (*t * 1000 >= start && (month - 1) % every == 0)
-                    ticks.push_back(*t * 1000);
-                if (++month > 12) {
-                    month = 1;
-                    ++year;
-                }
-            }
-        }
-    }
-    const double scale = double(width) / double(span);
+    const TimeTicks::Ticks ticks = TimeTicks::ticks(start, end, std::max(1, width / 70));
+    const double scale = double(width) / double(end - start);
     int lastRight = std::numeric_limits<int>::min();
-    for (const qint64 t : ticks) {
+    for (const qint64 t : ticks.at) {
         const int x = left + int(double(t - start) * scale);
         painter.setPen(QColor(160, 160, 160));
         painter.drawLine(x, axis.top(), x, axis.top() + 3);
-        const QString text = tickText(t, step);
         const QRect box(x - 35, axis.top() + 2, 70, axis.height() - 2);
         if (box.left() <= lastRight)
             continue;
         painter.setPen(m_text);
-        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
+        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, TimeTicks::text(t, ticks.step));
         lastRight = box.right();
     }
 }
@@ -612,8 +518,8 @@ std::optional<ChartPainter::Hit> ChartPainter::hitTest(const QRect& area, const 
             return Hit { Hit::Kind::Sample, pane.quantity, *i };
         // A band is hit anywhere over its width.
         const std::span<const ChartBand> bands = m_bands[q];
-        auto it = std::upper_bound(
-            bands.begin(), bands.end(), at, [](qint64 t, const ChartBand& b) { return t < b.ms; });
+        auto it
+            = std::upper_bound(bands.begin(), bands.end(), at, [](qint64 t, const ChartBand& b) { return t < b.ms; });
         if (it != bands.begin() && at < std::prev(it)->endMs)
             return Hit { Hit::Kind::Band, pane.quantity, std::size_t(std::prev(it) - bands.begin()) };
         return std::nullopt;

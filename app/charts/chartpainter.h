@@ -134,7 +134,6 @@ private:
     void paintBands(QPainter& painter, const Pane& pane) const;
     void paintMarks(QPainter& painter, const Pane& pane) const;
     void paintAxis(QPainter& painter, const QRect& axis, int left, int right) const;
-    QString tickText(qint64 ms, qint64 step) const;
 
     std::array<std::span<const ChartSample>, DoseQuantityCount> m_samples;
     std::array<std::span<const ChartBand>, DoseQuantityCount> m_bands;

@@ -16,8 +16,8 @@ namespace {
 // A request that would make more buckets than this is refused before anything is allocated.
 constexpr qint64 MaxBuckets = 1000000;
 
-constexpr qint64 RoundWidths[] = { 60, 300, 600, 900, 1800, 3600, 2 * 3600, 3 * 3600, 6 * 3600, 12 * 3600, 86400,
-    2 * 86400, 7 * 86400 };
+constexpr qint64 RoundWidths[]
+    = { 60, 300, 600, 900, 1800, 3600, 2 * 3600, 3 * 3600, 6 * 3600, 12 * 3600, 86400, 2 * 86400, 7 * 86400 };
 
 // The bits that give an event an alarm text; the store's own "hAlarm > 0" would also count a
 // search-mode mark, which the lists and the tree do not.

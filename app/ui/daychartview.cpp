@@ -55,9 +55,8 @@ void DayChartView::ensureBuilt() const
     if (!m_stale)
         return;
     m_stale = false;
-    m_chart.build(m_model.day(), m_model.rowCount(), [this](int row) -> const ChistoryRec& {
-        return m_model.recordAt(row);
-    });
+    m_chart.build(
+        m_model.day(), m_model.rowCount(), [this](int row) -> const ChistoryRec& { return m_model.recordAt(row); });
     m_chart.configure(m_painter);
     m_painter.setSelected(std::nullopt);
     if (const auto point = selectedPoint())

@@ -242,8 +242,8 @@ void CMainFrame::rangeView()
 void CMainFrame::openRangeView()
 {
     emit dialogOpened(QStringLiteral("RangeView"));
-    RangeView dialog(m_doc, [] { return HistoryDb::current(); }, ViewFlags::instance().unitsRoentgen(), m_thresholds,
-        this);
+    RangeView dialog(
+        m_doc, [] { return HistoryDb::current(); }, ViewFlags::instance().unitsRoentgen(), m_thresholds, this);
     const QString current = m_doc.state().currentInstrument();
     const qint64 day = m_doc.state().currentDate();
     const QDate shown = day != 0 ? QDateTime::fromSecsSinceEpoch(day).date() : QDate::currentDate();

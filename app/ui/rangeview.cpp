@@ -75,9 +75,7 @@ QString RangeChartWidget::toolTipAt(const QPoint& pos) const
         return {};
     const RangeRequest& r = m_chart.summary().request;
     const bool days = r.bucketSeconds % 86400 == 0;
-    auto when = [&](qint64 ms) {
-        return LocalTime::format(ms / 1000, days ? "%Y-%m-%d" : "%Y-%m-%d %H:%M");
-    };
+    auto when = [&](qint64 ms) { return LocalTime::format(ms / 1000, days ? "%Y-%m-%d" : "%Y-%m-%d %H:%M"); };
     if (hit->kind == ChartPainter::Hit::Kind::Mark) {
         const ChartMark& m = m_chart.marks().at(hit->index);
         return RangeView::tr("%1\nalarm events: %2").arg(when(m.ms)).arg(m_chart.alarmCount(hit->index));
@@ -94,8 +92,8 @@ QString RangeChartWidget::toolTipAt(const QPoint& pos) const
         }
     }
     const qint64 count = m_chart.summary().of(hit->quantity).at(hit->index).count;
-    const QString span = days && b.endMs - b.ms <= 86400 * 1000 ? when(b.ms)
-                                                                 : when(b.ms) + QStringLiteral(" – ") + when(b.endMs);
+    const QString span
+        = days && b.endMs - b.ms <= 86400 * 1000 ? when(b.ms) : when(b.ms) + QStringLiteral(" – ") + when(b.endMs);
     return RangeView::tr("%1\n%2, %3\nlowest %4, highest %5, mean %6\nvalues: %7")
         .arg(span, ChartPainter::quantityTitle(hit->quantity), unit, QString::number(b.min / scale, 'g', 4),
             QString::number(b.max / scale, 'g', 4), QString::number(b.mean / scale, 'g', 4), QString::number(count));
@@ -193,8 +191,9 @@ void RangeView::spanChanged()
     const auto span = Span(m_span->currentData().toInt());
     m_from->setEnabled(span == Dates);
     if (span != Dates) {
-        const QDate from = span == Week ? to.addDays(-6) : span == Month ? to.addMonths(-1).addDays(1)
-                                                                         : to.addYears(-1).addDays(1);
+        const QDate from = span == Week ? to.addDays(-6)
+            : span == Month             ? to.addMonths(-1).addDays(1)
+                                        : to.addYears(-1).addDays(1);
         const QSignalBlocker blocker(m_from);
         m_from->setDate(from);
     }
@@ -240,8 +239,9 @@ bool RangeView::refresh()
     const QString id = m_instrument->currentData().toString();
     const auto [from, to] = span();
     if (!db || id.isEmpty() || to <= from) {
-        m_status->setText(!db ? tr("No database is open.") : id.isEmpty() ? tr("No instrument is known.")
-                                                                          : tr("The dates give no span."));
+        m_status->setText(!db  ? tr("No database is open.")
+                : id.isEmpty() ? tr("No instrument is known.")
+                               : tr("The dates give no span."));
         m_chart->setSummary(empty, m_roentgen, std::nullopt);
         return false;
     }

@@ -1,9 +1,9 @@
 #include "ui/walkthrough.h"
 
 #include "document/kestradoc.h"
-#include "ui/eventlistprinter.h"
 #include "models/eventlistmodel.h"
 #include "ui/daychartview.h"
+#include "ui/eventlistprinter.h"
 #include "ui/kestradevview.h"
 #include "ui/kestraview.h"
 #include "ui/mainframe.h"

@@ -144,11 +144,12 @@ private slots:
         QTest::addColumn<qint64>("from");
         QTest::addColumn<qint64>("to");
         QTest::addColumn<qint64>("width");
-        QTest::newRow("hours of the changing day") << "A1" << local(2026, 10, 25) << local(2026, 10, 26) << qint64(3600);
+        QTest::newRow("hours of the changing day")
+            << "A1" << local(2026, 10, 25) << local(2026, 10, 26) << qint64(3600);
         QTest::newRow("days across the change and the silence")
             << "A1" << local(2026, 10, 20) << local(2026, 11, 5) << qint64(86400);
-        QTest::newRow("odd start and width") << "A1" << local(2026, 10, 22, 13, 17) << local(2026, 11, 1, 5)
-                                             << qint64(7 * 3600 + 11);
+        QTest::newRow("odd start and width")
+            << "A1" << local(2026, 10, 22, 13, 17) << local(2026, 11, 1, 5) << qint64(7 * 3600 + 11);
         QTest::newRow("a week bucket wider than the span")
             << "A1" << local(2026, 10, 24) << local(2026, 10, 27) << qint64(7 * 86400);
         QTest::newRow("the other instrument") << "B2" << local(2026, 10, 20) << local(2026, 11, 5) << qint64(7200);
@@ -176,7 +177,8 @@ private slots:
             QVERIFY(has(9));
             QVERIFY(!has(10));
             QVERIFY(has(11));
-            const auto changing = std::find_if(gamma.begin(), gamma.end(), [](const RangeBucket& b) { return b.index == 5; });
+            const auto changing
+                = std::find_if(gamma.begin(), gamma.end(), [](const RangeBucket& b) { return b.index == 5; });
             QVERIFY(changing != gamma.end());
             QCOMPARE(changing->max, 7777.0);
             QVERIFY(changing->min <= 1.0);

@@ -4,6 +4,7 @@
 // and the range view draws what the store summarises.
 #include "uitestsupport.h"
 
+#include "charts/timeticks.h"
 #include "document/kestradoc.h"
 #include "history/viewflags.h"
 #include "models/eventlistmodel.h"
@@ -162,7 +163,8 @@ private slots:
                 marked << list().eventModel().recordAt(chart().chart().markRow(q, i)).alarmText();
         }
         marked.sort();
-        QCOMPARE(marked, QStringList({ QStringLiteral("Detector error!"), QStringLiteral("Threshold \"Warning\" is exceeded!") }));
+        QCOMPARE(marked,
+            QStringList({ QStringLiteral("Detector error!"), QStringLiteral("Threshold \"Warning\" is exceeded!") }));
         const auto& doseMarks = chart().chart().marks(DoseQuantity::DoseRate);
         QCOMPARE(doseMarks.size(), size_t(2));
         QVERIFY(!doseMarks[0].value); // 6000 s: the switch-on
@@ -254,7 +256,8 @@ private slots:
         QVERIFY(m_frame->insertEventAtTop(top));
         QCOMPARE(chart().chart().samples(DoseQuantity::DoseRate).back().value, 333.0);
         QCOMPARE(chart().chart().sampleRow(DoseQuantity::DoseRate, 5), 0);
-        m_frame->insertEvents({ eventOf(Id1, at(2, 21000), 5, 44), eventOf(Id1, at(2, 22000), 3, 444, ChistoryRec::GammaDanger) });
+        m_frame->insertEvents(
+            { eventOf(Id1, at(2, 21000), 5, 44), eventOf(Id1, at(2, 22000), 3, 444, ChistoryRec::GammaDanger) });
         QCOMPARE(chartSamples(DoseQuantity::DoseRate), expectedSamples(DoseQuantity::DoseRate));
         QCOMPARE(chartSamples(DoseQuantity::BetaFlux), expectedSamples(DoseQuantity::BetaFlux));
         QCOMPARE(chart().chart().marks(DoseQuantity::DoseRate).size(), size_t(3));
@@ -268,6 +271,36 @@ private slots:
         QCOMPARE(chartSamples(DoseQuantity::DoseRate), expectedSamples(DoseQuantity::DoseRate));
         QCOMPARE(chart().chart().samples(DoseQuantity::DoseRate).size(), size_t(1));
         QCOMPARE(chart().chart().day(), at(1, 0));
+    }
+
+    // The time axis labels round local times: across the changes of the clocks a day keeps its
+    // labels where the clock has them (none for the skipped hour, one for the repeated hour).
+    void axisTicksFollowTheLocalClock()
+    {
+        auto labels = [](int month, int day, qint64 fit) {
+            const qint64 from = *LocalTime::fromLocal(2026, month, day) * 1000;
+            const qint64 to = *LocalTime::fromLocal(2026, month, day + 1) * 1000;
+            const TimeTicks::Ticks ticks = TimeTicks::ticks(from, to, fit);
+            QStringList texts;
+            for (const qint64 t : ticks.at)
+                texts << TimeTicks::text(t, ticks.step);
+            return texts.join(u' ');
+        };
+        QStringList hours;
+        for (int h = 0; h < 24; ++h)
+            hours << QStringLiteral("%1:00").arg(h, 2, 10, QLatin1Char('0'));
+        QCOMPARE(labels(10, 25, 25), (hours + QStringList { QStringLiteral("00:00") }).join(u' '));
+        QCOMPARE(labels(3, 29, 12),
+            QStringLiteral("00:00 02:00 04:00 06:00 08:00 10:00 12:00 14:00 16:00 18:00 20:00 22:00 00:00")
+                .remove(QStringLiteral("02:00 ")));
+        QCOMPARE(labels(6, 15, 4), QStringLiteral("00:00 06:00 12:00 18:00 00:00"));
+        // A year: firsts of months, every third.
+        const qint64 from = *LocalTime::fromLocal(2025, 1, 1) * 1000;
+        const TimeTicks::Ticks year = TimeTicks::ticks(from, *LocalTime::fromLocal(2026, 1, 1) * 1000, 5);
+        QStringList texts;
+        for (const qint64 t : year.at)
+            texts << TimeTicks::text(t, year.step);
+        QCOMPARE(texts.join(u' '), QStringLiteral("01.2025 04.2025 07.2025 10.2025 01.2026"));
     }
 
     // The range view draws what the store summarises for the chosen instrument and span, says
@@ -297,7 +330,8 @@ private slots:
         view.resize(800, 500);
         const ChartPainter::Pane pane = view.chartWidget()->painter().layout(view.chartWidget()->rect()).front();
         const ChartBand& band = chart.bands(DoseQuantity::DoseRate).front();
-        const QPoint over = view.chartWidget()->painter().pointOf(pane, (band.ms + band.endMs) / 2, band.mean).toPoint();
+        const QPoint over
+            = view.chartWidget()->painter().pointOf(pane, (band.ms + band.endMs) / 2, band.mean).toPoint();
         QVERIFY(view.chartWidget()->toolTipAt(over).contains(QStringLiteral("lowest")));
 
         // Week, month and year end on the chosen day.
