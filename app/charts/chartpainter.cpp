@@ -477,9 +477,10 @@ void ChartPainter::paintAxis(QPainter& painter, const QRect& axis, int left, int
     for (const qint64 t : ticks.at) {
         const int x = left + int(double(t - start) * scale);
         painter.setPen(QColor(160, 160, 160));
-        painter.drawLine(x, axis.top(), x, axis.top() + 3);
+        painter.drawLine(x, axis.top() - 4, x, axis.top());
         const QRect box(x - 35, axis.top() + 2, 70, axis.height() - 2);
-        if (box.left() <= lastRight)
+        // A label is left out where it would overlap the one before or run past the edge.
+        if (box.left() <= lastRight || box.right() > axis.right())
             continue;
         painter.setPen(m_text);
         painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, TimeTicks::text(t, ticks.step));

@@ -247,7 +247,7 @@ void CMainFrame::openRangeView()
     const QString current = m_doc.state().currentInstrument();
     const qint64 day = m_doc.state().currentDate();
     const QDate shown = day != 0 ? QDateTime::fromSecsSinceEpoch(day).date() : QDate::currentDate();
-    dialog.choose(current, RangeView::Month, shown);
+    dialog.choose(current, RangeView::Week, shown);
     dialog.exec();
 }
 

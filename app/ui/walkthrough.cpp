@@ -2,6 +2,7 @@
 
 #include "document/kestradoc.h"
 #include "models/eventlistmodel.h"
+#include "models/instrumenttreemodel.h"
 #include "ui/daychartview.h"
 #include "ui/eventlistprinter.h"
 #include "ui/kestradevview.h"
@@ -53,7 +54,7 @@ void Walkthrough::finish(int code)
 void Walkthrough::start()
 {
     QDir().mkpath(m_folder);
-    // The start-up download has filled the tree: the first instrument's first day node with
+    // The start-up download has filled the tree: the first instrument's latest day with
     // alarms, else its first day.
     then(1500, [this] {
         snapshot(QStringLiteral("1-download.png"));
@@ -67,11 +68,14 @@ void Walkthrough::start()
             return;
         }
         QModelIndex chosen = tree.model()->index(0, 0, first);
-        for (int row = 0; row < days; ++row) {
-            const QModelIndex day = tree.model()->index(row, 0, first);
-            if (day.data(Qt::ForegroundRole).isValid()) { // red: a day with alarms
-                chosen = day;
-                break;
+        // The latest day with alarms, as the store's day summary marks them.
+        if (const CPager* pager = m_frame.document().pagers().instrumentAt(0)) {
+            for (auto day = pager->days().rbegin(); day != pager->days().rend(); ++day) {
+                const QModelIndex node = tree.treeModel().indexOf(pager->identifier(), day->first);
+                if (day->second.hasAlarms && node.isValid()) {
+                    chosen = node;
+                    break;
+                }
             }
         }
         tree.setCurrentIndex(chosen);
