@@ -2,6 +2,7 @@
 
 #include "charts/timeticks.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPolygonF>
 
@@ -359,8 +360,11 @@ void ChartPainter::paintSeries(QPainter& painter, const Pane& pane) const
     const double yScale = plot.height() / (pane.scale * pane.top);
     auto yOf = [&](double value) { return plot.bottom() - value * yScale; };
 
-    painter.setRenderHint(QPainter::Antialiasing, samples.size() < std::size_t(plot.width()));
-    painter.setPen(QPen(quantityColour(pane.quantity), 1.5));
+    // A dense series is drawn with the one-pixel pen the raster engine draws fastest; its
+    // columns are filled anyway.
+    const bool dense = samples.size() >= std::size_t(plot.width());
+    painter.setRenderHint(QPainter::Antialiasing, !dense);
+    painter.setPen(QPen(quantityColour(pane.quantity), dense ? 0 : 1.5));
     // At most the first, lowest, highest and last of each pixel column, so that spikes survive
     // and the cost stays one pass.
     QPolygonF line;
@@ -434,26 +438,38 @@ void ChartPainter::paintMarks(QPainter& painter, const Pane& pane) const
     const std::span<const ChartMark> marks = m_marks[std::size_t(pane.quantity)];
     if (marks.empty())
         return;
-    painter.setRenderHint(QPainter::Antialiasing, marks.size() < 2000);
-    painter.setPen(QPen(QColor(120, 0, 0), 1));
-    painter.setBrush(QColor(230, 0, 0));
+    // Each mark is a small picture drawn once and copied: a day can hold thousands of alarms.
+    // A dot on the value; on the pane's floor, a triangle pointing up.
+    constexpr int Size = 9;
+    auto sprite = [](bool onValue) {
+        QImage image(Size, Size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(120, 0, 0), 1));
+        p.setBrush(QColor(230, 0, 0));
+        if (onValue) {
+            p.drawEllipse(QPointF(Size / 2.0, Size / 2.0), 3.5, 3.5);
+        } else {
+            const QPointF triangle[] = { { Size / 2.0, 1 }, { 0.5, Size - 0.5 }, { Size - 0.5, Size - 0.5 } };
+            p.drawPolygon(triangle, 3);
+        }
+        return image;
+    };
+    const QImage dot = sprite(true);
+    const QImage floor = sprite(false);
     // Marks that would land on the same pixel are drawn once.
-    QPoint previous(-1, -1);
+    QPoint previous(std::numeric_limits<int>::min(), 0);
     for (const ChartMark& m : marks) {
-        const QPointF at = m.value ? pointOf(pane, m.ms, *m.value) : pointOf(pane, m.ms, 0);
-        const QPoint pixel = at.toPoint();
+        const QPoint pixel = pointOf(pane, m.ms, m.value.value_or(0)).toPoint();
         if (pixel == previous)
             continue;
         previous = pixel;
-        if (m.value) {
-            painter.drawEllipse(at, 3.5, 3.5);
-        } else {
-            // On the floor of the pane: a small triangle pointing up.
-            const QPointF triangle[] = { at + QPointF(0, -7), at + QPointF(-4, 0), at + QPointF(4, 0) };
-            painter.drawPolygon(triangle, 3);
-        }
+        if (m.value)
+            painter.drawImage(pixel - QPoint(Size / 2, Size / 2), dot);
+        else
+            painter.drawImage(pixel - QPoint(Size / 2, Size - 1), floor);
     }
-    painter.setBrush(Qt::NoBrush);
 }
 
 void ChartPainter::paintAxis(QPainter& painter, const QRect& axis, int left, int right) const
