@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/historyrange.h"
 #include "history/pagerlist.h"
 
 #include <QMutex>
@@ -82,6 +83,11 @@ public:
     // The instrument's events later than since (exact time), oldest first, in one indexed query. Throws DbError when
     // the query fails.
     std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
+
+    // Minimum, maximum and mean per time bucket of one instrument over a span, in one query
+    // (historyrange.cpp). Throws DbError when the query fails, std::invalid_argument for an
+    // empty span or one that would make more than a million buckets.
+    RangeSummary rangeSummary(const RangeRequest& request);
 
 private:
     friend class HistoryStore;

@@ -37,6 +37,7 @@ bool enabled(Id command, const Context& c)
         return c.eventSelected && c.mainDatabase;
     case Id::ViewArchive:
     case Id::ProgramSettings:
+    case Id::RangeView:
     case Id::Filter:
         return true;
     case Id::Exit:
@@ -51,7 +52,7 @@ QString name(Id command)
 {
     static const char* const names[] = { "ImportHistory", "ExportHistory", "SaveHistoryAs", "DownloadHistory", "Print",
         "PrintPreview", "ArchiveDatabase", "ViewArchive", "SwitchToMain", "Exit", "OnlineMode", "ReadHistory",
-        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "Filter" };
+        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "RangeView", "Filter" };
     static_assert(std::size(names) == static_cast<size_t>(Id::Count));
     const auto i = static_cast<size_t>(command);
     return i < std::size(names) ? QString::fromLatin1(names[i]) : QString();

@@ -1,18 +1,21 @@
 #pragma once
 
 #include "document/documentui.h"
+#include "history/userparams.h"
 #include "ui/commandstate.h"
 
 #include <QMainWindow>
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 
 class CKESTRADevView;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
+class DayChartView;
 class EventListPrinter;
 class HistoryScheduler;
 class QComboBox;
@@ -51,6 +54,9 @@ public:
     CKESTRADoc& document() const { return m_doc; }
     CKESTRADevView& treeView() const { return *m_tree; }
     CKESTRAView& listView() const { return *m_list; }
+    DayChartView& chartView() const { return *m_chart; }
+    // The thresholds read from an instrument this run, by its identifier; the charts draw them.
+    void setKnownThresholds(const QString& pagerId, const CUserParams& params);
     QComboBox& filterBox() const { return *m_filter; }
     WidgetMessenger& messenger() const { return *m_messenger; }
     HistoryScheduler& scheduler() const { return *m_scheduler; }
@@ -104,6 +110,7 @@ private:
     void instrumentSettings();
     void programSettings();
     void about();
+    void rangeView();
     // The day that Export, Save As and printing work on; nullptr when none.
     const CHistoryList* currentDay();
     QString archivesFolder() const;
@@ -114,6 +121,7 @@ private:
     // The dialogs of the other parts of the window, one function each.
     void openDeviceConfig();
     void openOnlineMode();
+    void openRangeView();
     bool openProgramSettingsDialog();
     std::optional<QString> promptPassword();
 
@@ -125,6 +133,8 @@ private:
     std::unique_ptr<CPool> m_server;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;
+    DayChartView* m_chart = nullptr;
+    std::map<QString, CUserParams> m_thresholds;
     CKESTRADevView* m_tree = nullptr;
     QToolBar* m_toolbar = nullptr;
     QComboBox* m_filter = nullptr;
