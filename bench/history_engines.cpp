@@ -65,7 +65,8 @@ QString location(Engine engine, const QString& name, bool fresh)
     const QString database = QStringLiteral("bench_%1").arg(name);
     if (fresh) {
         HistoryDb::close();
-        admin({ QStringLiteral("DROP DATABASE IF EXISTS %1").arg(database), QStringLiteral("CREATE DATABASE %1").arg(database) });
+        admin({ QStringLiteral("DROP DATABASE IF EXISTS %1").arg(database),
+            QStringLiteral("CREATE DATABASE %1").arg(database) });
     } else {
         admin({ QStringLiteral("CREATE DATABASE %1").arg(database) }); // fails harmlessly when it exists
     }
@@ -171,7 +172,12 @@ void BM_Insert100k(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * 100000);
 }
-BENCHMARK(BM_Insert100k)->ArgName("postgresql")->Arg(SQLite)->Arg(PostgreSQL)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Insert100k)
+    ->ArgName("postgresql")
+    ->Arg(SQLite)
+    ->Arg(PostgreSQL)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // Rebuilding the instrument list, as Re-initialise and a client's instrument-list request do.
 void BM_DaySummary(benchmark::State& state)
@@ -212,8 +218,9 @@ void BM_DayRecount(benchmark::State& state)
     for (auto _ : state) {
         QSqlQuery q(db->connection());
         q.setForwardOnly(true);
-        q.exec(QStringLiteral("SELECT coalesce(hPagerID, ''), coalesce(hDate, 0), sum(CASE WHEN hAlarm = 0 THEN 0 ELSE 1 "
-                              "END) FROM History GROUP BY 1, 2 ORDER BY 1, 2"));
+        q.exec(
+            QStringLiteral("SELECT coalesce(hPagerID, ''), coalesce(hDate, 0), sum(CASE WHEN hAlarm = 0 THEN 0 ELSE 1 "
+                           "END) FROM History GROUP BY 1, 2 ORDER BY 1, 2"));
         int rows = 0;
         while (q.next())
             ++rows;

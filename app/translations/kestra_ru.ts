@@ -554,6 +554,14 @@ Check program settings</source>
         <source>Error!</source>
         <translation>Ошибка!</translation>
     </message>
+    <message>
+        <source>A file below the program folder, or the address of a PostgreSQL database that several stations share. The password is not part of the address: it is kept in the PostgreSQL password file (~/.pgpass) or in PGPASSWORD.</source>
+        <translation>Файл в папке программы или адрес базы данных PostgreSQL, общей для нескольких станций. Пароль в адрес не входит: он хранится в файле паролей PostgreSQL (~/.pgpass) или в PGPASSWORD.</translation>
+    </message>
+    <message>
+        <source>Event database</source>
+        <translation>База событий</translation>
+    </message>
 </context>
 <context>
     <name>CProgressBar</name>
