@@ -5,7 +5,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
-            qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n libgl-dev sqlite3 locales \
+            qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql postgresql qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n libgl-dev sqlite3 locales \
             libcli11-dev nlohmann-json3-dev python3 \
             fonts-liberation poppler-utils \
             libqt6svg6 xvfb xauth \

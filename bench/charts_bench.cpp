@@ -19,6 +19,10 @@
 
 namespace {
 
+// The benchmark's one open store, as a program holds it.
+HistoryStore s_store;
+
+
 constexpr QSize ChartSize(1000, 420);
 
 ChistoryRec event(const QString& id, qint64 t, qint32 type, double value, qint32 alarm)
@@ -77,7 +81,7 @@ struct Store {
     qint64 to = 0;
     Store()
     {
-        if (!HistoryDb::open(dir.filePath(QStringLiteral("year.db")), HistoryDb::OpenMode::Create))
+        if (!s_store.open(dir.filePath(QStringLiteral("year.db")), HistoryDb::OpenMode::Create))
             std::abort();
         from = *LocalTime::fromLocal(2025, 1, 1);
         to = *LocalTime::fromLocal(2026, 1, 1);
@@ -87,7 +91,7 @@ struct Store {
         std::vector<ChistoryRec> batch;
         batch.reserve(100000);
         auto flush = [&] {
-            if (!HistoryDb::current()->insertEvents(batch))
+            if (!s_store.current()->insertEvents(batch))
                 std::abort();
             batch.clear();
         };
@@ -116,7 +120,7 @@ void BM_RangeYear(benchmark::State& state)
         HistoryRange::bucketWidthFor(store.to - store.from) };
     qint64 events = 0;
     for (auto _ : state) {
-        const RangeSummary summary = HistoryDb::current()->rangeSummary(request);
+        const RangeSummary summary = s_store.current()->rangeSummary(request);
         RangeChart chart;
         chart.build(summary);
         ChartPainter painter;
@@ -152,6 +156,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    HistoryDb::close();
+    s_store.close();
     return 0;
 }

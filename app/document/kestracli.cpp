@@ -190,7 +190,10 @@ private:
     int openDatabase()
     {
         m_doc.state().localMode = true;
-        const QString path = m_context.folder().filePath(m_context.config().databasePath);
+        // A server address is used as it is; a path lies below the program folder.
+        const QString configured = m_context.config().databasePath;
+        const QString path
+            = StoreAddress::isServerAddress(configured) ? configured : m_context.folder().filePath(configured);
         QString error;
         if (!m_context.store().open(path, HistoryDb::OpenMode::Existing, &error)) {
             err(error.isEmpty() ? QStringLiteral("no event database at %1").arg(path) : error);

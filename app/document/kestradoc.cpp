@@ -212,8 +212,10 @@ bool CKESTRADoc::initialise()
     if (!m_archivePath.isEmpty())
         dbOpen = m_context.store().open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
     else
-        dbOpen = m_context.store().open(
-                     m_context.folder().filePath(config.databasePath), HistoryDb::OpenMode::Create, &dbError)
+        dbOpen = m_context.store().open(StoreAddress::isServerAddress(config.databasePath)
+                         ? config.databasePath
+                         : m_context.folder().filePath(config.databasePath),
+                     HistoryDb::OpenMode::Create, &dbError)
             != nullptr;
     if (!dbOpen) {
         if (!dbError.isEmpty())

@@ -252,7 +252,8 @@ void CMainFrame::openRangeView()
 {
     emit dialogOpened(QStringLiteral("RangeView"));
     RangeView dialog(
-        m_doc, [] { return HistoryDb::current(); }, ViewFlags::instance().unitsRoentgen(), m_thresholds, this);
+        m_doc, [this] { return m_doc.context().store().current(); }, m_doc.context().viewFlags().unitsRoentgen(),
+        m_thresholds, this);
     const QString current = m_doc.state().currentInstrument();
     const qint64 day = m_doc.state().currentDate();
     const QDate shown = day != 0 ? QDateTime::fromSecsSinceEpoch(day).date() : QDate::currentDate();

@@ -90,13 +90,14 @@ class RangeTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    HistoryStore m_store;
     std::vector<ChistoryRec> m_events;
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY(HistoryDb::open(m_dir.filePath(QStringLiteral("range.db")), HistoryDb::OpenMode::Create));
+        QVERIFY(m_store.open(m_dir.filePath(QStringLiteral("range.db")), HistoryDb::OpenMode::Create));
         // Two instruments from 20 October to 5 November 2026 (the clocks go back on 25
         // October): gamma every 7 minutes, beta and count rates now and then, events without
         // a value, switch-ons, alarms of every kind, a search mark that is no alarm, and two
@@ -130,11 +131,11 @@ private slots:
         m_events.push_back(rec(QStringLiteral("A1"), firstRun + 1, 3, 7777, ChistoryRec::DoseOverload));
         m_events.push_back(rec(QStringLiteral("A1"), firstRun + 3601, 3, 1));
         int added = 0;
-        QVERIFY(HistoryDb::current()->insertEvents(m_events, &added));
+        QVERIFY(m_store.current()->insertEvents(m_events, &added));
         QCOMPARE(added, int(m_events.size()));
     }
 
-    void cleanupTestCase() { HistoryDb::close(); }
+    void cleanupTestCase() { m_store.close(); }
 
     // Buckets of an hour to a week, spans that cut buckets, spans with empty buckets and one
     // over the change of the clocks: the store's answer is the plain pass's.
@@ -164,7 +165,7 @@ private slots:
         QFETCH(qint64, to);
         QFETCH(qint64, width);
         const RangeRequest request { pager, from, to, width };
-        const RangeSummary got = HistoryDb::current()->rangeSummary(request);
+        const RangeSummary got = m_store.current()->rangeSummary(request);
         compareSummaries(got, plainSummary(m_events, request));
         if (QTest::currentDataTag() == QByteArrayLiteral("days across the change and the silence")) {
             // Buckets follow the clock: the day of the change holds 24 hours from its midnight,
@@ -189,7 +190,7 @@ private slots:
     // use. None reaches the store.
     void badRequestsAreRefused()
     {
-        HistoryDb& db = *HistoryDb::current();
+        HistoryDb& db = *m_store.current();
         const qint64 t = local(2026, 10, 21);
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, db.rangeSummary({ QStringLiteral("A1"), t, t, 3600 }));
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, db.rangeSummary({ QStringLiteral("A1"), t + 10, t, 3600 }));

@@ -4,6 +4,7 @@
 #include "config/programconfig.h"
 #include "document/kestradoc.h"
 #include "history/messenger.h"
+#include "history/storeaddress.h"
 #include "remote/remoteprotocol.h"
 #include "ui/dialogs/addserver.h"
 #include "ui/dialogs/dialogtexts.h"
@@ -60,6 +61,7 @@ CProgramSettings::CProgramSettings(
     m_language->setCurrentIndex(m_config.language == 1 ? 1 : 0);
     m_archiving->setCurrentIndex(
         m_config.archivingInterval >= 0 && m_config.archivingInterval <= 12 ? m_config.archivingInterval : -1);
+    m_database->setText(m_config.databasePath);
 
     updateEnabling();
 
@@ -150,7 +152,14 @@ void CProgramSettings::buildControls()
     others->addWidget(m_language, 1, 1, 1, 2);
     others->addWidget(new QLabel(tr("Auto archiving interval"), this), 2, 0);
     others->addWidget(m_archiving, 2, 1, 1, 2);
-    others->addWidget(m_changePassword, 3, 0);
+    m_database = new QLineEdit(this);
+    m_database->setPlaceholderText(QStringLiteral("postgresql://user@host:5432/database"));
+    m_database->setToolTip(tr("A file below the program folder, or the address of a PostgreSQL database that several "
+                              "stations share. The password is not part of the address: it is kept in the PostgreSQL "
+                              "password file (~/.pgpass) or in PGPASSWORD."));
+    others->addWidget(new QLabel(tr("Event database"), this), 3, 0);
+    others->addWidget(m_database, 3, 1, 1, 2);
+    others->addWidget(m_changePassword, 4, 0);
     others->setColumnStretch(3, 1);
 
     m_ok = new QPushButton(tr("OK"), this);
@@ -372,6 +381,16 @@ int CProgramSettings::normalisedServerPort(const QString& text)
 
 void CProgramSettings::accept()
 {
+    // A database the program cannot use keeps the dialog open: nothing is saved yet.
+    const QString database = m_database->text().trimmed();
+    QString databaseError;
+    if (!StoreAddress::parse(database, &databaseError)) {
+        m_messenger.tell(tr("Error!"), databaseError, Messenger::Icon::Error);
+        m_database->setFocus();
+        return;
+    }
+    m_config.databasePath = database;
+
     m_config.localMode = m_selectLocal->isChecked();
 
     const int interval = normalisedInterval(m_interval->text());

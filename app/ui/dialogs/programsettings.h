@@ -19,7 +19,8 @@ class QPushButton;
 
 // "Program Settings": local or remote mode, the instrument's port, the known servers, the
 // downloading interval, this computer's server, the language, automatic archiving and the
-// password. Edits the configuration and saves it on OK.
+// password, and the event database (a file below the program folder, or a PostgreSQL address
+// that several stations share). Edits the configuration and saves it on OK.
 class CProgramSettings : public QDialog {
     Q_OBJECT
 public:
@@ -60,6 +61,7 @@ public:
     IntervalSpinBox* intervalEdit() const { return m_interval; }
     QComboBox* languageList() const { return m_language; }
     QComboBox* archivingList() const { return m_archiving; }
+    QLineEdit* databaseEdit() const { return m_database; }
     QPushButton* passwordButton() const { return m_changePassword; }
     QPushButton* okButton() const { return m_ok; }
 
@@ -103,6 +105,7 @@ private:
     IntervalSpinBox* m_interval = nullptr;
     QComboBox* m_language = nullptr;
     QComboBox* m_archiving = nullptr;
+    QLineEdit* m_database = nullptr;
     QPushButton* m_changePassword = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;

@@ -50,6 +50,7 @@ class ChartsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_home;
+    std::unique_ptr<AppContext> m_context;
     std::unique_ptr<CKESTRADoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
     std::vector<ChistoryRec> m_day; // the events of Id1 two days ago, as stored
@@ -102,8 +103,9 @@ class ChartsTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(prepareProgramFolder(m_home));
-        ViewFlags::instance().setUnitsRoentgen(true);
+        m_context = makeContext(m_home);
+        QVERIFY(m_context);
+        m_context->viewFlags().setUnitsRoentgen(true);
         m_day = {
             eventOf(Id1, at(2, 3600), 3, 120),
             eventOf(Id1, at(2, 4000), 5, 12.5),
@@ -119,9 +121,9 @@ private slots:
         std::vector<ChistoryRec> all = m_day;
         all.push_back(eventOf(Id1, at(1, 100), 3, 5));
         all.push_back(eventOf(Id2, at(2, 3000), 3, 77777));
-        QVERIFY(HistoryDb::current()->insertEvents(all));
+        QVERIFY(m_context->store().current()->insertEvents(all));
 
-        m_doc = std::make_unique<CKESTRADoc>();
+        m_doc = std::make_unique<CKESTRADoc>(*m_context);
         m_frame = std::make_unique<CMainFrame>(*m_doc);
         m_frame->resize(1000, 700);
         m_frame->show();
@@ -135,7 +137,7 @@ private slots:
     {
         m_frame.reset();
         m_doc.reset();
-        HistoryDb::close();
+        m_context.reset();
     }
 
     void init()
@@ -307,12 +309,12 @@ private slots:
     // how much it holds, and says so when there is nothing to read.
     void rangeView()
     {
-        RangeView view(*m_doc, [] { return HistoryDb::current(); }, true, {});
+        RangeView view(*m_doc, [this] { return m_context->store().current(); }, true, {});
         const QDate day = QDateTime::fromSecsSinceEpoch(at(2, 0)).date();
         view.choose(Id1, RangeView::Dates, day.addDays(1), day);
         QCOMPARE(view.span(), std::make_pair(at(2, 0), at(0, 0)));
         const RangeRequest request { Id1, at(2, 0), at(0, 0), HistoryRange::bucketWidthFor(at(0, 0) - at(2, 0)) };
-        const RangeSummary stored = HistoryDb::current()->rangeSummary(request);
+        const RangeSummary stored = m_context->store().current()->rangeSummary(request);
         const RangeChart& chart = view.chartWidget()->chart();
         for (DoseQuantity q : { DoseQuantity::DoseRate, DoseQuantity::BetaFlux, DoseQuantity::CountRate }) {
             QCOMPARE(chart.bands(q).size(), stored.of(q).size());
