@@ -3,3 +3,7 @@ add_executable(bench_history_model ${CMAKE_CURRENT_LIST_DIR}/history_model.cpp)
 target_link_libraries(bench_history_model PRIVATE kestra_history benchmark::benchmark)
 add_executable(bench_history_db ${CMAKE_CURRENT_LIST_DIR}/history_db.cpp)
 target_link_libraries(bench_history_db PRIVATE kestra_history benchmark::benchmark)
+# Four stations inserting into one PostgreSQL store at once; runs itself under a throwaway cluster.
+add_executable(bench_history_pgstations ${CMAKE_CURRENT_LIST_DIR}/history_pgstations.cpp)
+target_link_libraries(bench_history_pgstations PRIVATE kestra_history)
+target_compile_definitions(bench_history_pgstations PRIVATE PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster")

@@ -181,7 +181,7 @@ void reportJson(const StoreMigration::Step& s)
         o = { { "step", s.reason == StoreMigration::Step::Reason::Name ? "name" : "day" },
             { "instrument", s.day.pagerId }, { "events", s.events }, { "targetEvents", s.targetEvents },
             { "result",
-                s.kind == Kind::DayCopied ? "copied"
+                s.kind == Kind::DayCopied        ? "copied"
                     : s.kind == Kind::DayPresent ? "present"
                                                  : "mismatch" } };
         if (s.reason != StoreMigration::Step::Reason::Name)
@@ -235,7 +235,7 @@ int migrate(const QString& from, const QString& to, bool json)
     if (migration.run(&error))
         return Ok;
     if (!error.isEmpty())
-        err(QStringLiteral("the migration stopped; run it again to go on: ") + error);
+        err(QStringLiteral("the migration stopped: ") + error);
     else
         err(QStringLiteral("TO does not hold FROM as it is: %1 mismatches").arg(migration.mismatches()));
     return Failed;

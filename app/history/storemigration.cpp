@@ -4,6 +4,7 @@
 #include "history/historyrec.h"
 #include "history/localtime.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -71,8 +72,8 @@ public:
         const QString limit = QString::number(StoreReader::BatchSize);
         m_first.setForwardOnly(true);
         m_next.setForwardOnly(true);
-        if (!m_first.prepare(select.arg(QLatin1String(columns), QLatin1String(movable), QString(),
-                QLatin1String(order), limit)))
+        if (!m_first.prepare(
+                select.arg(QLatin1String(columns), QLatin1String(movable), QString(), QLatin1String(order), limit)))
             fail(m_first);
         if (!m_next.prepare(select.arg(QLatin1String(columns), QLatin1String(movable),
                 QStringLiteral("AND (%1) > (?, ?, ?, ?)").arg(QLatin1String(order)), QLatin1String(order), limit)))
@@ -378,6 +379,18 @@ bool StoreMigration::copyDay(const StoreDay& day, qint64* copied, QString* error
         const std::vector<ChistoryRec>& batch = batches.next();
         if (batch.empty())
             return true;
+        // The target dates each event anew in this process's time zone. A store written in
+        // another zone would have its events moved to other days: better not to start.
+        for (const ChistoryRec& r : batch) {
+            const auto local = LocalTime::toAutomation(r.hDateTime);
+            if (!local || local->first != day.date) {
+                *error = QCoreApplication::translate("StoreMigration",
+                    "the events of %1 on %2 were dated in another time zone than this one (TZ); nothing of them was "
+                    "copied. Run the migration in the time zone of the stations")
+                             .arg(day.pagerId, day.dateText());
+                return false;
+            }
+        }
         int added = 0;
         if (!m_target.insertEvents(batch, &added, error))
             return false;

@@ -1228,4 +1228,11 @@ Error:%1</source>
         <translation>Программа уже запущена.</translation>
     </message>
 </context>
+<context>
+    <name>StoreMigration</name>
+    <message>
+        <source>the events of %1 on %2 were dated in another time zone than this one (TZ); nothing of them was copied. Run the migration in the time zone of the stations</source>
+        <translation>события %1 за %2 датированы в другом часовом поясе, чем текущий (TZ); ни одно из них не скопировано. Запустите перенос в часовом поясе станций</translation>
+    </message>
+</context>
 </TS>

@@ -50,8 +50,9 @@ inline std::vector<Row> rows(const QSqlDatabase& db)
     QSqlQuery q(db);
     q.setForwardOnly(true);
     std::vector<Row> result;
-    if (!q.exec(QStringLiteral("SELECT hPagerID, hDateTime, hType, hAlarm, hValue, hValue2, hPrecision, hVariation, "
-                               "hComment, hID, hDate FROM History ORDER BY hPagerID, hDateTime, hType, hAlarm, hValue")))
+    if (!q.exec(
+            QStringLiteral("SELECT hPagerID, hDateTime, hType, hAlarm, hValue, hValue2, hPrecision, hVariation, "
+                           "hComment, hID, hDate FROM History ORDER BY hPagerID, hDateTime, hType, hAlarm, hValue")))
         return result;
     while (q.next()) {
         result.emplace_back(q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toInt(), q.value(3).toInt(),
@@ -67,7 +68,8 @@ inline std::vector<Row> rows(const QSqlDatabase& db)
 inline QSqlDatabase open(const QString& connection, const QString& store)
 {
     const bool server = store.startsWith(QStringLiteral("postgresql://"));
-    QSqlDatabase db = QSqlDatabase::addDatabase(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), connection);
+    QSqlDatabase db
+        = QSqlDatabase::addDatabase(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(server ? store.section(u'/', -1) : store);
     db.open();
     return db;
