@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/pagerlist.h"
+#include "history/storeaddress.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -18,7 +19,8 @@ public:
     }
 };
 
-// The event database: one SQLite file with the tables History and Pagers, open once for the
+// The event database: the tables History and Pagers (and the day summary DaySummary) in one
+// SQLite file, or in a PostgreSQL database that several stations share; open once for the
 // process. hDate and hTime hold the local date and time as automation dates; hDateTime holds
 // the moment itself, so that the repeated hour of a daylight-saving change keeps its events
 // apart. An event is stored once: instrument, time, type, alarm and value are unique.
@@ -26,13 +28,17 @@ public:
 // Threads: a SQLite connection belongs to the thread that opened it. Every operation uses a
 // connection of the calling thread on the open file, made on first use and dropped when the
 // thread ends or the database is switched; so the document's job threads may call the
-// operations directly. Only one operation runs at a time (the document waits for its jobs);
-// Open and Close belong to the user-interface thread and are not called while a job runs.
+// operations directly. On a server, other programs write at the same time: every operation
+// is one transaction, and equal events from two stations are stored once. Only one operation runs at a time (the
+// document waits for its jobs); Open and Close belong to the user-interface thread and are not called while a job runs.
 class HistoryDb {
 public:
     enum class OpenMode { Existing, Create };
 
-    // Opens the store at path. The same path as the open one returns the same handle; any
+    // Opens the store at path: a SQLite file, or a server database when path is an address
+    // postgresql://user@host:port/database (StoreAddress; an address with a password is refused,
+    // and a server database without event tables counts as missing). The same path as the open
+    // one returns the same handle; any
     // other path closes the open store first, so a failed open leaves no store open. A missing
     // file fails with an empty *error unless mode is Create, which creates the file and its
     // folder. A file that is damaged, not an event database, or written by a newer program
@@ -47,6 +53,7 @@ public:
     static QString errorCaption();
 
     const QString& path() const { return m_path; }
+    bool isServer() const { return m_address.engine == StoreAddress::Engine::PostgreSQL; }
 
     // Files the events of an instrument's day (all events of every instrument when id is empty;
     // the whole instrument when dateText is empty) into the list, newest first. Bit 0 of
@@ -66,9 +73,11 @@ public:
     bool saveInstrumentName(const CPager& pager);
     // Fills the name table. Throws DbError when the query fails.
     bool loadInstrumentNames(CPagerList& list);
-    // Rebuilds the instruments and their days (with alarm marks) without loading events.
+    // Rebuilds the instruments and their days (with alarm marks) without loading events, from
+    // the day summary (counted from the events in a read-only store of an earlier layout).
     bool loadDaySummary(CPagerList& list);
-    // Writes a consistent copy of the store to destination, replacing an existing file.
+    // Writes a consistent copy of the store to destination, replacing an existing file. The
+    // copy is a SQLite store whichever engine holds the events, so an archive opens anywhere.
     // On failure returns false with a description and a code.
     bool backupTo(const QString& destination, QString* error = nullptr, int* code = nullptr);
 
@@ -86,9 +95,12 @@ public:
     std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
 
 private:
-    HistoryDb(const QString& path, quint64 generation);
-    bool prepareStore(QString* error);
+    HistoryDb(const QString& path, const StoreAddress& address, quint64 generation);
+    bool prepareStore(OpenMode mode, QString* error, bool* missing);
+    bool copyToFile(const QString& destination, QString* error);
 
     QString m_path;
+    StoreAddress m_address;
     quint64 m_generation;
+    bool m_hasSummary = true;
 };

@@ -37,6 +37,35 @@ const char* const schema[] = {
     "CREATE TABLE IF NOT EXISTS Pagers (pID TEXT PRIMARY KEY, pName TEXT)",
 };
 
+// The day summary: events and alarm events per instrument and local day, kept by the store
+// itself in the transaction that writes the events, so that listing the days does not read
+// the events. A row without instrument or date counts under '' or 0, as the readers take it.
+const char* const summaryTable = "CREATE TABLE DaySummary (sPagerID TEXT NOT NULL, sDate REAL NOT NULL, "
+                                 "sEvents INTEGER NOT NULL, sAlarms INTEGER NOT NULL, PRIMARY KEY (sPagerID, sDate)) "
+                                 "WITHOUT ROWID";
+const char* const summaryFill
+    = "INSERT INTO DaySummary (sPagerID, sDate, sEvents, sAlarms) SELECT coalesce(hPagerID, ''), coalesce(hDate, 0), "
+      "count(*), sum(CASE WHEN hAlarm = 0 THEN 0 ELSE 1 END) FROM History GROUP BY 1, 2";
+// The statements that count a row in (row is NEW) or out (OLD) of its day.
+QString summaryAdd(const char* row)
+{
+    return QStringLiteral(
+        "INSERT INTO DaySummary (sPagerID, sDate, sEvents, sAlarms) VALUES (coalesce(%1.hPagerID, ''), "
+        "coalesce(%1.hDate, 0), 1, CASE WHEN %1.hAlarm = 0 THEN 0 ELSE 1 END) "
+        "ON CONFLICT (sPagerID, sDate) DO UPDATE SET sEvents = sEvents + 1, "
+        "sAlarms = sAlarms + excluded.sAlarms;")
+        .arg(QLatin1String(row));
+}
+QString summaryRemove(const char* row)
+{
+    return QStringLiteral(
+        "UPDATE DaySummary SET sEvents = sEvents - 1, sAlarms = sAlarms - (CASE WHEN %1.hAlarm = 0 "
+        "THEN 0 ELSE 1 END) WHERE sPagerID = coalesce(%1.hPagerID, '') AND sDate = coalesce(%1.hDate, 0); "
+        "DELETE FROM DaySummary WHERE sPagerID = coalesce(%1.hPagerID, '') AND "
+        "sDate = coalesce(%1.hDate, 0) AND sEvents <= 0;")
+        .arg(QLatin1String(row));
+}
+
 // Two rows that the unique index HistoryEvent holds equal; o is the other row.
 constexpr const char* sameEvent = "o.hPagerID = History.hPagerID AND o.hDateTime = History.hDateTime AND "
                                   "o.hType = History.hType AND o.hAlarm = History.hAlarm AND o.hValue = History.hValue";
@@ -118,6 +147,24 @@ void upgradeFromDocumentedColumns(QSqlDatabase& db)
     run(q, QStringLiteral("DROP INDEX HistoryUpgrade"));
 }
 
+// Counts the stored events into a new day summary and keeps it from then on.
+void addDaySummary(QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    run(q, QString::fromLatin1(summaryTable));
+    run(q, QString::fromLatin1(summaryFill));
+    run(q,
+        QStringLiteral("CREATE TRIGGER HistorySummaryInsert AFTER INSERT ON History BEGIN %1 END")
+            .arg(summaryAdd("NEW")));
+    run(q,
+        QStringLiteral("CREATE TRIGGER HistorySummaryDelete AFTER DELETE ON History BEGIN %1 END")
+            .arg(summaryRemove("OLD")));
+    run(q,
+        QStringLiteral(
+            "CREATE TRIGGER HistorySummaryUpdate AFTER UPDATE OF hPagerID, hDate, hAlarm ON History BEGIN %1 %2 END")
+            .arg(summaryRemove("OLD"), summaryAdd("NEW")));
+}
+
 } // namespace
 
 bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error)
@@ -189,6 +236,7 @@ bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* erro
         }
         hasExactTime = columns.contains(QStringLiteral("hDateTime"));
     }
+    // A read-only store without the day summary is still read: the summary is then counted.
     const bool complete = hasHistory && hasExactTime && tables.contains(QStringLiteral("Pagers"));
     if (complete && (version == Version || !writable))
         return true;
@@ -199,16 +247,18 @@ bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* erro
         return false;
     }
 
-    const bool upgrade = hasHistory && !hasExactTime;
+    const bool upgrade = hasHistory;
     if (!db.transaction()) {
         *error = tr("%1 cannot be prepared: %2").arg(path, db.lastError().text());
         return false;
     }
     try {
-        if (upgrade)
+        if (hasHistory && !hasExactTime)
             upgradeFromDocumentedColumns(db);
         for (const char* statement : schema)
             run(q, QString::fromLatin1(statement));
+        if (!tables.contains(QStringLiteral("DaySummary")))
+            addDaySummary(db);
         run(q, QStringLiteral("PRAGMA user_version = %1").arg(Version));
         q.finish();
         if (!db.commit())

@@ -3,12 +3,15 @@
 #include <QSqlDatabase>
 #include <QString>
 
-// The layout of the event database and its upgrades. The version lives in the file (SQLite's
-// user_version): 0 is a store of a program that kept no version, either with the documented
-// columns only or already with the exact-time column; Version is the current layout.
+// The layout of the event database and its upgrades. The version lives in the store (SQLite's
+// user_version; on a server the one-row table KestraSchema): 0 is a store of a program that
+// kept no version, either with the documented columns only or already with the exact-time
+// column; 1 has the exact time and the uniqueness rule; 2 adds the day summary (DaySummary:
+// events and alarm events per instrument and day, kept by the store's own triggers). Version
+// is the current layout.
 namespace HistorySchema {
 
-constexpr int Version = 1;
+constexpr int Version = 2;
 
 // Makes the file behind db a current event database, or says why it cannot be one.
 //
@@ -20,5 +23,10 @@ constexpr int Version = 1;
 // was. A read-only file is used as it is when its layout is current, refused otherwise.
 // Returns false with a text naming path in *error.
 bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error);
+
+// The same for a PostgreSQL database (address names it in texts). A database without event
+// tables gets them when create is set; otherwise it is reported as *missing, without an error
+// text. Stations that prepare one database at the same time wait for each other.
+bool preparePostgres(QSqlDatabase& db, const QString& address, bool create, QString* error, bool* missing);
 
 } // namespace HistorySchema

@@ -1018,6 +1018,14 @@ Error:%1</source>
         <source>The event tables could not be made in %1: %2</source>
         <translation>Не удалось создать таблицы событий в %1: %2</translation>
     </message>
+    <message>
+        <source>%1 is not an event database: its layout version cannot be read</source>
+        <translation>%1 не является базой событий: версию её структуры невозможно прочитать</translation>
+    </message>
+    <message>
+        <source>%1 is not an event database: it has a table History without a layout version</source>
+        <translation>%1 не является базой событий: в ней есть таблица History без версии структуры</translation>
+    </message>
 </context>
 <context>
     <name>IniFile</name>
@@ -1226,6 +1234,45 @@ Error:%1</source>
     <message>
         <source>Software is already running.</source>
         <translation>Программа уже запущена.</translation>
+    </message>
+</context>
+<context>
+    <name>StoreAddress</name>
+    <message>
+        <source>No event database is given</source>
+        <translation>База событий не указана</translation>
+    </message>
+    <message>
+        <source>The database address is not a valid address: %1</source>
+        <translation>Адрес базы данных недопустим: %1</translation>
+    </message>
+    <message>
+        <source>The database address holds a password; give the address without it and keep the password in the PostgreSQL password file (~/.pgpass or PGPASSFILE) or in PGPASSWORD</source>
+        <translation>Адрес базы данных содержит пароль; укажите адрес без него, а пароль храните в файле паролей PostgreSQL (~/.pgpass или PGPASSFILE) или в PGPASSWORD</translation>
+    </message>
+    <message>
+        <source>The database address has an unknown sslmode: %1</source>
+        <translation>В адресе базы данных неизвестный sslmode: %1</translation>
+    </message>
+    <message>
+        <source>The database address has a connect_timeout that is not 1 to 3600 seconds: %1</source>
+        <translation>В адресе базы данных connect_timeout не от 1 до 3600 секунд: %1</translation>
+    </message>
+    <message>
+        <source>The database address has a setting this program does not take: %1</source>
+        <translation>Адрес базы данных содержит параметр, который программа не принимает: %1</translation>
+    </message>
+    <message>
+        <source>The database address names no server</source>
+        <translation>В адресе базы данных не указан сервер</translation>
+    </message>
+    <message>
+        <source>The database address has no valid port</source>
+        <translation>В адресе базы данных нет допустимого порта</translation>
+    </message>
+    <message>
+        <source>The database address names no database (postgresql://user@host:port/database)</source>
+        <translation>В адресе базы данных не указана база (postgresql://пользователь@сервер:порт/база)</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,8 @@
 #include "history/historydb.h"
+#include "history/historyschema.h"
 #include "history/localtime.h"
 #include "recorder.h"
+#include "teststore.h"
 
 #include <QFile>
 #include <QSqlError>
@@ -8,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
+
+#include <atomic>
 
 namespace {
 
@@ -83,26 +88,70 @@ std::vector<ChistoryRec> dayRecords(const CPagerList& list, const QString& id, q
     return d ? std::vector<ChistoryRec>(d->records().begin(), d->records().end()) : std::vector<ChistoryRec>();
 }
 
+// The day summary as the store keeps it, and as the events count it; one text per day.
+QStringList keptSummary(HistoryDb* db)
+{
+    QSqlQuery q(db->connection());
+    QStringList rows;
+    if (!q.exec("SELECT sPagerID, sDate, sEvents, sAlarms FROM DaySummary ORDER BY sPagerID, sDate"))
+        return { "error: " + q.lastError().text() };
+    while (q.next())
+        rows << QStringLiteral("%1 %2 %3 %4")
+                    .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString());
+    return rows;
+}
+QStringList countedSummary(HistoryDb* db)
+{
+    QSqlQuery q(db->connection());
+    QStringList rows;
+    if (!q.exec("SELECT coalesce(hPagerID, ''), coalesce(hDate, 0), count(*), sum(CASE WHEN hAlarm = 0 THEN 0 ELSE 1 "
+                "END) FROM History GROUP BY 1, 2 ORDER BY 1, 2"))
+        return { "error: " + q.lastError().text() };
+    while (q.next())
+        rows << QStringLiteral("%1 %2 %3 %4")
+                    .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString());
+    return rows;
+}
+// What loadDaySummary builds: instruments in order, each day with its alarm mark.
+QStringList listedDays(HistoryDb* db)
+{
+    CPagerList list;
+    QStringList days;
+    if (!db->loadDaySummary(list))
+        return { "failed" };
+    for (int i = 0; i < list.count(); ++i) {
+        const CPager* p = list.instrumentAt(i);
+        for (const auto& [key, day] : p->days())
+            days << QStringLiteral("%1 %2 %3").arg(p->identifier(), QString::number(key), day.hasAlarms ? "!" : "-");
+    }
+    return days;
+}
+
 } // namespace
 
 class TestDb : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    TestStores m_stores;
 
-    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString path(const QString& name) const { return m_stores.file(name); }
+    QString store(const QString& name) { return m_stores.make(name); }
+    // The rules of a SQLite file: not for a server store.
+    bool fileOnly() { return !m_stores.server(); }
 
 private slots:
     void initTestCase()
     {
         qputenv("TZ", "Europe/Berlin");
         tzset();
-        QVERIFY(m_dir.isValid());
+        QVERIFY2(m_stores.ready(), "KESTRA_TEST_PG names no server (run under scripts/pg-test-cluster)");
     }
     void cleanup() { HistoryDb::close(); }
 
     void openRules()
     {
+        if (!fileOnly())
+            QSKIP("the rules of a file");
         Recorder recorder;
         QVERIFY(!HistoryDb::open(path("missing/none.db")));
         QVERIFY(!QFile::exists(path("missing")));
@@ -130,7 +179,7 @@ private slots:
     void eventsRoundTrip()
     {
         Recorder recorder;
-        HistoryDb* db = HistoryDb::open(path("round.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(store("round"), HistoryDb::OpenMode::Create);
         QVERIFY(db);
         const qint64 t = local(2008, 12, 25, 10, 20, 30);
         ChistoryRec quoted = rec("A1", t, 0, 12.5);
@@ -192,10 +241,12 @@ private slots:
         QCOMPARE(count.value(0).toInt(), 5);
 
         // A row written without a comment reads as a blank.
+        // A SQLite file takes text in an integer column; it reads by the decimal text rule.
         QSqlQuery raw(db->connection());
         QVERIFY(raw.exec(QString("INSERT INTO History (hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, "
-                                 "hVariation, hPagerID) VALUES ('B|1', ' 3x', '-2', %1, 0.5, 1, 0, -1, 0, 'B')")
-                             .arg(LocalTime::automationDay(2008, 12, 24))));
+                                 "hVariation, hPagerID) VALUES ('B|1', %2, %3, %1, 0.5, 1, 0, -1, 0, 'B')")
+                             .arg(QString::number(LocalTime::automationDay(2008, 12, 24)),
+                                 m_stores.server() ? "3" : "' 3x'", m_stores.server() ? "-2" : "'-2'")));
         CPagerList b;
         QVERIFY(db->loadDayEvents(b, "B", "2008-12-24", 0));
         events = dayRecords(b, "B", local(2008, 12, 24));
@@ -209,7 +260,7 @@ private slots:
 
     void daySummaryAndNames()
     {
-        HistoryDb* db = HistoryDb::open(path("summary.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(store("summary"), HistoryDb::OpenMode::Create);
         QVERIFY(db);
         const qint64 d1 = local(2009, 1, 2, 9);
         const qint64 d2 = local(2009, 1, 3, 9);
@@ -241,7 +292,7 @@ private slots:
 
     void deleteOldEventsOnPinnedClock()
     {
-        HistoryDb* db = HistoryDb::open(path("old.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(store("old"), HistoryDb::OpenMode::Create);
         db->insertEvents(std::vector<ChistoryRec> { rec("A", local(2009, 2, 28, 23, 59, 59)),
             rec("A", local(2009, 3, 1, 0, 0, 0)), rec("A", local(2009, 3, 2, 0, 10)), rec("A", local(2008, 6, 1)) });
         QVERIFY(db->deleteOldEvents(local(2009, 3, 2, 0, 30)));
@@ -254,7 +305,7 @@ private slots:
 
     void repeatedHourKeepsBothEvents()
     {
-        HistoryDb* db = HistoryDb::open(path("dst.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(store("dst"), HistoryDb::OpenMode::Create);
         // 02:30 summer time and 02:30 winter time: the same local text, an hour apart.
         const qint64 first = local(2009, 10, 25, 1, 30, 0) + 3600;
         const qint64 second = first + 3600;
@@ -272,6 +323,8 @@ private slots:
 
     void readOnlyStoreStaysUsable()
     {
+        if (!fileOnly())
+            QSKIP("the rules of a file");
         if (geteuid() == 0)
             QSKIP("root writes read-only files");
         Recorder recorder;
@@ -298,6 +351,8 @@ private slots:
     // with a text naming it; not one byte of it changes and no store stays open.
     void refusedFilesAreLeftUntouched()
     {
+        if (!fileOnly())
+            QSKIP("the rules of a file");
         Recorder recorder;
         {
             HistoryDb* db = HistoryDb::open(path("good.db"), HistoryDb::OpenMode::Create);
@@ -357,6 +412,8 @@ private slots:
     // hears which file, and the store takes the batch once there is room.
     void fullStoreKeepsNothingOfTheBatch()
     {
+        if (!fileOnly())
+            QSKIP("the rules of a file");
         HistoryDb* db = HistoryDb::open(path("full.db"), HistoryDb::OpenMode::Create);
         QVERIFY(db->insertEvents(std::vector<ChistoryRec> { rec("F", local(2009, 8, 1)) }));
         std::vector<ChistoryRec> batch;
@@ -380,6 +437,8 @@ private slots:
     // the local date and time, equal rows merged keeping a comment, the uniqueness rule in force.
     void olderStoreIsUpgradedInPlace()
     {
+        if (!fileOnly())
+            QSKIP("the rules of a file");
         const qint64 t1 = local(2009, 3, 1, 12, 0, 5);
         const qint64 t2 = local(2009, 3, 2, 23, 59, 59);
         rawSql(path("older.db"),
@@ -392,7 +451,7 @@ private slots:
         QString error;
         HistoryDb* db = HistoryDb::open(path("older.db"), HistoryDb::OpenMode::Existing, &error);
         QVERIFY2(db, qPrintable(error));
-        QCOMPARE(scalar(db, "PRAGMA user_version"), 1);
+        QCOMPARE(scalar(db, "PRAGMA user_version"), HistorySchema::Version);
 
         QSqlQuery q(db->connection());
         QVERIFY(q.exec("SELECT hPagerID, hDateTime, hAlarm, hComment FROM History ORDER BY rowid"));
@@ -427,7 +486,7 @@ private slots:
 
     void eventsAfterAreOldestFirst()
     {
-        HistoryDb* db = HistoryDb::open(path("after.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(store("after"), HistoryDb::OpenMode::Create);
         const qint64 t = local(2009, 9, 9, 9);
         db->insertEvents(std::vector<ChistoryRec> {
             rec("A", t + 20), rec("A", t), rec("B", t + 30), rec("A", t + 10, 1), rec("A", t + 10, 0) });
@@ -447,7 +506,7 @@ private slots:
 
     void jobThreadHasItsOwnConnection()
     {
-        HistoryDb* db = HistoryDb::open(path("thread.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(store("thread"), HistoryDb::OpenMode::Create);
         db->insertEvents(std::vector<ChistoryRec> { rec("T", local(2009, 4, 4, 4)) });
         CPagerList list;
         bool ok = false;
@@ -463,6 +522,232 @@ private slots:
         CPagerList after;
         db->loadDayEvents(after, "T", "2009-04-04", 0);
         QCOMPARE(after.find("T")->dayEventCount(local(2009, 4, 4)), 2);
+    }
+
+    // The server's own rules: a database without event tables, an address with a password, a
+    // server that does not answer, a layout this program did not make or a newer one.
+    void serverStoreRules()
+    {
+        if (!m_stores.server())
+            QSKIP("a server store");
+        Recorder recorder;
+        const QString address = store("rules");
+        QString error = "stale";
+        QVERIFY(!HistoryDb::open(address, HistoryDb::OpenMode::Existing, &error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        HistoryDb* db = HistoryDb::open(address, HistoryDb::OpenMode::Create, &error);
+        QVERIFY2(db, qPrintable(error));
+        QVERIFY(db->isServer());
+        QCOMPARE(HistoryDb::open(address), db);
+        QCOMPARE(scalar(db, "SELECT version FROM KestraSchema"), HistorySchema::Version);
+        HistoryDb::close();
+        QVERIFY(HistoryDb::open(address, HistoryDb::OpenMode::Existing, &error));
+
+        QUrl secret(address);
+        secret.setPassword("hunter2");
+        QVERIFY(!HistoryDb::open(secret.toString(), HistoryDb::OpenMode::Create, &error));
+        QVERIFY2(error.contains("password") && !error.contains("hunter2"), qPrintable(error));
+        QVERIFY(!HistoryDb::current());
+
+        QUrl nobody(address);
+        nobody.setPort(1);
+        QVERIFY(!HistoryDb::open(nobody.toString(), HistoryDb::OpenMode::Create, &error));
+        QVERIFY2(error.contains(nobody.toString()), qPrintable(error));
+
+        const QString newer = store("newer");
+        QVERIFY(HistoryDb::open(newer, HistoryDb::OpenMode::Create));
+        HistoryDb::close();
+        QVERIFY(TestStores::exec(newer, { "UPDATE KestraSchema SET version = 7" }));
+        QVERIFY(!HistoryDb::open(newer, HistoryDb::OpenMode::Create, &error));
+        QVERIFY2(error.contains(newer) && error.contains("newer version"), qPrintable(error));
+
+        const QString foreign = store("foreign");
+        QVERIFY(TestStores::exec(foreign, { "CREATE TABLE History (x TEXT)" }));
+        QVERIFY(!HistoryDb::open(foreign, HistoryDb::OpenMode::Create, &error));
+        QVERIFY2(error.contains("not an event database"), qPrintable(error));
+        QVERIFY(TestStores::exec(foreign, { "SELECT x FROM History" })); // left as it was
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    // The kept day summary equals a recount of the events after every kind of write: new
+    // events, equal events again, a comment, Delete old events, and rows another program
+    // changes or removes. The instrument list built from it is the one the events give.
+    void daySummaryFollowsEveryWrite()
+    {
+        Recorder recorder;
+        HistoryDb* db = HistoryDb::open(store("kept"), HistoryDb::OpenMode::Create);
+        QVERIFY(db);
+        std::vector<ChistoryRec> batch;
+        for (int day = 0; day < 6; ++day) {
+            for (int i = 0; i < 30; ++i) {
+                batch.push_back(
+                    rec(i % 3 ? "K1" : "K2", local(2010, 5, 1 + day, 0, 10) + i * 2000, i % 7 == 0 ? 0x002 : 0, i));
+            }
+        }
+        batch.push_back(rec("K3", local(2010, 5, 3, 5), -1)); // any alarm value but 0 counts
+        QVERIFY(db->insertEvents(batch));
+        const QStringList first = keptSummary(db);
+        QCOMPARE(first, countedSummary(db));
+        QVERIFY(first.size() > 12);
+        // The instrument list is what the plain count gives.
+        const QStringList listed = listedDays(db);
+        QCOMPARE(listed.size(), first.size());
+        QVERIFY(listed.contains(QStringLiteral("K3 %1 !").arg(LocalTime::dayKey(local(2010, 5, 3)))));
+
+        int added = -1;
+        QVERIFY(db->insertEvents(batch, &added));
+        QCOMPARE(added, 0);
+        QCOMPARE(keptSummary(db), first);
+
+        ChistoryRec commented = batch[4];
+        commented.hComment = "looked at";
+        QVERIFY(db->updateComment(commented));
+        QCOMPARE(keptSummary(db), first);
+
+        QVERIFY(db->deleteOldEvents(local(2010, 5, 4, 12)));
+        QCOMPARE(keptSummary(db), countedSummary(db));
+        QVERIFY(keptSummary(db).size() < first.size());
+
+        QSqlQuery raw(db->connection());
+        QVERIFY(raw.exec("UPDATE History SET hAlarm = 0 WHERE hAlarm <> 0"));
+        QVERIFY(raw.exec("UPDATE History SET hPagerID = 'K9' WHERE hPagerID = 'K2'"));
+        QCOMPARE(keptSummary(db), countedSummary(db));
+        QVERIFY(raw.exec("DELETE FROM History WHERE hPagerID = 'K9'"));
+        QCOMPARE(keptSummary(db), countedSummary(db));
+        QVERIFY(!keptSummary(db).join(' ').contains("K9"));
+        QVERIFY(raw.exec("DELETE FROM History"));
+        QCOMPARE(keptSummary(db), QStringList());
+        QCOMPARE(listedDays(db), QStringList());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    // Stations storing at once, each its own instrument and all of them one shared set of
+    // events (as when one export is imported everywhere): every event once, the counts of new
+    // rows add up, and the summary is the recount.
+    void concurrentInsertsStoreEachEventOnce()
+    {
+        HistoryDb* db = HistoryDb::open(store("together"), HistoryDb::OpenMode::Create);
+        QVERIFY(db);
+        constexpr int Stations = 4, Own = 1500, Shared = 600, Slice = 150;
+        std::atomic<int> total { 0 };
+        std::atomic<int> failures { 0 };
+        std::vector<QThread*> threads;
+        for (int s = 0; s < Stations; ++s) {
+            threads.push_back(QThread::create([&, s] {
+                std::vector<ChistoryRec> events;
+                for (int i = 0; i < Own; ++i)
+                    events.push_back(rec(QStringLiteral("ST%1").arg(s), local(2011, 1, 1) + i * 97, i % 5 == 0, i));
+                for (int i = 0; i < Shared; ++i) {
+                    const int k = s % 2 ? Shared - 1 - i : i; // half of them the other way round
+                    events.push_back(rec("SHARED", local(2011, 1, 1) + k * 131, k % 3 == 0, k));
+                }
+                for (size_t at = 0; at < events.size(); at += Slice) {
+                    const std::span<const ChistoryRec> slice(
+                        events.data() + at, std::min<size_t>(Slice, events.size() - at));
+                    int added = 0;
+                    if (db->insertEvents(slice, &added))
+                        total += added;
+                    else
+                        ++failures;
+                }
+            }));
+        }
+        for (QThread* t : threads)
+            t->start();
+        for (QThread* t : threads) {
+            QVERIFY(t->wait(120000));
+            delete t;
+        }
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(total.load(), Stations * Own + Shared);
+        QCOMPARE(scalar(db, "SELECT count(*) FROM History"), qint64(Stations * Own + Shared));
+        QCOMPARE(keptSummary(db), countedSummary(db));
+    }
+
+    // A store of the layout before the day summary gets it on opening, counted from its events,
+    // and keeps it from then on.
+    void daySummaryIsAddedToAnEarlierLayout()
+    {
+        const QString location = store("layout1");
+        {
+            HistoryDb* db = HistoryDb::open(location, HistoryDb::OpenMode::Create);
+            QVERIFY(db);
+            QVERIFY(db->insertEvents(std::vector<ChistoryRec> {
+                rec("U", local(2012, 2, 1, 8)), rec("U", local(2012, 2, 1, 9), 4), rec("V", local(2012, 2, 2, 8)) }));
+            HistoryDb::close();
+        }
+        const QStringList undo = m_stores.server()
+            ? QStringList { "DROP TABLE DaySummary", "DROP TRIGGER HistorySummaryInsert ON History",
+                  "DROP TRIGGER HistorySummaryDelete ON History", "DROP TRIGGER HistorySummaryUpdate ON History",
+                  "DROP FUNCTION kestra_day_summary()", "UPDATE KestraSchema SET version = 1",
+                  "INSERT INTO History (hPagerID, hDate, hAlarm, hDateTime) VALUES ('W', 40000, 1, 1)" }
+            : QStringList { "DROP TABLE DaySummary", "DROP TRIGGER HistorySummaryInsert",
+                  "DROP TRIGGER HistorySummaryDelete", "DROP TRIGGER HistorySummaryUpdate", "PRAGMA user_version = 1",
+                  "INSERT INTO History (hPagerID, hDate, hAlarm, hDateTime) VALUES ('W', 40000, 1, 1)" };
+        QVERIFY(TestStores::exec(location, undo));
+        QString error;
+        HistoryDb* db = HistoryDb::open(location, HistoryDb::OpenMode::Existing, &error);
+        QVERIFY2(db, qPrintable(error));
+        QCOMPARE(scalar(db, m_stores.server() ? "SELECT version FROM KestraSchema" : "PRAGMA user_version"),
+            HistorySchema::Version);
+        QCOMPARE(keptSummary(db).size(), 3);
+        QCOMPARE(keptSummary(db), countedSummary(db));
+        QVERIFY(db->insertEvents(std::vector<ChistoryRec> { rec("V", local(2012, 2, 2, 9), 1) }));
+        QCOMPARE(keptSummary(db), countedSummary(db));
+    }
+
+    // The archive of either engine is a SQLite store of the current layout with the same
+    // events, names and days; it opens as any store does.
+    void archiveIsASQLiteStore()
+    {
+        const QString location = store("archived");
+        HistoryDb* db = HistoryDb::open(location, HistoryDb::OpenMode::Create);
+        QVERIFY(db);
+        ChistoryRec noted = rec("A", local(2013, 3, 3, 3), 2, 0.1);
+        noted.hComment = "note \"quoted\"";
+        QVERIFY(db->insertEvents(
+            std::vector<ChistoryRec> { noted, rec("A", local(2013, 3, 4, 4)), rec("B", local(2013, 3, 4, 5)) }));
+        CPager named("B");
+        named.setName("Porch");
+        QVERIFY(db->saveInstrumentName(named));
+        CPagerList before;
+        QVERIFY(db->loadDayEvents(before, QString(), QString(), 0));
+        const QStringList days = listedDays(db);
+
+        const QString target = path("archive-copy.db");
+        QString error;
+        int code = 0;
+        QVERIFY2(db->backupTo(target, &error, &code), qPrintable(error));
+        QVERIFY(!QFile::exists(target + ".part"));
+        QVERIFY(fileBytes(target).startsWith("SQLite format 3"));
+        HistoryDb* archive = HistoryDb::open(target);
+        QVERIFY(archive);
+        QVERIFY(!archive->isServer());
+        QCOMPARE(scalar(archive, "PRAGMA user_version"), HistorySchema::Version);
+        CPagerList after;
+        QVERIFY(archive->loadDayEvents(after, QString(), QString(), 0));
+        for (const QString id : { "A", "B" }) {
+            CHistoryList a, b;
+            before.find(id)->copyNewer(a, 0);
+            after.find(id)->copyNewer(b, 0);
+            QCOMPARE(b.records().size(), a.records().size());
+            for (const ChistoryRec& r : a.records()) {
+                const auto found = std::find(b.records().begin(), b.records().end(), r);
+                QVERIFY(found != b.records().end());
+                QCOMPARE(found->hComment, r.hComment);
+                QCOMPARE(found->hValue, r.hValue);
+            }
+        }
+        QCOMPARE(listedDays(archive), days);
+        CPagerList names;
+        QVERIFY(archive->loadInstrumentNames(names));
+        QCOMPARE(names.tableName("B"), QString("Porch"));
+        // A destination that cannot be written fails and leaves nothing behind.
+        db = HistoryDb::open(location);
+        QVERIFY(db);
+        QVERIFY(!db->backupTo(path("no/folder/x.db"), &error, &code));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFile::exists(path("no/folder/x.db.part")));
     }
 };
 

@@ -1,0 +1,374 @@
+#include "history/historydb.h"
+
+#include "history/localtime.h"
+#include "history/messenger.h"
+
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+// The operations on the events and names of the open store, on either engine.
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("HistoryDb", text);
+}
+
+// Caption of the day summary's row errors.
+QString summaryCaption()
+{
+    return QCoreApplication::translate("HistoryDb", "Database Error!");
+}
+
+// The decimal text-to-integer rule for integer columns: leading blanks, a sign, digits.
+qint32 intField(const QVariant& value)
+{
+    if (value.isNull())
+        return 0;
+    const int type = value.typeId();
+    if (type == QMetaType::LongLong || type == QMetaType::Int)
+        return static_cast<qint32>(value.toLongLong());
+    return std::atoi(value.toString().toLatin1().constData());
+}
+
+double numberField(const QVariant& value)
+{
+    return value.isNull() ? 0.0 : value.toDouble();
+}
+
+QString textField(const QVariant& value)
+{
+    return value.isNull() ? QString() : value.toString();
+}
+
+[[noreturn]] void fail(const QSqlQuery& query)
+{
+    throw DbError(query.lastError().text());
+}
+
+// The columns every event query selects, in the order recordOf reads them.
+constexpr const char* eventColumns = "hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, hVariation, "
+                                     "coalesce(hComment, ' ') as comment, hPagerID, hDateTime";
+
+ChistoryRec recordOf(const QSqlQuery& q)
+{
+    ChistoryRec r;
+    const QVariant exact = q.value(11);
+    if (!exact.isNull()) {
+        r.hDateTime = exact.toLongLong();
+    } else {
+        const auto t = LocalTime::fromAutomation(numberField(q.value(4)) + numberField(q.value(3)));
+        r.hDateTime = t.value_or(0);
+    }
+    r.hType = intField(q.value(1));
+    r.hAlarm = intField(q.value(2));
+    r.hValue = numberField(q.value(5));
+    r.hComment = textField(q.value(9));
+    r.hID = textField(q.value(0));
+    r.hValue2 = numberField(q.value(6));
+    r.hPrecision = intField(q.value(7));
+    r.hVariation = intField(q.value(8));
+    r.hPagerID = textField(q.value(10));
+    return r;
+}
+
+// The columns an insert writes, in the order insertEvents binds them.
+constexpr int InsertColumns = 12;
+constexpr const char* insertColumns
+    = "hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, hVariation, hComment, hPagerID, hDateTime";
+// Rows per insert statement: one round trip to a server carries this many events.
+constexpr int InsertRows = 200;
+
+// One insert statement for rows events; an event already stored (the unique index HistoryEvent)
+// is skipped, also when another station stores it at the same moment.
+QString insertStatement(int rows)
+{
+    const QString row = QLatin1Char('(') + QStringLiteral("?, ").repeated(InsertColumns - 1) + QStringLiteral("?)");
+    QStringList values;
+    values.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        values << row;
+    return QStringLiteral("INSERT INTO History (%1) VALUES %2 ON CONFLICT DO NOTHING")
+        .arg(QLatin1String(insertColumns), values.join(QStringLiteral(", ")));
+}
+
+// A server ends one of two transactions that wait for each other (a deadlock, SQLSTATE 40P01)
+// or cannot be ordered (40001): the batch is then simply tried again.
+bool mayRetry(const QSqlError& error)
+{
+    const QString state = error.nativeErrorCode();
+    return state == QLatin1String("40P01") || state == QLatin1String("40001");
+}
+
+} // namespace
+
+bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString& dateText, int queryMode)
+{
+    QString condition;
+    if (!id.isEmpty()) {
+        condition = QStringLiteral("WHERE hPagerID = :id");
+        if (!dateText.isEmpty())
+            condition += QStringLiteral(" AND hDate = :date");
+        if (queryMode & 1)
+            condition += QStringLiteral(" AND hAlarm > 0");
+    }
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT %1 FROM History %2 ORDER BY hDate DESC, hTime DESC;")
+                       .arg(QLatin1String(eventColumns), condition)))
+        fail(q);
+    if (!id.isEmpty()) {
+        q.bindValue(QStringLiteral(":id"), id);
+        if (!dateText.isEmpty()) {
+            const double day = dayNumber(dateText);
+            q.bindValue(QStringLiteral(":date"), day < 0 ? QVariant() : QVariant(day));
+        }
+    }
+    if (!q.exec())
+        fail(q);
+    CPager* pager = id.isEmpty() ? nullptr : &list.findOrCreate(id);
+    while (q.next()) {
+        CPager* owner = pager ? pager : &list.findOrCreate(textField(q.value(10)));
+        ChistoryRec r = recordOf(q);
+        r.hPagerID = owner->identifier();
+        owner->addEvent(r);
+    }
+    if (q.lastError().isValid())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::insertEvents(const CHistoryList& list, int* added, QString* error)
+{
+    std::vector<ChistoryRec> records(list.records().begin(), list.records().end());
+    return insertEvents(records, added, error);
+}
+
+bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, QString* error)
+{
+    if (added)
+        *added = 0;
+    std::vector<const ChistoryRec*> storable;
+    storable.reserve(records.size());
+    for (const ChistoryRec& r : records) {
+        if (canStoreTime(r.hDateTime))
+            storable.push_back(&r);
+    }
+    QString failure;
+    int count = 0;
+    QSqlDatabase db = connection();
+    for (int attempt = 0;; ++attempt) {
+        failure.clear();
+        count = 0;
+        QSqlError cause;
+        if (!db.isOpen()) {
+            cause = db.lastError();
+        } else if (!db.transaction()) {
+            cause = db.lastError();
+        } else {
+            QSqlQuery full(db);
+            QSqlQuery tail(db);
+            for (size_t done = 0; done < storable.size() && !cause.isValid();) {
+                const int rows = static_cast<int>(std::min<size_t>(InsertRows, storable.size() - done));
+                // The statement for a full slice is prepared once; the last, shorter one once.
+                QSqlQuery& q = rows == InsertRows ? full : tail;
+                if ((&q == &tail || q.lastQuery().isEmpty()) && !q.prepare(insertStatement(rows))) {
+                    cause = q.lastError();
+                    break;
+                }
+                for (int i = 0; i < rows; ++i) {
+                    const ChistoryRec& r = *storable[done + i];
+                    const auto when = LocalTime::toAutomation(r.hDateTime);
+                    const int at = i * InsertColumns;
+                    q.bindValue(at + 0, r.hID);
+                    q.bindValue(at + 1, r.hType);
+                    q.bindValue(at + 2, r.hAlarm);
+                    q.bindValue(at + 3, when->first);
+                    q.bindValue(at + 4, when->second);
+                    q.bindValue(at + 5, r.hValue);
+                    q.bindValue(at + 6, r.hValue2);
+                    q.bindValue(at + 7, r.hPrecision);
+                    q.bindValue(at + 8, r.hVariation);
+                    q.bindValue(at + 9, r.hComment);
+                    q.bindValue(at + 10, r.hPagerID);
+                    q.bindValue(at + 11, r.hDateTime);
+                }
+                if (!q.exec()) {
+                    cause = q.lastError();
+                    break;
+                }
+                count += q.numRowsAffected();
+                done += rows;
+            }
+            full.finish();
+            tail.finish();
+            if (!cause.isValid() && !db.commit())
+                cause = db.lastError();
+            // SQLite may have ended the transaction itself (a full disk does); the rollback is
+            // then a no-op, and either way nothing of the batch stays.
+            if (cause.isValid())
+                db.rollback();
+        }
+        if (!cause.isValid())
+            break;
+        failure = cause.text();
+        if (attempt >= 4 || !mayRetry(cause))
+            break;
+    }
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = tr("The events could not be stored in %1; none of this batch of %2 was kept: %3")
+                         .arg(m_path, QString::number(records.size()), failure);
+        return false;
+    }
+    if (added)
+        *added = count;
+    return true;
+}
+
+bool HistoryDb::updateComment(const ChistoryRec& record)
+{
+    QSqlQuery q(connection());
+    // The key alone is shared by events of one second; the event's own fields pick it out.
+    if (!q.prepare(QStringLiteral("UPDATE History SET hComment = ? WHERE hID = ? AND hPagerID = ? AND hDateTime = ? "
+                                  "AND hType = ? AND hAlarm = ? AND hValue = ?")))
+        fail(q);
+    q.addBindValue(record.commentText());
+    q.addBindValue(record.hID);
+    q.addBindValue(record.hPagerID);
+    q.addBindValue(record.hDateTime);
+    q.addBindValue(record.hType);
+    q.addBindValue(record.hAlarm);
+    q.addBindValue(record.hValue);
+    if (!q.exec())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::deleteOldEvents(qint64 now)
+{
+    const auto yesterday = LocalTime::toAutomation(now - 86400);
+    if (!yesterday)
+        throw DbError(tr("The current time has no local date"));
+    QSqlQuery q(connection());
+    if (!q.prepare(QStringLiteral("DELETE FROM History WHERE hDate < ?")))
+        fail(q);
+    q.addBindValue(yesterday->first);
+    if (!q.exec())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::saveInstrumentName(const CPager& pager)
+{
+    QSqlQuery q(connection());
+    if (isServer()) {
+        // Two stations may name one instrument at once: one statement, whichever comes last wins.
+        if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?) ON CONFLICT (pID) DO UPDATE SET "
+                                      "pName = excluded.pName")))
+            fail(q);
+        q.addBindValue(pager.identifier());
+        q.addBindValue(pager.displayName());
+        if (!q.exec())
+            fail(q);
+        return true;
+    }
+    if (!q.prepare(QStringLiteral("SELECT pID, pName FROM Pagers WHERE pID = ?")))
+        return false;
+    q.addBindValue(pager.identifier());
+    if (!q.exec())
+        return false;
+    const bool exists = q.next();
+    q.finish();
+    if (!exists) {
+        if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?);")))
+            fail(q);
+        q.addBindValue(pager.identifier());
+        q.addBindValue(pager.displayName());
+    } else {
+        if (!q.prepare(QStringLiteral("UPDATE Pagers SET pName = ? WHERE pID = ?;")))
+            fail(q);
+        q.addBindValue(pager.displayName());
+        q.addBindValue(pager.identifier());
+    }
+    if (!q.exec())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::loadInstrumentNames(CPagerList& list)
+{
+    list.clearNameTable();
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT pID, coalesce(pName, pID) as Name FROM Pagers;")))
+        fail(q);
+    while (q.next())
+        list.setTableName(textField(q.value(0)), textField(q.value(1)));
+    if (q.lastError().isValid())
+        fail(q);
+    return true;
+}
+
+bool HistoryDb::loadDaySummary(CPagerList& list)
+{
+    list.clearInstruments();
+    try {
+        loadInstrumentNames(list);
+    } catch (const DbError& e) {
+        Messenger::instance().tell(summaryCaption(), QString::fromStdString(e.what()), Messenger::Icon::Error);
+    }
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    // The summary the store keeps; a read-only store of an earlier layout has none, and its
+    // days are counted from the events.
+    const QString statement = m_hasSummary
+        ? QStringLiteral("SELECT sPagerID, sDate, sAlarms FROM DaySummary ORDER BY sPagerID, sDate")
+        : QStringLiteral("SELECT coalesce(hPagerID, ''), coalesce(hDate, 0), sum(CASE WHEN hAlarm = 0 THEN 0 ELSE 1 "
+                         "END) FROM History GROUP BY 1, 2 ORDER BY 1, 2");
+    if (!q.exec(statement))
+        return false;
+    while (q.next()) {
+        const QString id = textField(q.value(0));
+        const auto day = LocalTime::fromAutomation(numberField(q.value(1)));
+        if (!day) {
+            Messenger::instance().tell(summaryCaption(),
+                tr("The date of a day of %1 cannot be read: %2").arg(id, q.value(1).toString()),
+                Messenger::Icon::Error);
+            continue;
+        }
+        CPager& pager = list.findOrCreate(id);
+        pager.setName(list.tableName(id));
+        pager.setDayAlarm(*day, numberField(q.value(2)) > 0);
+    }
+    if (q.lastError().isValid())
+        Messenger::instance().tell(summaryCaption(), q.lastError().text(), Messenger::Icon::Error);
+    return true;
+}
+
+std::vector<ChistoryRec> HistoryDb::eventsAfter(const QString& id, qint64 since)
+{
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    // A range of the unique index HistoryEvent (instrument, exact time, ...), which also gives
+    // the order.
+    if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime > ? ORDER BY hDateTime")
+                       .arg(QLatin1String(eventColumns))))
+        fail(q);
+    q.addBindValue(id);
+    q.addBindValue(since);
+    if (!q.exec())
+        fail(q);
+    std::vector<ChistoryRec> events;
+    while (q.next())
+        events.push_back(recordOf(q));
+    if (q.lastError().isValid())
+        fail(q);
+    return events;
+}
