@@ -187,7 +187,10 @@ private:
     int openDatabase()
     {
         m_doc.state().localMode = true;
-        const QString path = ProgramFolder::filePath(ProgramConfig::instance().databasePath);
+        // A server address is used as it is; a path lies below the program folder.
+        const QString configured = ProgramConfig::instance().databasePath;
+        const QString path
+            = StoreAddress::isServerAddress(configured) ? configured : ProgramFolder::filePath(configured);
         QString error;
         if (!HistoryDb::open(path, HistoryDb::OpenMode::Existing, &error)) {
             err(error.isEmpty() ? QStringLiteral("no event database at %1").arg(path) : error);

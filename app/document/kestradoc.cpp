@@ -211,7 +211,10 @@ bool CKESTRADoc::initialise()
     if (!m_archivePath.isEmpty())
         dbOpen = HistoryDb::open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
     else
-        dbOpen = HistoryDb::open(ProgramFolder::filePath(config.databasePath), HistoryDb::OpenMode::Create, &dbError)
+        dbOpen = HistoryDb::open(StoreAddress::isServerAddress(config.databasePath)
+                         ? config.databasePath
+                         : ProgramFolder::filePath(config.databasePath),
+                     HistoryDb::OpenMode::Create, &dbError)
             != nullptr;
     if (!dbOpen) {
         if (!dbError.isEmpty())

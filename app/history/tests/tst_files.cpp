@@ -2,6 +2,7 @@
 #include "history/historyfiles.h"
 #include "history/localtime.h"
 #include "recorder.h"
+#include "teststore.h"
 
 #include <QFile>
 #include <QSqlQuery>
@@ -45,14 +46,15 @@ int rows(HistoryDb* db)
 class TestFiles : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString path(const QString& name) const { return m_dir.filePath(name); }
+    TestStores m_stores;
+    QString path(const QString& name) const { return m_stores.file(name); }
 
 private slots:
     void initTestCase()
     {
         qputenv("TZ", "Europe/Berlin");
         tzset();
+        QVERIFY2(m_stores.ready(), "KESTRA_TEST_PG names no server (run under scripts/pg-test-cluster)");
     }
     void cleanup() { HistoryDb::close(); }
 
@@ -105,7 +107,7 @@ private slots:
     void importAddsOnceAndCreatesInstruments()
     {
         Recorder recorder;
-        HistoryDb* db = HistoryDb::open(path("import.db"), HistoryDb::OpenMode::Create);
+        HistoryDb* db = HistoryDb::open(m_stores.make("import"), HistoryDb::OpenMode::Create);
         const qint64 t = local(2009, 7, 1, 12);
         CHistoryList day;
         day.addRecord(rec("OLD", t, 0, 1));
@@ -189,10 +191,11 @@ private slots:
     void archiveCopiesThenDeletes()
     {
         Recorder recorder;
-        HistoryDb* db = HistoryDb::open(path("main.db"), HistoryDb::OpenMode::Create);
+        const QString main = m_stores.make("main");
+        HistoryDb* db = HistoryDb::open(main, HistoryDb::OpenMode::Create);
         db->insertEvents(std::vector<ChistoryRec> {
             rec("A", local(2009, 2, 27, 12)), rec("A", local(2009, 3, 1, 12)), rec("A", local(2009, 3, 2, 0, 10)) });
-        const QString target = HistoryFiles::archivesFolder(m_dir.path()) + "/" + HistoryFiles::archiveFileName(0);
+        const QString target = HistoryFiles::archivesFolder(m_stores.folder()) + "/" + HistoryFiles::archiveFileName(0);
         QFile stale(target);
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("old archive");
@@ -205,7 +208,7 @@ private slots:
         QCOMPARE(rows(archive), 3);
 
         // A copy that cannot be made deletes nothing.
-        db = HistoryDb::open(path("main.db"));
+        db = HistoryDb::open(main);
         QVERIFY(!HistoryFiles::archive(*db, path("no/folder/x.db"), local(2010, 1, 1)));
         QVERIFY(recorder.messages.last().contains("Error during database archiving!\nError:"));
         QCOMPARE(rows(db), 2);
