@@ -97,6 +97,8 @@ private slots:
         // All four start together and read their instruments at once.
         for (auto& p : stations)
             p->start();
+        for (auto& p : stations)
+            QVERIFY(p->waitForStarted());
         const QRegularExpression read(QStringLiteral("(KESTRA #\\d+): (\\d+) events read, (\\d+) new(.*)"));
         std::map<QString, int> added;
         QStringList outputs(Stations);
