@@ -116,7 +116,8 @@ private slots:
             outputs[i] += QString::fromLocal8Bit(stations[i]->readAllStandardOutput());
             const QString errors = QString::fromLocal8Bit(stations[i]->readAllStandardError());
             QVERIFY2(stations[i]->exitStatus() == QProcess::NormalExit && stations[i]->exitCode() == 0,
-                qPrintable(outputs[i] + errors));
+                qPrintable(QStringLiteral("station %1 (status %2): ").arg(i).arg(stations[i]->exitCode()) + outputs[i]
+                    + errors));
             const QRegularExpressionMatch m = read.match(outputs[i]);
             QVERIFY2(m.hasMatch(), qPrintable(outputs[i] + errors));
             QCOMPARE(m.captured(1), instrumentOf(i));
