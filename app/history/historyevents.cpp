@@ -4,11 +4,14 @@
 #include "history/messenger.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <stdexcept>
 #include <vector>
 
 // The operations on the events and names of the open store, on either engine.
@@ -334,18 +337,38 @@ bool HistoryDb::loadDaySummary(CPagerList& list)
                          "END) FROM History GROUP BY 1, 2 ORDER BY 1, 2");
     if (!q.exec(statement))
         return false;
+    // Many instruments share each date: every date is turned into its day once (a local-time
+    // conversion costs far more than the rest of a row), and the rows of one instrument come
+    // together, so it is looked up once.
+    QHash<double, std::optional<qint64>> dayKeys;
+    CPager* pager = nullptr;
+    QString pagerId;
     while (q.next()) {
         const QString id = textField(q.value(0));
-        const auto day = LocalTime::fromAutomation(numberField(q.value(1)));
-        if (!day) {
+        const double date = numberField(q.value(1));
+        auto known = dayKeys.find(date);
+        if (known == dayKeys.end()) {
+            std::optional<qint64> key;
+            if (const auto day = LocalTime::fromAutomation(date)) {
+                try {
+                    key = LocalTime::dayKey(*day);
+                } catch (const std::invalid_argument&) {
+                }
+            }
+            known = dayKeys.insert(date, key);
+        }
+        if (!*known) {
             Messenger::instance().tell(summaryCaption(),
                 tr("The date of a day of %1 cannot be read: %2").arg(id, q.value(1).toString()),
                 Messenger::Icon::Error);
             continue;
         }
-        CPager& pager = list.findOrCreate(id);
-        pager.setName(list.tableName(id));
-        pager.setDayAlarm(*day, numberField(q.value(2)) > 0);
+        if (!pager || id != pagerId) {
+            pager = &list.findOrCreate(id);
+            pager->setName(list.tableName(id));
+            pagerId = id;
+        }
+        pager->setDayAlarmOfKey(**known, numberField(q.value(2)) > 0);
     }
     if (q.lastError().isValid())
         Messenger::instance().tell(summaryCaption(), q.lastError().text(), Messenger::Icon::Error);

@@ -46,6 +46,8 @@ public:
     int dayEventCount(qint64 time) const;
     CHistoryList& ensureDay(qint64 time);
     void setDayAlarm(qint64 time, bool alarm);
+    // The same for a day whose key (LocalTime::dayKey) the caller already has.
+    void setDayAlarmOfKey(qint64 key, bool alarm) { m_days[key].hasAlarms = alarm; }
     bool isDayLoaded(qint64 time) const;
     void markDayLoaded(qint64 time);
     bool isDuplicate(const ChistoryRec& record) const;
