@@ -6,3 +6,7 @@ target_link_libraries(bench_history_db PRIVATE kestra_history benchmark::benchma
 # Both engines side by side; the server part runs under scripts/pg-test-cluster --durable.
 add_executable(bench_history_engines ${CMAKE_CURRENT_LIST_DIR}/history_engines.cpp)
 target_link_libraries(bench_history_engines PRIVATE kestra_history benchmark::benchmark)
+# Four stations inserting into one PostgreSQL store at once; runs itself under a throwaway cluster.
+add_executable(bench_history_pgstations ${CMAKE_CURRENT_LIST_DIR}/history_pgstations.cpp)
+target_link_libraries(bench_history_pgstations PRIVATE kestra_history)
+target_compile_definitions(bench_history_pgstations PRIVATE PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster")

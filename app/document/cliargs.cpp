@@ -27,6 +27,7 @@ constexpr std::array Commands {
     Command { "save-text", 3, 3 },
     Command { "archive", 0, 1 },
     Command { "rename", 2, 2 },
+    Command { "migrate", 2, 2 },
 };
 
 struct ValueOption {
@@ -195,6 +196,10 @@ commands:
   save-text ID DATE FILE            write one day as tab-separated text
   archive [FILE]                    copy the database and remove events before yesterday
   rename ID NAME                    give an instrument a display name
+  migrate FROM TO [--json]          copy every event and name of the database FROM into TO
+                                    and check every instrument-day on both sides; each is
+                                    a file or postgresql://USER@HOST:PORT/DATABASE. Run it
+                                    again after an interruption: it goes on where it stopped
   serve [--listen PORT] [--for SECONDS]
                                     watch the instrument as "watch" does and serve it and
                                     the database to other computers (PORT: the configured
@@ -210,7 +215,7 @@ port (instead of the configured or detected one). --remote runs instruments, day
 export and save-text through the server HOST:PORT instead of this computer's database.
 Options go before or after the command, as --option VALUE or --option=VALUE; -- ends them.
 
-Exit status: 0 success, 1 failure, 2 usage error, 3 no event database, 4 no instrument answers.
+Exit status: 0 success, 1 failure (for migrate also: TO does not match FROM), 2 usage error, 3 no event database, 4 no instrument answers.
 )");
 }
 

@@ -4,6 +4,7 @@
 #include "config/programfolder.h"
 #include "device/historyspool.h"
 #include "document/cliargs.h"
+#include "document/climigrate.h"
 #include "document/documentrequesthandler.h"
 #include "document/historyscheduler.h"
 #include "document/kestradoc.h"
@@ -138,6 +139,11 @@ public:
             if (!m_args.remote.isEmpty())
                 return usage(c + QStringLiteral(" works on the instrument of this computer"));
             return c == u"download" ? download() : watch(c == u"serve");
+        }
+        if (c == u"migrate") {
+            if (!m_args.remote.isEmpty())
+                return usage(QStringLiteral("migrate works on the databases it names"));
+            return runMigrate(m_args.positional[0], m_args.positional[1], m_args.json);
         }
         if (!m_args.remote.isEmpty() && (c == u"import" || c == u"archive" || c == u"rename"))
             return usage(c + QStringLiteral(" works on this computer's database only"));

@@ -1400,4 +1400,11 @@ values: %7</source>
         <translation>В адресе базы данных не указана база (postgresql://пользователь@сервер:порт/база)</translation>
     </message>
 </context>
+<context>
+    <name>StoreMigration</name>
+    <message>
+        <source>the events of %1 on %2 were dated in another time zone than this one (TZ); nothing of them was copied. Run the migration in the time zone of the stations</source>
+        <translation>события %1 за %2 датированы в другом часовом поясе, чем текущий (TZ); ни одно из них не скопировано. Запустите перенос в часовом поясе станций</translation>
+    </message>
+</context>
 </TS>

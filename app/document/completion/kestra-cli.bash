@@ -7,7 +7,7 @@ _kestra_cli()
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
     local options="--home --port --remote --listen --for --alarms --json --help --version -h"
-    local commands="download watch serve instruments days events export import save-text archive rename help"
+    local commands="download watch serve instruments days events export import save-text archive rename migrate help"
 
     case "$prev" in
     --home)
@@ -46,7 +46,7 @@ _kestra_cli()
     done
     case "$command" in
     "") COMPREPLY=($(compgen -W "$commands" -- "$cur")) ;;
-    export | save-text) COMPREPLY=($(compgen -f -- "$cur")) ;;
+    export | save-text | migrate) COMPREPLY=($(compgen -f -- "$cur")) ;;
     *) COMPREPLY=() ;;
     esac
 }
