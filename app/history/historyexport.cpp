@@ -407,8 +407,8 @@ std::optional<std::pair<qint64, qint64>> daySpan(const QString& fromDate, const 
     return std::make_pair(first, *end);
 }
 
-bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentgen, const QString& path,
-    qint64* count, QString* error)
+bool exportWith(const QString& path, Format format, bool unitsRoentgen, const Producer& produce, qint64* count,
+    QString* error)
 {
     if (count)
         *count = 0;
@@ -419,17 +419,10 @@ bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentg
         return false;
     }
     Writer writer(output.device(), format, unitsRoentgen);
-    try {
-        db.forEachEvent(span.instrument, span.from, span.to, BatchSize, [&](std::span<const ChistoryRec> batch) {
-            for (const ChistoryRec& r : batch) {
-                if ((!span.alarmsOnly || r.isAlarm()) && !writer.write(r))
-                    return false;
-            }
-            return true;
-        });
-    } catch (const DbError& e) {
+    QString failure;
+    if (!produce(writer, &failure) && !failure.isEmpty()) {
         if (error)
-            *error = tr("The events cannot be read from %1: %2").arg(db.path(), QString::fromUtf8(e.what()));
+            *error = failure;
         return false;
     }
     if (!writer.finish() || !output.commit()) {
@@ -442,22 +435,35 @@ bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentg
     return true;
 }
 
+bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentgen, const QString& path,
+    qint64* count, QString* error)
+{
+    return exportWith(
+        path, format, unitsRoentgen,
+        [&](Writer& writer, QString* failure) {
+            try {
+                db.forEachEvent(span.instrument, span.from, span.to, BatchSize,
+                    [&](std::span<const ChistoryRec> batch) {
+                        for (const ChistoryRec& r : batch) {
+                            if ((!span.alarmsOnly || r.isAlarm()) && !writer.write(r))
+                                return false;
+                        }
+                        return true;
+                    });
+            } catch (const DbError& e) {
+                *failure = tr("The events cannot be read from %1: %2").arg(db.path(), QString::fromUtf8(e.what()));
+                return false;
+            }
+            return true;
+        },
+        count, error);
+}
+
 bool exportRecords(
     std::span<const ChistoryRec> records, Format format, bool unitsRoentgen, const QString& path, QString* error)
 {
-    Output output(path);
-    if (!output.isOpen()) {
-        if (error)
-            *error = cannotWrite(path, output.errorString());
-        return false;
-    }
-    Writer writer(output.device(), format, unitsRoentgen);
-    if (!writer.write(records) || !writer.finish() || !output.commit()) {
-        if (error)
-            *error = cannotWrite(path, writer.errorString().isEmpty() ? output.errorString() : writer.errorString());
-        return false;
-    }
-    return true;
+    return exportWith(
+        path, format, unitsRoentgen, [&](Writer& writer, QString*) { return writer.write(records); }, nullptr, error);
 }
 
 } // namespace HistoryExport

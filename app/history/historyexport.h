@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -97,6 +98,13 @@ std::optional<std::pair<qint64, qint64>> daySpan(const QString& fromDate, const 
 // holding more than one batch. A file is written whole or not at all. Returns false with the
 // reason in *error; *count receives the number of events written.
 bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentgen, const QString& path,
+    qint64* count = nullptr, QString* error = nullptr);
+
+// Writes what produce hands the writer into path ("-": the standard output). produce returns
+// false with a reason in its second argument to fail the export (a false return without a
+// reason is a write failure the writer already knows). A file is written whole or not at all.
+using Producer = std::function<bool(Writer&, QString*)>;
+bool exportWith(const QString& path, Format format, bool unitsRoentgen, const Producer& produce,
     qint64* count = nullptr, QString* error = nullptr);
 
 // Writes the given events (a day the window shows) in their order.
