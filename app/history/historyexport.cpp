@@ -353,7 +353,7 @@ bool Writer::flush()
     if (m_out.write(m_buffer) != m_buffer.size()) {
         m_error = m_out.errorString();
         if (m_error.isEmpty())
-            m_error = tr("not every byte was written");
+            m_error = QCoreApplication::translate("HistoryExport", "not every byte was written");
         return false;
     }
     m_buffer.clear();

@@ -23,6 +23,7 @@ enum class Id {
     ProgramSettings, // 32771
     About, // 57664
     Filter, // 32817, the filter box
+    DoseReport, // a command of this program's own
     Count
 };
 

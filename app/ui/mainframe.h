@@ -1,6 +1,7 @@
 #pragma once
 
 #include "document/documentui.h"
+#include "history/userparams.h"
 #include "ui/commandstate.h"
 
 #include <QMainWindow>
@@ -8,11 +9,13 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CKESTRADevView;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
+class DoseReport;
 class EventListPrinter;
 class HistoryScheduler;
 class QComboBox;
@@ -95,6 +98,9 @@ private:
     void downloadHistory();
     void printHistory();
     void printPreview();
+    void doseReport(); // mainframereport.cpp
+    DoseReport buildDoseReport(
+        const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds);
     void archiveDatabase();
     void viewArchive();
     void switchToMain();
