@@ -22,7 +22,7 @@ QString tr(const char* text)
 
 constexpr int Columns = 7;
 // Shares of the page width: date, highest, mean, alarms, above warning, above danger, cleared.
-constexpr std::array<double, Columns> ColumnShares { 0.14, 0.12, 0.12, 0.24, 0.13, 0.13, 0.12 };
+constexpr std::array<double, Columns> ColumnShares { 0.13, 0.11, 0.11, 0.23, 0.15, 0.15, 0.12 };
 // The body face is this fraction of the page height; the chart takes this share of the first page.
 constexpr int FontDivisor = 80;
 constexpr double ChartShare = 0.28;
@@ -391,9 +391,10 @@ void DoseReportPrinter::paintDailyChart(QPainter& painter, const QRect& area, co
                 meanColour);
         }
         if (i % every == 0) {
+            // Centred under its bar, but not under the value labels left of the axis.
             const QString label = LocalTime::format(day.day, "%m-%d");
-            painter.drawText(left + width / 2 - fm.horizontalAdvance(label) / 2, plot.bottom() + fm.ascent() + line / 4,
-                label);
+            const int labelLeft = std::max(plot.left(), left + width / 2 - fm.horizontalAdvance(label) / 2);
+            painter.drawText(labelLeft, plot.bottom() + fm.ascent() + line / 4, label);
         }
     }
 
@@ -408,6 +409,10 @@ void DoseReportPrinter::paintDailyChart(QPainter& painter, const QRect& area, co
             continue;
         painter.setPen(QPen(t.colour, std::max(1, line / 10), Qt::DashLine));
         painter.drawLine(plot.left(), yOf(t.value), plot.right(), yOf(t.value));
-        painter.drawText(plot.right() - fm.horizontalAdvance(t.name), yOf(t.value) - line / 4, t.name);
+        // On a white ground, so that the bars do not hide it.
+        const QRect label(plot.right() - fm.horizontalAdvance(t.name) - line / 4, yOf(t.value) - line - line / 8,
+            fm.horizontalAdvance(t.name) + line / 4, line);
+        painter.fillRect(label, Qt::white);
+        painter.drawText(label, Qt::AlignCenter, t.name);
     }
 }
