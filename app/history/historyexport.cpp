@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -104,6 +105,24 @@ void appendJsonString(QByteArray& out, const QByteArray& text)
     out += '"';
 }
 
+// The ISO 8601 text of a moment in local time with its offset; nothing when it has none.
+void appendIsoTime(QByteArray& out, qint64 seconds)
+{
+    const std::optional<std::tm> tm = LocalTime::toLocal(seconds);
+    if (!tm)
+        return;
+    const long offset = tm->tm_gmtoff;
+    const long magnitude = offset < 0 ? -offset : offset;
+    char text[48];
+    int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", tm->tm_year + 1900,
+        tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec, offset < 0 ? '-' : '+', magnitude / 3600,
+        magnitude / 60 % 60);
+    if (n > 0 && magnitude % 60 != 0)
+        n += std::snprintf(text + n, sizeof text - size_t(n), ":%02ld", magnitude % 60);
+    if (n > 0)
+        out.append(text, std::min<qsizetype>(n, qsizetype(sizeof text) - 1));
+}
+
 // A record read back from the store without a comment holds a single blank.
 QByteArray commentOf(const ChistoryRec& record)
 {
@@ -116,7 +135,8 @@ constexpr const char* FieldNames[]
 void appendRecord(QByteArray& out, const ChistoryRec& r, Format format, bool roentgen, const QByteArray& typeText,
     const QByteArray& alarmText)
 {
-    const QByteArray time = isoLocalTime(r.hDateTime).toUtf8();
+    QByteArray time;
+    appendIsoTime(time, r.hDateTime);
     const std::optional<double> value = valueInUnit(r, roentgen);
     const QByteArray unit = value ? unitOf(r.hType, roentgen).toUtf8() : QByteArray();
     const QByteArray instrument = r.hPagerID.toUtf8();
@@ -240,17 +260,9 @@ QString suffix(Format format)
 
 QString isoLocalTime(qint64 seconds)
 {
-    const std::optional<std::tm> tm = LocalTime::toLocal(seconds);
-    if (!tm)
-        return {};
-    const long offset = tm->tm_gmtoff;
-    const long magnitude = offset < 0 ? -offset : offset;
-    QString text = QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", tm->tm_year + 1900, tm->tm_mon + 1,
-        tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec, offset < 0 ? '-' : '+', magnitude / 3600,
-        magnitude / 60 % 60);
-    if (magnitude % 60 != 0)
-        text += QString::asprintf(":%02ld", magnitude % 60);
-    return text;
+    QByteArray text;
+    appendIsoTime(text, seconds);
+    return QString::fromLatin1(text);
 }
 
 std::optional<double> valueInUnit(const ChistoryRec& record, bool unitsRoentgen)
