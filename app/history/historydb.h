@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/historyrange.h"
 #include "history/pagerlist.h"
 
 #include <QSqlDatabase>
@@ -92,6 +93,11 @@ public:
     // one batch of memory. sink returns false to stop early. Throws DbError when the query fails.
     void forEachEvent(const QString& id, qint64 from, qint64 to, int batchSize,
         const std::function<bool(std::span<const ChistoryRec>)>& sink);
+
+    // Minimum, maximum and mean per time bucket of one instrument over a span, in one query
+    // (historyrange.cpp). Throws DbError when the query fails, std::invalid_argument for an
+    // empty span or one that would make more than a million buckets.
+    RangeSummary rangeSummary(const RangeRequest& request);
 
 private:
     HistoryDb(const QString& path, quint64 generation);

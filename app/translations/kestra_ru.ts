@@ -475,6 +475,18 @@ Check program settings</source>
         <source>The dose report cannot be written to %1.</source>
         <translation>Не удаётся записать отчёт о дозе в %1.</translation>
     </message>
+    <message>
+        <source>Ra&amp;nge View...</source>
+        <translation>&amp;Обзор за период...</translation>
+    </message>
+    <message>
+        <source>Chart an instrument over a week, a month, a year or two dates</source>
+        <translation>График прибора за неделю, месяц, год или между двумя датами</translation>
+    </message>
+    <message>
+        <source>Range view</source>
+        <translation>Обзор за период</translation>
+    </message>
 </context>
 <context>
     <name>COnlineMode</name>
@@ -645,6 +657,41 @@ Check program settings</source>
     </message>
 </context>
 <context>
+    <name>ChartPainter</name>
+    <message>
+        <source>Gamma dose rate</source>
+        <translation>Мощность дозы гамма</translation>
+    </message>
+    <message>
+        <source>Beta flux</source>
+        <translation>Плотность потока бета</translation>
+    </message>
+    <message>
+        <source>Count rate</source>
+        <translation>Скорость счёта</translation>
+    </message>
+    <message>
+        <source>Attention</source>
+        <translation>Внимание</translation>
+    </message>
+    <message>
+        <source>Danger</source>
+        <translation>Опасность</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Поиск</translation>
+    </message>
+    <message>
+        <source>No measurements on this day</source>
+        <translation>Нет измерений за этот день</translation>
+    </message>
+    <message>
+        <source>No measurements in this span</source>
+        <translation>Нет измерений за этот период</translation>
+    </message>
+</context>
+<context>
     <name>ChistoryRec</name>
     <message>
         <source>Measurement gamma</source>
@@ -757,6 +804,13 @@ Check program settings</source>
     <message>
         <source>cps</source>
         <translation>имп/с</translation>
+    </message>
+</context>
+<context>
+    <name>DayChartView</name>
+    <message>
+        <source>No measurements to chart</source>
+        <translation>Нет измерений для графика</translation>
     </message>
 </context>
 <context>
@@ -921,32 +975,8 @@ Check program settings</source>
 <context>
     <name>DoseChart</name>
     <message>
-        <source>Attention</source>
-        <translation>Внимание</translation>
-    </message>
-    <message>
-        <source>Danger</source>
-        <translation>Опасность</translation>
-    </message>
-    <message>
-        <source>Search</source>
-        <translation>Поиск</translation>
-    </message>
-    <message>
         <source>Waiting for the first reading</source>
         <translation>Ожидание первого измерения</translation>
-    </message>
-    <message>
-        <source>Gamma dose rate</source>
-        <translation>Мощность дозы гамма</translation>
-    </message>
-    <message>
-        <source>Beta flux</source>
-        <translation>Плотность потока бета</translation>
-    </message>
-    <message>
-        <source>Count rate</source>
-        <translation>Скорость счёта</translation>
     </message>
 </context>
 <context>
@@ -1441,6 +1471,93 @@ Error:%1</source>
     <message>
         <source>Cannot create the program folder %1</source>
         <translation>Не удаётся создать папку программы %1</translation>
+    </message>
+</context>
+<context>
+    <name>RangeView</name>
+    <message>
+        <source>%1 d</source>
+        <translation>%1 сут</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 ч</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 мин</translation>
+    </message>
+    <message>
+        <source>No measurements in this span</source>
+        <translation>Нет измерений за этот период</translation>
+    </message>
+    <message>
+        <source>%1
+alarm events: %2</source>
+        <translation>%1&#xa;тревог: %2</translation>
+    </message>
+    <message>
+        <source>%1
+%2, %3
+lowest %4, highest %5, mean %6
+values: %7</source>
+        <translation>%1&#xa;%2, %3&#xa;наименьшее %4, наибольшее %5, среднее %6&#xa;значений: %7</translation>
+    </message>
+    <message>
+        <source>Range View</source>
+        <translation>Обзор за период</translation>
+    </message>
+    <message>
+        <source>Week</source>
+        <translation>Неделя</translation>
+    </message>
+    <message>
+        <source>Month</source>
+        <translation>Месяц</translation>
+    </message>
+    <message>
+        <source>Year</source>
+        <translation>Год</translation>
+    </message>
+    <message>
+        <source>Dates</source>
+        <translation>Даты</translation>
+    </message>
+    <message>
+        <source>Instrument:</source>
+        <translation>Прибор:</translation>
+    </message>
+    <message>
+        <source>Span:</source>
+        <translation>Период:</translation>
+    </message>
+    <message>
+        <source>From:</source>
+        <translation>С:</translation>
+    </message>
+    <message>
+        <source>To:</source>
+        <translation>По:</translation>
+    </message>
+    <message>
+        <source>No database is open.</source>
+        <translation>База данных не открыта.</translation>
+    </message>
+    <message>
+        <source>No instrument is known.</source>
+        <translation>Нет известных приборов.</translation>
+    </message>
+    <message>
+        <source>The dates give no span.</source>
+        <translation>Даты не задают период.</translation>
+    </message>
+    <message>
+        <source>Events: %1, alarm events: %2, one bar per %3</source>
+        <translation>Событий: %1, тревог: %2, один столбец на %3</translation>
+    </message>
+    <message>
+        <source>The events cannot be read: %1</source>
+        <translation>Не удаётся прочитать события: %1</translation>
     </message>
 </context>
 <context>

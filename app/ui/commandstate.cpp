@@ -38,6 +38,7 @@ bool enabled(Id command, const Context& c)
         return c.eventSelected && c.mainDatabase;
     case Id::ViewArchive:
     case Id::ProgramSettings:
+    case Id::RangeView:
     case Id::Filter:
         return true;
     case Id::Exit:
@@ -52,7 +53,7 @@ QString name(Id command)
 {
     static const char* const names[] = { "ImportHistory", "ExportHistory", "SaveHistoryAs", "DownloadHistory", "Print",
         "PrintPreview", "ArchiveDatabase", "ViewArchive", "SwitchToMain", "Exit", "OnlineMode", "ReadHistory",
-        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "Filter",
+        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "RangeView", "Filter",
         "DoseReport" };
     static_assert(std::size(names) == static_cast<size_t>(Id::Count));
     const auto i = static_cast<size_t>(command);

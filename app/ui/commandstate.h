@@ -22,6 +22,7 @@ enum class Id {
     InstrumentSettings, // 32782
     ProgramSettings, // 32771
     About, // 57664
+    RangeView, // the range chart of one instrument
     Filter, // 32817, the filter box
     DoseReport, // a command of this program's own
     Count

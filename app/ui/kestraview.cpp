@@ -132,6 +132,16 @@ void CKESTRAView::rowClicked(const QModelIndex& index)
     emit eventSelectionChanged(eventSelected());
 }
 
+void CKESTRAView::chooseRow(int row)
+{
+    const QModelIndex index = m_model->index(row, 0);
+    if (!index.isValid())
+        return;
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+    rowClicked(index);
+}
+
 void CKESTRAView::rowDoubleClicked(const QModelIndex& index)
 {
     if (!m_doc.mainDatabaseShown() || !index.isValid())

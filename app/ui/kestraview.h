@@ -37,6 +37,8 @@ public:
     // The last clicked row, -1 when none.
     int clickedRow() const { return m_clickedRow; }
     bool eventSelected() const;
+    // Selects a row and shows it, as a click on it does (the chart's points choose rows so).
+    void chooseRow(int row);
     // Edits the comment of the event of a row; false when nothing changed.
     bool editComment(int row);
 

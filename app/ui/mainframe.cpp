@@ -9,6 +9,7 @@
 #include "models/eventlistmodel.h"
 #include "models/instrumenttreemodel.h"
 #include "remote/remoteserver.h"
+#include "ui/daychartview.h"
 #include "ui/kestradevview.h"
 #include "ui/kestraview.h"
 #include "ui/widgetmessenger.h"
@@ -128,6 +129,9 @@ constexpr CommandText Texts[] = {
     { Commands::Id::About, QT_TRANSLATE_NOOP("CMainFrame", "&About KESTRA Software..."),
         QT_TRANSLATE_NOOP("CMainFrame", "Display program information"), QT_TRANSLATE_NOOP("CMainFrame", "About"),
         "help-about", "about" },
+    { Commands::Id::RangeView, QT_TRANSLATE_NOOP("CMainFrame", "Ra&nge View..."),
+        QT_TRANSLATE_NOOP("CMainFrame", "Chart an instrument over a week, a month, a year or two dates"),
+        QT_TRANSLATE_NOOP("CMainFrame", "Range view"), nullptr, nullptr },
 };
 
 QString trFrame(const char* text)
@@ -150,7 +154,16 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
     m_backend = std::make_unique<DocumentRequestHandler>(m_doc);
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
-    m_list = new CKESTRAView(m_doc, m_splitter);
+    // The right pane: the event list with the chart of the same rows below it.
+    auto* right = new QSplitter(Qt::Vertical, m_splitter);
+    right->setObjectName(QStringLiteral("listAndChart"));
+    m_list = new CKESTRAView(m_doc, right);
+    m_chart = new DayChartView(m_list->eventModel(), *m_list->selectionModel(), right);
+    m_chart->setObjectName(QStringLiteral("dayChart"));
+    right->setStretchFactor(0, 3);
+    right->setStretchFactor(1, 2);
+    right->setChildrenCollapsible(true);
+    connect(m_chart, &DayChartView::rowChosen, m_list, &CKESTRAView::chooseRow);
     m_tree = new CKESTRADevView(m_doc, *m_list, m_splitter);
     m_splitter->insertWidget(0, m_tree);
     m_splitter->setStretchFactor(0, 0);
@@ -235,6 +248,7 @@ void CMainFrame::createActions()
     on(Command::InstrumentSettings, &CMainFrame::instrumentSettings);
     on(Command::ProgramSettings, &CMainFrame::programSettings);
     on(Command::About, &CMainFrame::about);
+    on(Command::RangeView, &CMainFrame::rangeView);
 }
 
 void CMainFrame::createMenus()
@@ -254,7 +268,7 @@ void CMainFrame::createMenus()
     file->addAction(action(Command::Exit));
 
     QMenu* tools = menuBar()->addMenu(tr("Tools"));
-    for (Command c : { Command::OnlineMode, Command::ReadHistory, Command::EditComment })
+    for (Command c : { Command::OnlineMode, Command::ReadHistory, Command::EditComment, Command::RangeView })
         tools->addAction(action(c));
     tools->addSeparator();
     tools->addAction(action(Command::InstrumentSettings));
@@ -430,6 +444,15 @@ void CMainFrame::rebuildTree()
 void CMainFrame::showDay(const QString& pagerId, const QString& dateText)
 {
     m_list->showDay(pagerId, dateText);
+    const auto known = m_thresholds.find(pagerId);
+    m_chart->setThresholds(known == m_thresholds.end() ? std::nullopt : std::optional<CUserParams>(known->second));
+}
+
+void CMainFrame::setKnownThresholds(const QString& pagerId, const CUserParams& params)
+{
+    m_thresholds[pagerId] = params;
+    if (m_list->eventModel().pagerId() == pagerId)
+        m_chart->setThresholds(params);
 }
 
 bool CMainFrame::insertEventAtTop(const ChistoryRec& record)

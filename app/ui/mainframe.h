@@ -8,6 +8,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -15,6 +16,7 @@ class CKESTRADevView;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
+class DayChartView;
 class DoseReport;
 class EventListPrinter;
 class HistoryScheduler;
@@ -54,6 +56,9 @@ public:
     CKESTRADoc& document() const { return m_doc; }
     CKESTRADevView& treeView() const { return *m_tree; }
     CKESTRAView& listView() const { return *m_list; }
+    DayChartView& chartView() const { return *m_chart; }
+    // The thresholds read from an instrument this run, by its identifier; the charts draw them.
+    void setKnownThresholds(const QString& pagerId, const CUserParams& params);
     QComboBox& filterBox() const { return *m_filter; }
     WidgetMessenger& messenger() const { return *m_messenger; }
     HistoryScheduler& scheduler() const { return *m_scheduler; }
@@ -110,6 +115,7 @@ private:
     void instrumentSettings();
     void programSettings();
     void about();
+    void rangeView();
     // The day that Export, Save As and printing work on; nullptr when none.
     const CHistoryList* currentDay();
     QString archivesFolder() const;
@@ -120,6 +126,7 @@ private:
     // The dialogs of the other parts of the window, one function each.
     void openDeviceConfig();
     void openOnlineMode();
+    void openRangeView();
     bool openProgramSettingsDialog();
     std::optional<QString> promptPassword();
 
@@ -131,6 +138,8 @@ private:
     std::unique_ptr<CPool> m_server;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;
+    DayChartView* m_chart = nullptr;
+    std::map<QString, CUserParams> m_thresholds;
     CKESTRADevView* m_tree = nullptr;
     QToolBar* m_toolbar = nullptr;
     QComboBox* m_filter = nullptr;

@@ -14,8 +14,10 @@
 #include "models/instrumenttreemodel.h"
 #include "ui/kestradevview.h"
 #include "ui/kestraview.h"
+#include "ui/rangeview.h"
 #include "ui/startup.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -262,6 +264,27 @@ void CMainFrame::openDeviceConfig()
 {
     emit dialogOpened(QStringLiteral("DeviceConfig"));
     DeviceConfig dialog(m_doc, ProgramConfig::instance(), this);
+    dialog.exec();
+    // The thresholds the dialog read are the charts' lines for that instrument from now on.
+    QString id;
+    if (dialog.loaded() && !m_doc.busy() && m_doc.instrumentName(id) && !id.isEmpty())
+        setKnownThresholds(id, dialog.parametersAsRead());
+}
+
+void CMainFrame::rangeView()
+{
+    openRangeView();
+}
+
+void CMainFrame::openRangeView()
+{
+    emit dialogOpened(QStringLiteral("RangeView"));
+    RangeView dialog(
+        m_doc, [] { return HistoryDb::current(); }, ViewFlags::instance().unitsRoentgen(), m_thresholds, this);
+    const QString current = m_doc.state().currentInstrument();
+    const qint64 day = m_doc.state().currentDate();
+    const QDate shown = day != 0 ? QDateTime::fromSecsSinceEpoch(day).date() : QDate::currentDate();
+    dialog.choose(current, RangeView::Week, shown);
     dialog.exec();
 }
 

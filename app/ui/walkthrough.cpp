@@ -1,8 +1,12 @@
 #include "ui/walkthrough.h"
 
 #include "document/kestradoc.h"
+#include "models/eventlistmodel.h"
+#include "models/instrumenttreemodel.h"
+#include "ui/daychartview.h"
 #include "ui/eventlistprinter.h"
 #include "ui/kestradevview.h"
+#include "ui/kestraview.h"
 #include "ui/mainframe.h"
 
 #include <QApplication>
@@ -38,7 +42,8 @@ void Walkthrough::snapshot(const QString& name)
 
 void Walkthrough::finish(int code)
 {
-    std::printf("The window walked through a download, a day, the alarm filter and the print preview:\n");
+    std::printf("The window walked through a download, a day with its chart, the alarm filter, the print preview "
+                "and the range view:\n");
     for (const QString& path : m_saved)
         std::printf("  %s\n", path.toLocal8Bit().constData());
     std::fflush(stdout);
@@ -49,7 +54,7 @@ void Walkthrough::finish(int code)
 void Walkthrough::start()
 {
     QDir().mkpath(m_folder);
-    // The start-up download has filled the tree: the first instrument's first day node with
+    // The start-up download has filled the tree: the first instrument's latest day with
     // alarms, else its first day.
     then(1500, [this] {
         snapshot(QStringLiteral("1-download.png"));
@@ -63,16 +68,31 @@ void Walkthrough::start()
             return;
         }
         QModelIndex chosen = tree.model()->index(0, 0, first);
-        for (int row = 0; row < days; ++row) {
-            const QModelIndex day = tree.model()->index(row, 0, first);
-            if (day.data(Qt::ForegroundRole).isValid()) { // red: a day with alarms
-                chosen = day;
-                break;
+        // The latest day with alarms, as the store's day summary marks them.
+        if (const CPager* pager = m_frame.document().pagers().instrumentAt(0)) {
+            for (auto day = pager->days().rbegin(); day != pager->days().rend(); ++day) {
+                const QModelIndex node = tree.treeModel().indexOf(pager->identifier(), day->first);
+                if (day->second.hasAlarms && node.isValid()) {
+                    chosen = node;
+                    break;
+                }
             }
         }
         tree.setCurrentIndex(chosen);
         then(1500, [this] {
             snapshot(QStringLiteral("2-day.png"));
+            // The chart alone, with the first alarm's row chosen (its point ringed).
+            const EventListModel& rows = m_frame.listView().eventModel();
+            for (int row = 0; row < rows.rowCount(); ++row) {
+                if (rows.recordAt(row).isAlarm() && quantityOfType(rows.recordAt(row).hType)) {
+                    m_frame.listView().chooseRow(row);
+                    break;
+                }
+            }
+            QApplication::processEvents();
+            const QString chartPath = m_folder + QStringLiteral("/2-chart.png");
+            if (m_frame.chartView().grab().save(chartPath))
+                m_saved << chartPath;
             m_frame.filterBox().setCurrentIndex(1);
             then(1000, [this] {
                 snapshot(QStringLiteral("3-alarms.png"));
@@ -91,6 +111,13 @@ void Walkthrough::start()
                             dialog->close();
                     });
                     EventListPrinter::preview(list, &m_frame);
+                    // The range view of the instrument over the month up to the shown day.
+                    QTimer::singleShot(1500, this, [this] {
+                        snapshot(QStringLiteral("5-range.png"));
+                        if (QWidget* dialog = QApplication::activeModalWidget())
+                            dialog->close();
+                    });
+                    m_frame.openRangeView();
                     finish(0);
                 });
             });

@@ -8,8 +8,8 @@
 class CMainFrame;
 
 // A walk through the window without a person, for the demo: after the start-up download it
-// shows the latest day, the alarm filter and the print preview, saving a picture of each and
-// the printed day as PDF into a folder, then ends the program.
+// shows the latest day with its chart, the alarm filter, the print preview and the range view,
+// saving a picture of each and the printed day as PDF into a folder, then ends the program.
 class Walkthrough final : public QObject {
     Q_OBJECT
 public:

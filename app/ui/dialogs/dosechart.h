@@ -1,5 +1,6 @@
 #pragma once
 
+#include "charts/chartpainter.h"
 #include "history/userparams.h"
 
 #include <QWidget>
@@ -14,21 +15,19 @@ class QPainter;
 // A live chart of the readings since the online window opened. Gamma dose rate, beta flux and
 // count rate are different quantities, so each gets a pane of its own on a common time axis;
 // a pane appears once it has a sample. The instrument's thresholds are drawn as lines when they
-// are known. Samples are kept in plain vectors; a paint draws at most two points per pixel
-// column, so its cost does not grow with the window's age beyond one pass over the samples.
+// are known. Samples are kept in plain vectors and painted by ChartPainter, whose cost does not
+// grow with the window's age beyond one pass over the samples.
 class DoseChart : public QWidget {
     Q_OBJECT
 public:
-    enum class Quantity { DoseRate, BetaFlux, CountRate };
-    static constexpr int QuantityCount = 3;
+    using Quantity = DoseQuantity;
+    static constexpr int QuantityCount = DoseQuantityCount;
     // Samples kept per quantity (more than four days at one sample every 2 s); the oldest half
     // goes when a series is full.
     static constexpr std::size_t MaxSamples = 200000;
 
-    struct Sample {
-        qint64 ms; // since the chart's start
-        double value; // dose rate in instrument units (1e-8 Sv/h, µR/h), else as read
-    };
+    // ms: since the chart's start.
+    using Sample = ChartSample;
 
     explicit DoseChart(QWidget* parent = nullptr);
 
@@ -55,14 +54,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    struct Threshold {
-        double value;
-        QString label;
-        QColor colour;
-    };
-    std::vector<Threshold> thresholds(Quantity quantity) const;
-    void paintPane(QPainter& painter, const QRect& pane, Quantity quantity, qint64 endMs) const;
-
     std::array<std::vector<Sample>, QuantityCount> m_series;
     bool m_roentgen = false;
     std::optional<CUserParams> m_thresholds;

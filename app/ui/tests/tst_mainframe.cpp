@@ -211,7 +211,7 @@ private slots:
         QTest::addColumn<bool>("connected");
         QTest::addColumn<QString>("selected"); // "", "instrument", "day", "row" (a day and a clicked row)
         QTest::addColumn<QString>("expected");
-        const QString always = QStringLiteral(" ViewArchive Exit ProgramSettings About Filter");
+        const QString always = QStringLiteral(" ViewArchive Exit ProgramSettings About RangeView Filter");
         QTest::newRow("main local offline nothing")
             << false << true << false << QString() << "ImportHistory ArchiveDatabase" + always;
         QTest::newRow("main local online instrument")
