@@ -16,6 +16,8 @@
 #include "ui/dosereportprinter.h"
 
 #include <QDir>
+#include <QPaintDevice>
+#include <QPainter>
 #include <QFileDialog>
 
 #include <algorithm>
@@ -110,9 +112,22 @@ void CMainFrame::doseReport()
         try {
             auto summary = std::make_shared<const RangeSummary>(db->rangeSummary(request));
             const bool roentgen = printer.report().unitsRoentgen();
-            printer.setChartPainter([summary, roentgen, thresholds](QPainter& painter, const QRect& area,
-                                        const DoseReport&) { RangeChart::paint(painter, area, *summary, roentgen,
-                                        thresholds); });
+            printer.setChartPainter(
+                [summary, roentgen, thresholds](QPainter& painter, const QRect& area, const DoseReport&) {
+                    // The chart is laid out for a screen: it is drawn at 96 units an inch and
+                    // scaled onto the page, so that its texts and strokes keep their size.
+                    const double scale = std::max(1.0, painter.device()->logicalDpiY() / 96.0);
+                    painter.save();
+                    painter.translate(area.topLeft());
+                    painter.scale(scale, scale);
+                    QFont font = painter.font();
+                    font.setPixelSize(11);
+                    painter.setFont(font);
+                    RangeChart::paint(painter,
+                        QRect(0, 0, int(area.width() / scale), int(area.height() / scale)), *summary, roentgen,
+                        thresholds);
+                    painter.restore();
+                });
         } catch (const std::exception&) {
             // The daily bars drawn from the report's own figures stand in for it.
         }
