@@ -10,3 +10,5 @@ target_link_libraries(bench_history_engines PRIVATE kestra_history benchmark::be
 add_executable(bench_history_pgstations ${CMAKE_CURRENT_LIST_DIR}/history_pgstations.cpp)
 target_link_libraries(bench_history_pgstations PRIVATE kestra_history)
 target_compile_definitions(bench_history_pgstations PRIVATE PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster")
+add_executable(bench_history_export ${CMAKE_CURRENT_LIST_DIR}/history_export.cpp)
+target_link_libraries(bench_history_export PRIVATE kestra_history benchmark::benchmark)

@@ -22,7 +22,7 @@ constexpr std::array Commands {
     Command { "instruments", 0, 0 },
     Command { "days", 1, 1 },
     Command { "events", 2, 2 },
-    Command { "export", 3, 3 },
+    Command { "export", 1, 3 },
     Command { "import", 1, 1 },
     Command { "save-text", 3, 3 },
     Command { "archive", 0, 1 },
@@ -41,6 +41,9 @@ constexpr std::array ValueOptions {
     ValueOption { "remote", "HOST:PORT" },
     ValueOption { "listen", "PORT" },
     ValueOption { "for", "SECONDS" },
+    ValueOption { "format", "FORMAT" },
+    ValueOption { "from", "DATE" },
+    ValueOption { "to", "DATE" },
 };
 
 constexpr std::array FlagOptions { "alarms", "json", "help", "version" };
@@ -146,6 +149,18 @@ CliArgs CliArgs::parse(const QStringList& arguments)
         }
         a.forSeconds = *seconds;
     }
+    if (!text("format", "csv, json or ksexp", &a.format) || !text("from", "a date", &a.from)
+        || !text("to", "a date", &a.to))
+        return a;
+    a.format = a.format.toLower();
+    if (a.format == u"jsonl")
+        a.format = QStringLiteral("json");
+    if (!a.format.isEmpty() && a.format != u"csv" && a.format != u"json" && a.format != u"ksexp") {
+        a.error = QStringLiteral("--format needs csv, json or ksexp");
+        return a;
+    }
+    if (a.format == u"ksexp")
+        a.format.clear();
     a.alarms = parser.isSet(QStringLiteral("alarms"));
     a.json = parser.isSet(QStringLiteral("json"));
     a.help = parser.isSet(QStringLiteral("help"));
@@ -174,6 +189,14 @@ CliArgs CliArgs::parse(const QStringList& arguments)
         a.error = QStringLiteral("'%1' takes at most %2 argument%3")
                       .arg(a.command, QString::number(command->maxArgs),
                           command->maxArgs == 1 ? QString() : QStringLiteral("s"));
+    else if ((!a.format.isEmpty() || !a.from.isEmpty() || !a.to.isEmpty()) && a.command != u"export")
+        a.error = QStringLiteral("--format, --from and --to belong to export");
+    else if (a.command == u"export" && a.format.isEmpty() && (!a.from.isEmpty() || !a.to.isEmpty()))
+        a.error = QStringLiteral("--from and --to need --format csv or json");
+    else if (a.command == u"export" && a.format.isEmpty() && a.positional.size() != 3)
+        a.error = QStringLiteral("'export' needs ID DATE FILE, or --format csv|json");
+    else if (a.command == u"export" && a.positional.size() == 3 && (!a.from.isEmpty() || !a.to.isEmpty()))
+        a.error = QStringLiteral("'export' takes a DATE or --from/--to, not both");
     return a;
 }
 
@@ -192,6 +215,10 @@ commands:
   events ID DATE [--alarms] [--json]
                                     the events of one day, newest first
   export ID DATE FILE               write one day as an export file
+  export --format csv|json [--from DATE] [--to DATE] [--alarms] [ID [DATE]] FILE
+                                    write events as CSV or JSON Lines: one day, the days
+                                    from one date to another (inclusive), or all; one
+                                    instrument or all of them; FILE - is the standard output
   import FILE                       store the events of an export file
   save-text ID DATE FILE            write one day as tab-separated text
   archive [FILE]                    copy the database and remove events before yesterday
@@ -210,8 +237,9 @@ options:
   -h, --help                        this text
   --version                         the program's version
 
-DATE is YYYY-MM-DD or DD-MM-YYYY. --home chooses the program folder, --port the serial
-port (instead of the configured or detected one). --remote runs instruments, days, events,
+DATE is YYYY-MM-DD or DD-MM-YYYY; export's --from and --to default to the first and the
+last event. --home chooses the program folder, --port the serial port (instead of the
+configured or detected one). --remote runs instruments, days, events,
 export and save-text through the server HOST:PORT instead of this computer's database.
 Options go before or after the command, as --option VALUE or --option=VALUE; -- ends them.
 

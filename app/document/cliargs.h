@@ -11,6 +11,9 @@ struct CliArgs {
     QString remote; // HOST:PORT of a station to read through
     int listen = -1; // serve's port; -1: the configured one
     int forSeconds = -1; // how long watch and serve run; -1: until interrupted
+    QString format; // export's --format: csv, json or ksexp (the export file); empty: ksexp
+    QString from; // export's span of dates; empty: from the first or to the last event
+    QString to;
     bool alarms = false;
     bool json = false;
     bool help = false;

@@ -5,6 +5,7 @@
 #include "device/historyspool.h"
 #include "document/cliargs.h"
 #include "document/climigrate.h"
+#include "document/cliexport.h"
 #include "document/documentrequesthandler.h"
 #include "document/historyscheduler.h"
 #include "document/kestradoc.h"
@@ -155,6 +156,8 @@ public:
             return importFile();
         if (c == u"archive")
             return archive();
+        if (c == u"export" && !m_args.format.isEmpty())
+            return exportText();
         CPager* pager = instrument(m_args.positional[0]);
         if (!pager)
             return Failed;
@@ -289,6 +292,22 @@ private:
                 r.commentText().trimmed() }
                     .join(u'\t'));
         }
+        return Ok;
+    }
+
+    int exportText()
+    {
+        const CliExport::Outcome outcome = CliExport::run(
+            m_doc, m_args, !m_args.remote.isEmpty(), m_context.viewFlags().unitsRoentgen());
+        if (outcome.kind == CliExport::Outcome::Usage)
+            return usage(outcome.text);
+        if (outcome.kind == CliExport::Outcome::Failed) {
+            err(outcome.text);
+            return Failed;
+        }
+        // The data itself may be on the standard output.
+        if (m_args.positional.last() != u"-")
+            out(outcome.text);
         return Ok;
     }
 

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -90,6 +91,13 @@ public:
     // The instrument's events later than since (exact time), oldest first, in one indexed query. Throws DbError when
     // the query fails.
     std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
+
+    // Hands the instrument's events with from <= time < to to sink, oldest first, in batches of
+    // at most batchSize records (all instruments, one after the other in identifier order, when
+    // id is empty). One forward cursor over the exact-time index: a span of any length costs
+    // one batch of memory. sink returns false to stop early. Throws DbError when the query fails.
+    void forEachEvent(const QString& id, qint64 from, qint64 to, int batchSize,
+        const std::function<bool(std::span<const ChistoryRec>)>& sink);
 
     // Minimum, maximum and mean per time bucket of one instrument over a span, in one query
     // (historyrange.cpp). Throws DbError when the query fails, std::invalid_argument for an

@@ -395,3 +395,51 @@ std::vector<ChistoryRec> HistoryDb::eventsAfter(const QString& id, qint64 since)
         fail(q);
     return events;
 }
+
+void HistoryDb::forEachEvent(const QString& id, qint64 from, qint64 to, int batchSize,
+    const std::function<bool(std::span<const ChistoryRec>)>& sink)
+{
+    QStringList ids;
+    if (id.isEmpty()) {
+        QSqlQuery q(connection());
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT DISTINCT hPagerID FROM History ORDER BY hPagerID")))
+            fail(q);
+        while (q.next())
+            ids.append(textField(q.value(0)));
+        if (q.lastError().isValid())
+            fail(q);
+    } else {
+        ids.append(id);
+    }
+    const size_t limit = static_cast<size_t>(std::max(1, batchSize));
+    std::vector<ChistoryRec> batch;
+    batch.reserve(limit);
+    for (const QString& pager : ids) {
+        QSqlQuery q(connection());
+        // Forward-only: the driver steps the statement row by row and keeps no copy of the
+        // rows already read.
+        q.setForwardOnly(true);
+        if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime >= ? AND hDateTime < ? "
+                                      "ORDER BY hDateTime")
+                           .arg(QLatin1String(eventColumns))))
+            fail(q);
+        q.addBindValue(pager);
+        q.addBindValue(from);
+        q.addBindValue(to);
+        if (!q.exec())
+            fail(q);
+        while (q.next()) {
+            batch.push_back(recordOf(q));
+            if (batch.size() == limit) {
+                if (!sink(batch))
+                    return;
+                batch.clear();
+            }
+        }
+        if (q.lastError().isValid())
+            fail(q);
+    }
+    if (!batch.empty())
+        sink(batch);
+}

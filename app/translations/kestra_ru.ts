@@ -13,6 +13,41 @@
     </message>
 </context>
 <context>
+    <name>CDoseReportDialog</name>
+    <message>
+        <source>Read the thresholds from the attached instrument</source>
+        <translation>Прочитать пороги из подключённого прибора</translation>
+    </message>
+    <message>
+        <source>Dose Report</source>
+        <translation>Отчёт о дозе</translation>
+    </message>
+    <message>
+        <source>Instrument:</source>
+        <translation>Прибор:</translation>
+    </message>
+    <message>
+        <source>From:</source>
+        <translation>С:</translation>
+    </message>
+    <message>
+        <source>To:</source>
+        <translation>По:</translation>
+    </message>
+    <message>
+        <source>Paper:</source>
+        <translation>Бумага:</translation>
+    </message>
+    <message>
+        <source>Print Pre&amp;view...</source>
+        <translation>Пред&amp;варительный просмотр...</translation>
+    </message>
+    <message>
+        <source>Save as &amp;PDF...</source>
+        <translation>Сохранить в &amp;PDF...</translation>
+    </message>
+</context>
+<context>
     <name>CEditComment</name>
     <message>
         <source>Edit comment to selected event</source>
@@ -399,6 +434,46 @@ Check program settings</source>
     <message>
         <source>Incorrect password!</source>
         <translation>Неверный пароль!</translation>
+    </message>
+    <message>
+        <source>&amp;Dose Report...</source>
+        <translation>&amp;Отчёт о дозе...</translation>
+    </message>
+    <message>
+        <source>Print or save as PDF a dose report of the instrument over a period</source>
+        <translation>Напечатать или сохранить в PDF отчёт о дозе прибора за период</translation>
+    </message>
+    <message>
+        <source>CSV files</source>
+        <translation>Файлы CSV</translation>
+    </message>
+    <message>
+        <source>JSON Lines files</source>
+        <translation>Файлы JSON Lines</translation>
+    </message>
+    <message>
+        <source>The period of the report is not a span of dates.</source>
+        <translation>Период отчёта не является промежутком дат.</translation>
+    </message>
+    <message>
+        <source>Attention!</source>
+        <translation>Внимание!</translation>
+    </message>
+    <message>
+        <source>The thresholds could not be read from the instrument; the report is made without them.</source>
+        <translation>Не удалось прочитать пороги из прибора; отчёт составлен без них.</translation>
+    </message>
+    <message>
+        <source>Save Dose Report</source>
+        <translation>Сохранить отчёт о дозе</translation>
+    </message>
+    <message>
+        <source>PDF files</source>
+        <translation>Файлы PDF</translation>
+    </message>
+    <message>
+        <source>The dose report cannot be written to %1.</source>
+        <translation>Не удаётся записать отчёт о дозе в %1.</translation>
     </message>
     <message>
         <source>Ra&amp;nge View...</source>
@@ -913,6 +988,146 @@ Check program settings</source>
     </message>
 </context>
 <context>
+    <name>DoseReport</name>
+    <message>
+        <source>Detector error</source>
+        <translation>Ошибка детектора</translation>
+    </message>
+    <message>
+        <source>Dose threshold</source>
+        <translation>Порог дозы</translation>
+    </message>
+    <message>
+        <source>Dose overload</source>
+        <translation>Перегрузка по дозе</translation>
+    </message>
+    <message>
+        <source>Danger β</source>
+        <translation>Опасность β</translation>
+    </message>
+    <message>
+        <source>Danger γ</source>
+        <translation>Опасность γ</translation>
+    </message>
+    <message>
+        <source>Warning β</source>
+        <translation>Внимание β</translation>
+    </message>
+    <message>
+        <source>Warning γ</source>
+        <translation>Внимание γ</translation>
+    </message>
+</context>
+<context>
+    <name>DoseReportPrinter</name>
+    <message>
+        <source>Dose report</source>
+        <translation>Отчёт о дозе</translation>
+    </message>
+    <message>
+        <source>Instrument: %1</source>
+        <translation>Прибор: %1</translation>
+    </message>
+    <message>
+        <source>Period: %1 to %2</source>
+        <translation>Период: с %1 по %2</translation>
+    </message>
+    <message>
+        <source>Thresholds: not known (time above them is not counted)</source>
+        <translation>Пороги: неизвестны (время выше порогов не подсчитано)</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>выкл.</translation>
+    </message>
+    <message>
+        <source>Thresholds: Warning %1, Danger %2</source>
+        <translation>Пороги: «Внимание» %1, «Опасность» %2</translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation>Дата</translation>
+    </message>
+    <message>
+        <source>Highest
+%1</source>
+        <translation>Максимум
+%1</translation>
+    </message>
+    <message>
+        <source>Mean
+%1</source>
+        <translation>Среднее
+%1</translation>
+    </message>
+    <message>
+        <source>Alarms</source>
+        <translation>Тревоги</translation>
+    </message>
+    <message>
+        <source>Above
+Warning</source>
+        <translation>Выше
+«Внимание»</translation>
+    </message>
+    <message>
+        <source>Above
+Danger</source>
+        <translation>Выше
+«Опасность»</translation>
+    </message>
+    <message>
+        <source>Dose
+cleared</source>
+        <translation>Доза
+сброшена</translation>
+    </message>
+    <message>
+        <source>+%1 more</source>
+        <translation>ещё %1</translation>
+    </message>
+    <message>
+        <source>Total</source>
+        <translation>Итого</translation>
+    </message>
+    <message>
+        <source>Dose rate in %1</source>
+        <translation>Мощность дозы в %1</translation>
+    </message>
+    <message>
+        <source>No events in this period.</source>
+        <translation>За этот период событий нет.</translation>
+    </message>
+    <message>
+        <source>KESTRA software. %1</source>
+        <translation>Программа KESTRA. %1</translation>
+    </message>
+    <message>
+        <source>Page %1/%2</source>
+        <translation>Стр. %1/%2</translation>
+    </message>
+    <message>
+        <source>Dose rate per day, %1</source>
+        <translation>Мощность дозы по дням, %1</translation>
+    </message>
+    <message>
+        <source>Highest</source>
+        <translation>Максимум</translation>
+    </message>
+    <message>
+        <source>Mean</source>
+        <translation>Среднее</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Внимание</translation>
+    </message>
+    <message>
+        <source>Danger</source>
+        <translation>Опасность</translation>
+    </message>
+</context>
+<context>
     <name>EventListModel</name>
     <message>
         <source>Date</source>
@@ -975,6 +1190,25 @@ Check program settings</source>
     <message>
         <source>The date of a day of %1 cannot be read: %2</source>
         <translation>Не удаётся прочитать дату дня в %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryExport</name>
+    <message>
+        <source>The file %1 cannot be written: %2</source>
+        <translation>Не удаётся записать файл %1: %2</translation>
+    </message>
+    <message>
+        <source>(standard output)</source>
+        <translation>(стандартный вывод)</translation>
+    </message>
+    <message>
+        <source>The events cannot be read from %1: %2</source>
+        <translation>Не удаётся прочитать события из %1: %2</translation>
+    </message>
+    <message>
+        <source>not every byte was written</source>
+        <translation>записаны не все байты</translation>
     </message>
 </context>
 <context>

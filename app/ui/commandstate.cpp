@@ -23,6 +23,7 @@ bool enabled(Id command, const Context& c)
     case Id::SaveHistoryAs:
     case Id::Print:
     case Id::PrintPreview:
+    case Id::DoseReport:
         return c.daySelected;
     case Id::DownloadHistory:
         return c.mainDatabase && !c.localMode && c.currentDateSet;
@@ -52,7 +53,8 @@ QString name(Id command)
 {
     static const char* const names[] = { "ImportHistory", "ExportHistory", "SaveHistoryAs", "DownloadHistory", "Print",
         "PrintPreview", "ArchiveDatabase", "ViewArchive", "SwitchToMain", "Exit", "OnlineMode", "ReadHistory",
-        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "RangeView", "Filter" };
+        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "RangeView", "Filter",
+        "DoseReport" };
     static_assert(std::size(names) == static_cast<size_t>(Id::Count));
     const auto i = static_cast<size_t>(command);
     return i < std::size(names) ? QString::fromLatin1(names[i]) : QString();

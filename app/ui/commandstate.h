@@ -24,6 +24,7 @@ enum class Id {
     About, // 57664
     RangeView, // the range chart of one instrument
     Filter, // 32817, the filter box
+    DoseReport, // a command of this program's own
     Count
 };
 

@@ -100,6 +100,9 @@ constexpr CommandText Texts[] = {
         QT_TRANSLATE_NOOP("CMainFrame", "Print history/nPrint  history"), nullptr, "document-print", "print" },
     { Commands::Id::PrintPreview, QT_TRANSLATE_NOOP("CMainFrame", "Print Pre&view\tCtrl+V"),
         QT_TRANSLATE_NOOP("CMainFrame", "Preview history"), nullptr, nullptr, nullptr },
+    { Commands::Id::DoseReport, QT_TRANSLATE_NOOP("CMainFrame", "&Dose Report..."),
+        QT_TRANSLATE_NOOP("CMainFrame", "Print or save as PDF a dose report of the instrument over a period"), nullptr,
+        nullptr, nullptr },
     { Commands::Id::ArchiveDatabase, QT_TRANSLATE_NOOP("CMainFrame", "&Archive Database\tCtrl+A"),
         QT_TRANSLATE_NOOP("CMainFrame", "Move all events to archive database"), nullptr, nullptr, nullptr },
     { Commands::Id::ViewArchive, QT_TRANSLATE_NOOP("CMainFrame", "Vie&w Archive Database\tCtrl+W"),
@@ -234,6 +237,7 @@ void CMainFrame::createActions()
     on(Command::DownloadHistory, &CMainFrame::downloadHistory);
     on(Command::Print, &CMainFrame::printHistory);
     on(Command::PrintPreview, &CMainFrame::printPreview);
+    on(Command::DoseReport, &CMainFrame::doseReport);
     on(Command::ArchiveDatabase, &CMainFrame::archiveDatabase);
     on(Command::ViewArchive, &CMainFrame::viewArchive);
     on(Command::SwitchToMain, &CMainFrame::switchToMain);
@@ -256,6 +260,7 @@ void CMainFrame::createMenus()
     file->addSeparator();
     file->addAction(action(Command::Print));
     file->addAction(action(Command::PrintPreview));
+    file->addAction(action(Command::DoseReport));
     file->addSeparator();
     for (Command c : { Command::ArchiveDatabase, Command::ViewArchive, Command::SwitchToMain })
         file->addAction(action(c));

@@ -10,12 +10,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class CKESTRADevView;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
 class DayChartView;
+class DoseReport;
 class EventListPrinter;
 class HistoryScheduler;
 class QComboBox;
@@ -101,6 +103,9 @@ private:
     void downloadHistory();
     void printHistory();
     void printPreview();
+    void doseReport(); // mainframereport.cpp
+    DoseReport buildDoseReport(
+        const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds);
     void archiveDatabase();
     void viewArchive();
     void switchToMain();

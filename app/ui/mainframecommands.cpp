@@ -6,6 +6,7 @@
 #include "config/programfolder.h"
 #include "document/kestradoc.h"
 #include "history/historydb.h"
+#include "history/historyexport.h"
 #include "history/historyfiles.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
@@ -29,6 +30,7 @@
 #include "ui/dialogs/programsettings.h"
 #include "ui/eventlistprinter.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -109,15 +111,49 @@ void CMainFrame::saveHistoryAs()
 {
     const BackToProgramFolder back(m_doc.context().folder());
     const QString proposed = HistoryFiles::proposedName(m_doc.state().currentInstrument(), m_doc.state().currentDate());
-    QFileDialog dialog(this, tr("Save History As"), archivesFolder() + u'/' + proposed + QStringLiteral(".xls"),
-        tr("Excel files") + QStringLiteral(" (*.xls)"));
+    // The tab-separated text of old, and the two forms other programs read.
+    const QString excel = tr("Excel files") + QStringLiteral(" (*.xls)");
+    const QString csv = tr("CSV files") + QStringLiteral(" (*.csv)");
+    const QString json = tr("JSON Lines files") + QStringLiteral(" (*.jsonl)");
+    QFileDialog dialog(this, tr("Save History As"), archivesFolder() + u'/' + proposed + QStringLiteral(".xls"));
+    dialog.setNameFilters({ excel, csv, json });
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("xls"));
+    const auto suffixOf = [&](const QString& filter) {
+        return filter == csv ? QStringLiteral("csv") : filter == json ? QStringLiteral("jsonl") : QStringLiteral("xls");
+    };
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+        [&](const QString& filter) { dialog.setDefaultSuffix(suffixOf(filter)); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    HistoryFiles::saveAsText(m_doc.messenger(), currentDay(),
-        withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("xls")),
-        m_doc.context().viewFlags().filterIndex(), m_doc.context().viewFlags().unitsRoentgen());
+    const QString filter = dialog.selectedNameFilter();
+    QString path = dialog.selectedFiles().constFirst();
+    // A suffix the dialog added for a file type chosen before the last one gives way.
+    const QString stale = u'.' + dialog.defaultSuffix();
+    if (dialog.defaultSuffix() != suffixOf(filter) && path.endsWith(stale, Qt::CaseInsensitive))
+        path.chop(stale.size());
+    path = withSuffix(path, suffixOf(filter));
+    const int filterIndex = m_doc.context().viewFlags().filterIndex();
+    const bool roentgen = m_doc.context().viewFlags().unitsRoentgen();
+    if (filter != csv && filter != json) {
+        HistoryFiles::saveAsText(m_doc.messenger(), currentDay(), path, filterIndex, roentgen);
+        return;
+    }
+    // Oldest first, as a spreadsheet or a script reads a day; under the filter as shown.
+    std::vector<ChistoryRec> records;
+    if (const CHistoryList* day = currentDay()) {
+        for (const ChistoryRec& r : day->records()) {
+            if (filterIndex != ViewFlags::AlarmsOnly || r.isAlarm())
+                records.push_back(r);
+        }
+    }
+    std::stable_sort(records.begin(), records.end(),
+        [](const ChistoryRec& a, const ChistoryRec& b) { return a.hDateTime < b.hDateTime; });
+    QString error;
+    if (!HistoryExport::exportRecords(records, filter == csv ? HistoryExport::Format::Csv
+                                                             : HistoryExport::Format::JsonLines,
+            roentgen, path, &error))
+        m_doc.messenger().tell(tr("Error!"), error, Messenger::Icon::Error);
 }
 
 void CMainFrame::downloadHistory()

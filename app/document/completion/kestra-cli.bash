@@ -6,7 +6,7 @@ _kestra_cli()
     local cur prev
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
-    local options="--home --port --remote --listen --for --alarms --json --help --version -h"
+    local options="--home --port --remote --listen --for --format --from --to --alarms --json --help --version -h"
     local commands="download watch serve instruments days events export import save-text archive rename migrate help"
 
     case "$prev" in
@@ -18,7 +18,11 @@ _kestra_cli()
         COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
         return
         ;;
-    --remote | --listen | --for)
+    --format)
+        COMPREPLY=($(compgen -W "csv json ksexp" -- "$cur"))
+        return
+        ;;
+    --remote | --listen | --for | --from | --to)
         COMPREPLY=()
         return
         ;;
@@ -36,7 +40,7 @@ _kestra_cli()
     for ((i = 1; i < COMP_CWORD; i++)); do
         word="${COMP_WORDS[i]}"
         case "$word" in
-        --home | --port | --remote | --listen | --for) ((i++)) ;;
+        --home | --port | --remote | --listen | --for | --format | --from | --to) ((i++)) ;;
         -*) ;;
         *)
             command="$word"

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -309,6 +310,70 @@ private slots:
 
         QTemporaryDir empty;
         QCOMPARE(cli(empty.path(), { QStringLiteral("instruments") }).code, 3);
+    }
+
+    // export --format: a day, a span, everything, the alarm filter, the standard output, and
+    // the words that do not make an export.
+    void exportCsvAndJson_data()
+    {
+        QTest::addColumn<QStringList>("args"); // "@": the output file
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("lines"); // of the output (prefixes), or the standard output for "-"
+        const QString csvHead = QStringLiteral("time,instrument,type_code,type,value,unit,precision,alarm_code,alarm,");
+        QTest::newRow("csv of a day") << QStringList { "export", "--format", "csv", "A1", "2008-12-25", "@" } << 0
+                                      << QStringList { csvHead, "2008-12-25T01:00:00+01:00,A1,3,Measurement gamma,1.5,",
+                                             "2008-12-25T01:30:00+01:00,A1,", "2008-12-25T02:00:00+01:00,A1," };
+        QTest::newRow("json of a span to the standard output")
+            << QStringList { "export", "--format=json", "--from", "24-12-2008", "--to=2008-12-24", "A1", "-" } << 0
+            << QStringList { R"({"time":"2008-12-24T01:00:00+01:00","instrument":"A1","type_code":3,)" };
+        QTest::newRow("everything, instruments in order")
+            << QStringList { "export", "--format", "JSON", "@" } << 0
+            << QStringList { R"({"time":"2008-12-24T01:00:00+01:00","instrument":"A1")",
+                   R"({"time":"2008-12-25T01:00:00+01:00","instrument":"A1")",
+                   R"({"time":"2008-12-25T01:30:00+01:00","instrument":"A1")",
+                   R"({"time":"2008-12-25T02:00:00+01:00","instrument":"A1")",
+                   R"({"time":"2008-12-25T00:01:00+01:00","instrument":"B2")" };
+        QTest::newRow("alarms from a date on") << QStringList { "export", "--format", "json", "--alarms", "--from",
+            "2008-12-25", "A1", "@" } << 0
+                                               << QStringList { R"({"time":"2008-12-25T02:00:00+01:00")" };
+        QTest::newRow("unknown format") << QStringList { "export", "--format", "xml", "A1", "@" } << 2 << QStringList();
+        QTest::newRow("export file needs a date") << QStringList { "export", "A1", "@" } << 2 << QStringList();
+        QTest::newRow("a date and a span") << QStringList { "export", "--format", "csv", "--from", "2008-12-24", "A1",
+            "2008-12-25", "@" } << 2 << QStringList();
+        QTest::newRow("span backwards") << QStringList { "export", "--format", "csv", "--from", "2008-12-26", "--to",
+            "2008-12-25", "A1", "@" } << 2 << QStringList();
+        QTest::newRow("not a date") << QStringList { "export", "--format", "csv", "--to", "soon", "@" } << 2
+                                    << QStringList();
+        QTest::newRow("format of another command")
+            << QStringList { "events", "--format", "csv", "A1", "2008-12-25" } << 2 << QStringList();
+        QTest::newRow("unknown instrument") << QStringList { "export", "--format", "csv", "Z9", "@" } << 1
+                                            << QStringList();
+    }
+    void exportCsvAndJson()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QStringList, lines);
+        const QString file = m_home.filePath(QStringLiteral("export-%1.txt").arg(QTest::currentDataTag()));
+        args.replaceInStrings(QRegularExpression("^@$"), file);
+        const Run r = cli(m_home.path(), args);
+        QVERIFY2(r.code == code, qPrintable(QString::number(r.code) + ' ' + r.errors));
+        if (code != 0) {
+            QVERIFY(!QFile::exists(file));
+            QCOMPARE(r.errors.count(u'\n'), 1);
+            return;
+        }
+        QStringList written = r.lines;
+        if (args.last() != u"-") {
+            const qsizetype events = lines.size() - (lines.first().startsWith(u"time,") ? 1 : 0);
+            QCOMPARE(r.lines, QStringList { QStringLiteral("%1 events written to %2").arg(events).arg(file) });
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            written = QString::fromUtf8(f.readAll()).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
+        }
+        QCOMPARE(written.size(), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QVERIFY2(written[i].startsWith(lines[i]), qPrintable(written[i]));
     }
 
     // Archiving copies everything and keeps only yesterday and today in the main database.

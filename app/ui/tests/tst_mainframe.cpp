@@ -220,26 +220,26 @@ private slots:
             << false << true << true << "instrument"
             << "ImportHistory ArchiveDatabase OnlineMode ReadHistory InstrumentSettings" + always;
         QTest::newRow("main local online row") << false << true << true << "row"
-                                               << "ImportHistory ExportHistory SaveHistoryAs Print PrintPreview "
+                                               << "ImportHistory ExportHistory SaveHistoryAs Print PrintPreview DoseReport "
                                                   "ArchiveDatabase OnlineMode ReadHistory EditComment "
                                                   "InstrumentSettings"
                 + always;
         QTest::newRow("main local offline day")
             << false << true << false << "day"
-            << "ImportHistory ExportHistory SaveHistoryAs Print PrintPreview ArchiveDatabase" + always;
+            << "ImportHistory ExportHistory SaveHistoryAs Print PrintPreview DoseReport ArchiveDatabase" + always;
         QTest::newRow("main remote offline day") << false << false << false << "day"
                                                  << "ImportHistory ExportHistory SaveHistoryAs DownloadHistory Print "
-                                                    "PrintPreview ArchiveDatabase ReadHistory"
+                                                    "PrintPreview DoseReport ArchiveDatabase ReadHistory"
                 + always;
         QTest::newRow("main remote online instrument")
             << false << false << true << "instrument"
             << "ImportHistory ArchiveDatabase OnlineMode ReadHistory InstrumentSettings" + always;
         QTest::newRow("archive local online row")
             << true << true << true << "row"
-            << "ExportHistory SaveHistoryAs Print PrintPreview SwitchToMain OnlineMode InstrumentSettings" + always;
+            << "ExportHistory SaveHistoryAs Print PrintPreview DoseReport SwitchToMain OnlineMode InstrumentSettings" + always;
         QTest::newRow("archive remote offline day")
             << true << false << false << "day"
-            << "ExportHistory SaveHistoryAs Print PrintPreview SwitchToMain" + always;
+            << "ExportHistory SaveHistoryAs Print PrintPreview DoseReport SwitchToMain" + always;
     }
 
     // Every command across the states that decide it, read from the real actions.
