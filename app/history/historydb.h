@@ -101,7 +101,7 @@ public:
 
     // Minimum, maximum and mean per time bucket of one instrument over a span, in one query
     // (historyrange.cpp). Throws DbError when the query fails, std::invalid_argument for an
-    // empty span or one that would make more than a million buckets.
+    // empty span, one that would make more than a million buckets or one beyond 2^52 seconds.
     RangeSummary rangeSummary(const RangeRequest& request);
 
 private:

@@ -49,8 +49,10 @@ namespace HistoryRange {
 // gives the span no more than maxBuckets buckets.
 qint64 bucketWidthFor(qint64 spanSeconds, int maxBuckets = 400);
 
-// The statement the store runs; portable SQL (integer division on the exact-time column,
-// GROUP BY), with the instrument, the span and the width as bound values.
+// The statement the store runs; portable SQL (a recursive walk over the buckets, integer
+// division on the exact-time column, aggregates with FILTER), with the instrument, the span,
+// the width and the alarm bits as bound values. Its plan reads each bucket as one index range
+// and groups without sorting.
 const char* statement();
 
 } // namespace HistoryRange
