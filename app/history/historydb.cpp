@@ -79,6 +79,11 @@ void HistoryDb::close()
     t_connection.drop();
 }
 
+void HistoryDb::dropConnection()
+{
+    t_connection.drop();
+}
+
 QString HistoryDb::errorCaption()
 {
     return openCaption();
