@@ -192,10 +192,11 @@ void BM_DaySummary(benchmark::State& state)
     HistoryDb* db = largeStore(state, engine, state.range(1));
     if (!db)
         return;
+    LogMessenger log;
     int days = 0;
     for (auto _ : state) {
         CPagerList list;
-        db->loadDaySummary(list);
+        db->loadDaySummary(list, log);
         days = 0;
         for (int i = 0; i < list.count(); ++i)
             days += static_cast<int>(list.instrumentAt(i)->days().size());

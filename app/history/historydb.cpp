@@ -134,6 +134,11 @@ void HistoryStore::close()
     m_handle.reset();
 }
 
+void HistoryDb::dropConnection()
+{
+    t_connection.drop();
+}
+
 QString HistoryDb::errorCaption()
 {
     return openCaption();

@@ -109,6 +109,15 @@ bool mayRetry(const QSqlError& error)
     return state == QLatin1String("40P01") || state == QLatin1String("40001");
 }
 
+// The connection to the server is gone (the server restarted, a network drop, an
+// administrator ended it): no SQLSTATE, or the classes "connection exception" and
+// "operator intervention".
+bool connectionLost(const QSqlError& error)
+{
+    const QString state = error.nativeErrorCode();
+    return state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
+}
+
 } // namespace
 
 bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString& dateText, int queryMode)
@@ -221,8 +230,15 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, Q
         if (!cause.isValid())
             break;
         failure = cause.text();
-        if (attempt >= 4 || !mayRetry(cause))
+        if (attempt >= 4)
             break;
+        if (isServer() && connectionLost(cause)) {
+            // Nothing of the batch was committed: it goes again on a new connection.
+            dropConnection();
+            db = connection();
+        } else if (!mayRetry(cause)) {
+            break;
+        }
     }
     if (!failure.isEmpty()) {
         if (error)

@@ -650,6 +650,20 @@ private slots:
         QVERIFY(!m_store.open(foreign, HistoryDb::OpenMode::Create, &error));
         QVERIFY2(error.contains("not an event database"), qPrintable(error));
         QVERIFY(TestStores::exec(foreign, { "SELECT x FROM History" })); // left as it was
+
+        // The server ends the station's connection (a restart, an administrator): the next
+        // batch goes in on a new connection.
+        db = m_store.open(address);
+        QVERIFY(db);
+        QVERIFY(db->insertEvents(std::vector<ChistoryRec> { rec("R", local(2014, 1, 1)) }));
+        QVERIFY(TestStores::exec(address,
+            { "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
+              "pg_backend_pid()" }));
+        int added = 0;
+        QVERIFY2(db->insertEvents(std::vector<ChistoryRec> { rec("R", local(2014, 1, 2)) }, &added, &error),
+            qPrintable(error));
+        QCOMPARE(added, 1);
+        QCOMPARE(scalar(db, "SELECT count(*) FROM History"), 2);
     }
 
     // The kept day summary equals a recount of the events after every kind of write: new

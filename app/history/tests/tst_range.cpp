@@ -209,7 +209,7 @@ private slots:
             rec(pager, from + 4 * hour + 10, 4, 12),
             rec(pager, from + 5 * hour + 900, 3, 1.5),
         };
-        QVERIFY(HistoryDb::current()->insertEvents(whole));
+        QVERIFY(m_store.current()->insertEvents(whole));
 
         // Type, alarm and value of rows written with empty columns (a null QVariant), and the
         // event each is for the plain pass: no value, no type or no alarm.
@@ -229,7 +229,7 @@ private slots:
             { from + 5 * hour, 3, 0, none, rec(pager, from + 5 * hour, 3, -1) },
             { from + 5 * hour, 3, 0, none, rec(pager, from + 5 * hour, 3, -1) },
         };
-        QSqlQuery q(HistoryDb::current()->connection());
+        QSqlQuery q(m_store.current()->connection());
         QVERIFY(q.prepare(QStringLiteral(
             "INSERT INTO History (hID, hPagerID, hDateTime, hType, hAlarm, hValue) VALUES (?, ?, ?, ?, ?, ?)")));
         std::vector<ChistoryRec> events = whole;
@@ -246,12 +246,12 @@ private slots:
 
         for (const qint64 width : { hour, 2 * hour, 6 * hour }) {
             const RangeRequest request { pager, from, from + 6 * hour, width };
-            const RangeSummary got = HistoryDb::current()->rangeSummary(request);
+            const RangeSummary got = m_store.current()->rangeSummary(request);
             compareSummaries(got, plainSummary(events, request));
             if (QTest::currentTestFailed())
                 QFAIL(qPrintable(QStringLiteral("bucket width %1").arg(width)));
         }
-        const RangeSummary hours = HistoryDb::current()->rangeSummary({ pager, from, from + 6 * hour, hour });
+        const RangeSummary hours = m_store.current()->rangeSummary({ pager, from, from + 6 * hour, hour });
         QCOMPARE(hours.events, qint64(whole.size() + partial.size()));
         // The first hour's gamma holds both events of its first second and the later one.
         QCOMPARE(hours.of(DoseQuantity::DoseRate).front().count, qint64(3));
