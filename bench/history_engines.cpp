@@ -4,6 +4,7 @@
 // $TMPDIR for SQLite) with bulk statements: 50 instruments, 1,000,000 events over two years
 // or 10,000,000 events over three years.
 #include "history/historydb.h"
+#include "history/messenger.h"
 #include "history/localtime.h"
 
 #include <QCoreApplication>

@@ -136,7 +136,12 @@ void HistoryStore::close()
 
 void HistoryDb::dropConnection()
 {
-    t_connection.drop();
+    std::erase_if(t_connections.entries, [this](const ThreadConnections::Entry& e) {
+        if (e.generation != m_generation)
+            return false;
+        ThreadConnections::drop(e.name);
+        return true;
+    });
 }
 
 QString HistoryDb::errorCaption()

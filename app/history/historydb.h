@@ -109,8 +109,8 @@ private:
     HistoryDb(const QString& path, const StoreAddress& address);
     bool prepareStore(OpenMode mode, QString* error, bool* missing);
     bool copyToFile(const QString& destination, QString* error);
-    // Forgets the calling thread's connection, so that the next operation connects anew.
-    static void dropConnection();
+    // Forgets the calling thread's connection to this store, so that the next operation connects anew.
+    void dropConnection();
 
     QString m_path;
     StoreAddress m_address;
