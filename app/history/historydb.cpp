@@ -249,6 +249,11 @@ bool HistoryDb::canStoreTime(qint64 seconds)
     const auto local = LocalTime::toLocal(seconds);
     if (!local || local->tm_year + 1900 < 1 || local->tm_year + 1900 > 9999)
         return false;
+    // With a 64-bit time every local date of these years converts back and has a midnight, so
+    // the round trip below (two calls of mktime, which looks at the zone file each time) can
+    // only fail where time_t is narrower.
+    if constexpr (sizeof(time_t) >= 8)
+        return true;
     const auto when = LocalTime::toAutomation(seconds);
     if (!when || !LocalTime::fromAutomation(when->first + when->second))
         return false;

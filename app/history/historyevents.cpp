@@ -5,13 +5,17 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 // The operations on the events and names of the open store, on either engine.
@@ -85,8 +89,12 @@ ChistoryRec recordOf(const QSqlQuery& q)
 constexpr int InsertColumns = 12;
 constexpr const char* insertColumns
     = "hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, hVariation, hComment, hPagerID, hDateTime";
-// Rows per insert statement: one round trip to a server carries this many events.
+// Rows per insert statement on SQLite: the multi-row VALUES list binds this many events.
 constexpr int InsertRows = 200;
+// Rows per insert statement on a server. The rows travel as one array per column, so a
+// statement costs one round trip and one parse however many rows it carries; the summary
+// trigger also runs once per statement.
+constexpr int ServerInsertRows = 5000;
 
 // One insert statement for rows events; an event already stored (the unique index HistoryEvent)
 // is skipped, also when another station stores it at the same moment.
@@ -100,6 +108,61 @@ QString insertStatement(int rows)
     return QStringLiteral("INSERT INTO History (%1) VALUES %2 ON CONFLICT DO NOTHING")
         .arg(QLatin1String(insertColumns), values.join(QStringLiteral(", ")));
 }
+
+// The server's insert: each column arrives as one array, in insertColumns order.
+QString serverInsertStatement()
+{
+    return QStringLiteral("INSERT INTO History (%1) SELECT * FROM unnest(?::text[], ?::integer[], ?::integer[], "
+                          "?::float8[], ?::float8[], ?::float8[], ?::float8[], ?::integer[], ?::integer[], "
+                          "?::text[], ?::text[], ?::bigint[]) ON CONFLICT DO NOTHING")
+        .arg(QLatin1String(insertColumns));
+}
+
+// The elements of one array literal of the server's text form ("{a,b,c}").
+class ArrayText {
+public:
+    void add(qint64 value) { next().append(QString::number(value)); }
+    // Doubles keep every bit: the shortest text that reads back to the same value.
+    void add(double value)
+    {
+        QString& t = next();
+        if (std::isnan(value))
+            t.append(QLatin1String("NaN"));
+        else if (std::isinf(value))
+            t.append(value > 0 ? QLatin1String("Infinity") : QLatin1String("-Infinity"));
+        else
+            t.append(QString::number(value, 'g', QLocale::FloatingPointShortest));
+    }
+    // A null text stays NULL, as a bound null string does; any other is quoted whole.
+    void add(const QString& value)
+    {
+        QString& t = next();
+        if (value.isNull()) {
+            t.append(QLatin1String("NULL"));
+            return;
+        }
+        t.append(QLatin1Char('"'));
+        for (const QChar c : value) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+                t.append(QLatin1Char('\\'));
+            t.append(c);
+        }
+        t.append(QLatin1Char('"'));
+    }
+    QString take()
+    {
+        m_text.append(m_text.isEmpty() ? QLatin1String("{}") : QLatin1String("}"));
+        return std::exchange(m_text, QString());
+    }
+
+private:
+    QString& next()
+    {
+        m_text.append(m_text.isEmpty() ? QLatin1Char('{') : QLatin1Char(','));
+        return m_text;
+    }
+    QString m_text;
+};
 
 // A server ends one of two transactions that wait for each other (a deadlock, SQLSTATE 40P01)
 // or cannot be ordered (40001): the batch is then simply tried again.
@@ -116,6 +179,77 @@ bool connectionLost(const QSqlError& error)
 {
     const QString state = error.nativeErrorCode();
     return state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
+}
+
+// Stores the events in an SQLite store inside the open transaction, counting the rows added.
+// Returns the error that ended it, or none.
+QSqlError storeInFile(QSqlDatabase& db, const std::vector<const ChistoryRec*>& storable, int& count)
+{
+    QSqlQuery full(db);
+    QSqlQuery tail(db);
+    for (size_t done = 0; done < storable.size();) {
+        const int rows = static_cast<int>(std::min<size_t>(InsertRows, storable.size() - done));
+        // The statement for a full slice is prepared once; the last, shorter one once.
+        QSqlQuery& q = rows == InsertRows ? full : tail;
+        if ((&q == &tail || q.lastQuery().isEmpty()) && !q.prepare(insertStatement(rows)))
+            return q.lastError();
+        for (int i = 0; i < rows; ++i) {
+            const ChistoryRec& r = *storable[done + i];
+            const auto when = LocalTime::toAutomation(r.hDateTime);
+            const int at = i * InsertColumns;
+            q.bindValue(at + 0, r.hID);
+            q.bindValue(at + 1, r.hType);
+            q.bindValue(at + 2, r.hAlarm);
+            q.bindValue(at + 3, when->first);
+            q.bindValue(at + 4, when->second);
+            q.bindValue(at + 5, r.hValue);
+            q.bindValue(at + 6, r.hValue2);
+            q.bindValue(at + 7, r.hPrecision);
+            q.bindValue(at + 8, r.hVariation);
+            q.bindValue(at + 9, r.hComment);
+            q.bindValue(at + 10, r.hPagerID);
+            q.bindValue(at + 11, r.hDateTime);
+        }
+        if (!q.exec())
+            return q.lastError();
+        count += q.numRowsAffected();
+        done += rows;
+    }
+    return {};
+}
+
+// The same on a server, ServerInsertRows events per statement.
+QSqlError storeOnServer(QSqlDatabase& db, const std::vector<const ChistoryRec*>& storable, int& count)
+{
+    QSqlQuery q(db);
+    if (!storable.empty() && !q.prepare(serverInsertStatement()))
+        return q.lastError();
+    std::array<ArrayText, InsertColumns> columns;
+    for (size_t done = 0; done < storable.size();) {
+        const size_t end = std::min(storable.size(), done + ServerInsertRows);
+        for (; done < end; ++done) {
+            const ChistoryRec& r = *storable[done];
+            const auto when = LocalTime::toAutomation(r.hDateTime);
+            columns[0].add(r.hID);
+            columns[1].add(qint64 { r.hType });
+            columns[2].add(qint64 { r.hAlarm });
+            columns[3].add(when->first);
+            columns[4].add(when->second);
+            columns[5].add(r.hValue);
+            columns[6].add(r.hValue2);
+            columns[7].add(qint64 { r.hPrecision });
+            columns[8].add(qint64 { r.hVariation });
+            columns[9].add(r.hComment);
+            columns[10].add(r.hPagerID);
+            columns[11].add(r.hDateTime);
+        }
+        for (int c = 0; c < InsertColumns; ++c)
+            q.bindValue(c, columns[c].take());
+        if (!q.exec())
+            return q.lastError();
+        count += q.numRowsAffected();
+    }
+    return {};
 }
 
 } // namespace
@@ -184,42 +318,7 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, Q
         } else if (!db.transaction()) {
             cause = db.lastError();
         } else {
-            QSqlQuery full(db);
-            QSqlQuery tail(db);
-            for (size_t done = 0; done < storable.size() && !cause.isValid();) {
-                const int rows = static_cast<int>(std::min<size_t>(InsertRows, storable.size() - done));
-                // The statement for a full slice is prepared once; the last, shorter one once.
-                QSqlQuery& q = rows == InsertRows ? full : tail;
-                if ((&q == &tail || q.lastQuery().isEmpty()) && !q.prepare(insertStatement(rows))) {
-                    cause = q.lastError();
-                    break;
-                }
-                for (int i = 0; i < rows; ++i) {
-                    const ChistoryRec& r = *storable[done + i];
-                    const auto when = LocalTime::toAutomation(r.hDateTime);
-                    const int at = i * InsertColumns;
-                    q.bindValue(at + 0, r.hID);
-                    q.bindValue(at + 1, r.hType);
-                    q.bindValue(at + 2, r.hAlarm);
-                    q.bindValue(at + 3, when->first);
-                    q.bindValue(at + 4, when->second);
-                    q.bindValue(at + 5, r.hValue);
-                    q.bindValue(at + 6, r.hValue2);
-                    q.bindValue(at + 7, r.hPrecision);
-                    q.bindValue(at + 8, r.hVariation);
-                    q.bindValue(at + 9, r.hComment);
-                    q.bindValue(at + 10, r.hPagerID);
-                    q.bindValue(at + 11, r.hDateTime);
-                }
-                if (!q.exec()) {
-                    cause = q.lastError();
-                    break;
-                }
-                count += q.numRowsAffected();
-                done += rows;
-            }
-            full.finish();
-            tail.finish();
+            cause = isServer() ? storeOnServer(db, storable, count) : storeInFile(db, storable, count);
             if (!cause.isValid() && !db.commit())
                 cause = db.lastError();
             // SQLite may have ended the transaction itself (a full disk does); the rollback is

@@ -28,14 +28,15 @@ void run(QSqlQuery& q, const QString& statement)
         throw Failure { q.lastError().text() };
 }
 
-// Layout 1: the tables and indexes.
+// Layout 1: the tables and indexes. A file store also indexes hID; a server does without: the
+// comment update finds its row through HistoryEvent, and keeping a text index in the server's
+// collation costs a third of every insert.
 const char* const tables[] = {
     "CREATE TABLE History (hID TEXT, hType INTEGER, hAlarm INTEGER, hDate DOUBLE PRECISION, hTime DOUBLE PRECISION, "
     "hValue DOUBLE PRECISION, hValue2 DOUBLE PRECISION, hPrecision INTEGER, hVariation INTEGER, hComment TEXT, "
     "hPagerID TEXT COLLATE \"C\", hDateTime BIGINT)",
     "CREATE UNIQUE INDEX HistoryEvent ON History (hPagerID, hDateTime, hType, hAlarm, hValue)",
     "CREATE INDEX HistoryDay ON History (hPagerID, hDate, hTime, hAlarm)",
-    "CREATE INDEX HistoryKey ON History (hID)",
     "CREATE TABLE Pagers (pID TEXT COLLATE \"C\" PRIMARY KEY, pName TEXT)",
 };
 
@@ -102,11 +103,13 @@ bool preparePostgres(QSqlDatabase& db, const QString& address, bool create, QStr
     bool hasVersion = false;
     try {
         run(q, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(PrepareLock));
-        run(q, QStringLiteral("SELECT to_regclass('kestraschema') IS NOT NULL, to_regclass('history') IS NOT NULL"));
+        run(q, QStringLiteral("SELECT to_regclass('kestraschema') IS NOT NULL, to_regclass('history') IS NOT NULL, "
+                              "to_regclass('historykey') IS NOT NULL"));
         if (!q.next())
             throw Failure { q.lastError().text() };
         hasVersion = q.value(0).toBool();
         const bool hasHistory = q.value(1).toBool();
+        const bool hasKeyIndex = q.value(2).toBool();
         q.finish();
         if (hasVersion) {
             run(q, QStringLiteral("SELECT version FROM KestraSchema"));
@@ -142,6 +145,13 @@ bool preparePostgres(QSqlDatabase& db, const QString& address, bool create, QStr
             runAll(q, tables);
         if (version < 2)
             runAll(q, summary);
+        // Stores made by the first server release have the hID index: it goes once. Only the
+        // tables' owner may drop it; any other station goes on with it.
+        if (hasVersion && hasKeyIndex) {
+            run(q, QStringLiteral("SAVEPOINT dropkey"));
+            run(q, q.exec(QStringLiteral("DROP INDEX HistoryKey")) ? QStringLiteral("RELEASE SAVEPOINT dropkey")
+                                                                    : QStringLiteral("ROLLBACK TO SAVEPOINT dropkey"));
+        }
         if (version < Version) {
             if (!hasVersion) {
                 run(q, QStringLiteral("CREATE TABLE KestraSchema (version INTEGER NOT NULL)"));

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <limits>
 
 namespace {
 
@@ -283,6 +284,31 @@ private slots:
         QSqlQuery count(db->connection());
         QVERIFY(count.exec("SELECT count(*) FROM History") && count.next());
         QCOMPARE(count.value(0).toInt(), 5);
+
+        // Texts and numbers arrive whole, however the engine carries them: quotes, backslashes,
+        // braces and commas, the word NULL, an empty comment, other scripts, and values that
+        // need every digit.
+        const QStringList texts = { "a\\b", "{x,y}", "NULL", "", "5 \u00b5Sv/h \u0434\u043e\u0437\u0430", " \"\\\" " };
+        std::vector<ChistoryRec> odd;
+        for (int i = 0; i < texts.size(); ++i) {
+            ChistoryRec r = rec(i % 2 ? "C\\1 {\"q\"}" : "C", local(2009, 3, 1, 12, 0, i), 0,
+                i == 0 ? 0.1 + 0.2 : 1 + i * std::numeric_limits<double>::epsilon());
+            r.hValue2 = i == 2 ? -1e-300 : 1.0 / 3;
+            r.hComment = texts[i];
+            odd.push_back(r);
+        }
+        QVERIFY(db->insertEvents(odd, &added));
+        QCOMPARE(added, int(odd.size()));
+        CPagerList oddList;
+        QVERIFY(db->loadDayEvents(oddList, QString(), QString(), 0));
+        for (const ChistoryRec& r : odd) {
+            const auto day = dayRecords(oddList, r.hPagerID, r.hDateTime);
+            const auto read = std::find(day.begin(), day.end(), r);
+            QVERIFY2(read != day.end(), qPrintable(r.hComment));
+            QCOMPARE(read->hComment, r.hComment);
+            QCOMPARE(read->hValue2, r.hValue2);
+            QCOMPARE(read->hID, r.hID);
+        }
 
         // A row written without a comment reads as a blank.
         // A SQLite file takes text in an integer column; it reads by the decimal text rule.
@@ -626,6 +652,11 @@ private slots:
         QCOMPARE(scalar(db, "SELECT version FROM KestraSchema"), HistorySchema::Version);
         m_store.close();
         QVERIFY(m_store.open(address, HistoryDb::OpenMode::Existing, &error));
+        // A store of the first server release loses its hID index when it is next opened.
+        m_store.close();
+        QVERIFY(TestStores::exec(address, { "CREATE INDEX HistoryKey ON History (hID)" }));
+        QVERIFY(db = m_store.open(address, HistoryDb::OpenMode::Existing, &error));
+        QCOMPARE(scalar(db, "SELECT count(*) FROM pg_class WHERE relname = 'historykey'"), 0);
 
         QUrl secret(address);
         secret.setPassword("hunter2");
