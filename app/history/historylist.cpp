@@ -5,9 +5,39 @@
 
 #include <algorithm>
 
+CHistoryList::CHistoryList(const CHistoryList& other)
+    : loaded(other.loaded)
+    , baseTime(other.baseTime)
+    , latestTime(other.latestTime)
+    , hasAlarms(other.hasAlarms)
+    , writeAll(other.writeAll)
+    , m_records(other.m_records ? std::make_unique<Records>(*other.m_records) : nullptr)
+{
+}
+
+CHistoryList& CHistoryList::operator=(const CHistoryList& other)
+{
+    if (this != &other)
+        *this = CHistoryList(other);
+    return *this;
+}
+
+const CHistoryList::Records& CHistoryList::records() const
+{
+    static const Records none;
+    return m_records ? *m_records : none;
+}
+
+CHistoryList::Records& CHistoryList::stored()
+{
+    if (!m_records)
+        m_records = std::make_unique<Records>();
+    return *m_records;
+}
+
 ChistoryRec& CHistoryList::addRecord(const ChistoryRec& record)
 {
-    ChistoryRec& stored = m_records.emplace_back(record);
+    ChistoryRec& stored = this->stored().emplace_back(record);
     if (stored.isAlarm())
         hasAlarms = true;
     if (stored.hDateTime > latestTime)
@@ -17,20 +47,22 @@ ChistoryRec& CHistoryList::addRecord(const ChistoryRec& record)
 
 const ChistoryRec* CHistoryList::findEqual(const ChistoryRec& record) const
 {
-    const auto it = std::find(m_records.begin(), m_records.end(), record);
-    return it == m_records.end() ? nullptr : &*it;
+    const auto it = std::find(records().begin(), records().end(), record);
+    return it == records().end() ? nullptr : &*it;
 }
 
 ChistoryRec* CHistoryList::findEqual(const ChistoryRec& record)
 {
-    const auto it = std::find(m_records.begin(), m_records.end(), record);
-    return it == m_records.end() ? nullptr : &*it;
+    if (!m_records)
+        return nullptr;
+    const auto it = std::find(m_records->begin(), m_records->end(), record);
+    return it == m_records->end() ? nullptr : &*it;
 }
 
 int CHistoryList::copyNewer(CHistoryList& target, qint64 t) const
 {
     int count = 0;
-    for (const ChistoryRec& r : m_records) {
+    for (const ChistoryRec& r : records()) {
         if (r.hDateTime > t) {
             target.addRecord(r);
             ++count;
@@ -41,21 +73,22 @@ int CHistoryList::copyNewer(CHistoryList& target, qint64 t) const
 
 void CHistoryList::sort()
 {
-    std::stable_sort(m_records.begin(), m_records.end(), &ChistoryRec::newerThan);
+    if (m_records)
+        std::stable_sort(m_records->begin(), m_records->end(), &ChistoryRec::newerThan);
 }
 
 void CHistoryList::write(StreamWriter& out) const
 {
     const bool filtered = !writeAll && out.filterIndex() == ViewFlags::AlarmsOnly;
     qint32 count = 0;
-    for (const ChistoryRec& r : m_records)
+    for (const ChistoryRec& r : records())
         count += !filtered || r.isAlarm();
     out.writeTime(baseTime);
     out.writeTime(latestTime);
     out.writeBool(loaded);
     out.writeBool(hasAlarms);
     out.writeInt32(count);
-    for (const ChistoryRec& r : m_records) {
+    for (const ChistoryRec& r : records()) {
         if (!filtered || r.isAlarm())
             r.write(out);
     }
@@ -74,7 +107,7 @@ void CHistoryList::read(StreamReader& in)
     for (qint32 i = 0; i < count; ++i) {
         ChistoryRec r;
         r.read(in);
-        list.m_records.push_back(std::move(r));
+        list.appendRaw(std::move(r));
     }
     *this = std::move(list);
 }

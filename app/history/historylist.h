@@ -3,6 +3,7 @@
 #include "history/historyrec.h"
 
 #include <deque>
+#include <memory>
 
 // The events of one instrument on one day, in insertion order. References to stored records
 // stay valid while records are appended.
@@ -19,11 +20,17 @@ public:
     // Write every record regardless of the filter (a server sending to a client).
     bool writeAll = false;
 
-    const Records& records() const { return m_records; }
-    qsizetype size() const { return static_cast<qsizetype>(m_records.size()); }
-    bool isEmpty() const { return m_records.empty(); }
-    const ChistoryRec& at(qsizetype i) const { return m_records[static_cast<size_t>(i)]; }
-    ChistoryRec& at(qsizetype i) { return m_records[static_cast<size_t>(i)]; }
+    CHistoryList() = default;
+    CHistoryList(const CHistoryList& other);
+    CHistoryList& operator=(const CHistoryList& other);
+    CHistoryList(CHistoryList&&) noexcept = default;
+    CHistoryList& operator=(CHistoryList&&) noexcept = default;
+
+    const Records& records() const;
+    qsizetype size() const { return m_records ? static_cast<qsizetype>(m_records->size()) : 0; }
+    bool isEmpty() const { return !m_records || m_records->empty(); }
+    const ChistoryRec& at(qsizetype i) const { return (*m_records)[static_cast<size_t>(i)]; }
+    ChistoryRec& at(qsizetype i) { return (*m_records)[static_cast<size_t>(i)]; }
 
     // Appends a copy; keeps latestTime and hasAlarms. Returns the stored record.
     ChistoryRec& addRecord(const ChistoryRec& record);
@@ -33,11 +40,15 @@ public:
     // Adds to target every record later than t, in list order; returns how many.
     int copyNewer(CHistoryList& target, qint64 t) const;
     // Removes the records; flags and times stay.
-    void clear() { m_records.clear(); }
+    void clear()
+    {
+        if (m_records)
+            m_records->clear();
+    }
     // Newest first; events of the same second keep their order.
     void sort();
     // Appends without touching latestTime or hasAlarms (the stream form carries them).
-    void appendRaw(ChistoryRec record) { m_records.push_back(std::move(record)); }
+    void appendRaw(ChistoryRec record) { stored().push_back(std::move(record)); }
 
     // Writes the list; with writeAll false and the writer's filter on "Alarms only", records
     // without alarm text are left out.
@@ -46,5 +57,9 @@ public:
     void read(StreamReader& in);
 
 private:
-    Records m_records;
+    Records& stored();
+
+    // Made with the first record: the instrument list holds a list for every day of the
+    // store, and most of them are never loaded.
+    std::unique_ptr<Records> m_records;
 };

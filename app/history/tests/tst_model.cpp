@@ -156,10 +156,26 @@ private slots:
         QCOMPARE(target.latestTime, base + 5);
         QCOMPARE(target.at(0).hDateTime, base + 5);
 
-        list.clear();
-        QVERIFY(list.isEmpty());
-        QVERIFY(list.hasAlarms);
-        QCOMPARE(list.latestTime, base + 5);
+        // A copy is a list of its own, an empty one included; a move keeps the records where
+        // they are.
+        CHistoryList copy = target;
+        copy.at(0).hComment = "copy";
+        copy.addRecord(rec("A", base + 9));
+        QCOMPARE(target.size(), 2);
+        QVERIFY(target.at(0).hComment.isEmpty());
+        CHistoryList empty;
+        copy = empty;
+        QVERIFY(copy.isEmpty() && copy.records().empty() && !copy.findEqual(rec("A", base + 5)));
+        copy.addRecord(rec("A", base + 9));
+        QVERIFY(empty.isEmpty());
+        const ChistoryRec* kept = &list.at(0);
+        CHistoryList moved = std::move(list);
+        QCOMPARE(&moved.at(0), kept);
+
+        moved.clear();
+        QVERIFY(moved.isEmpty());
+        QVERIFY(moved.hasAlarms);
+        QCOMPARE(moved.latestTime, base + 5);
     }
 
     void daysAcrossMidnightAndDaylightSaving()
