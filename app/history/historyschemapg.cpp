@@ -103,8 +103,9 @@ bool preparePostgres(QSqlDatabase& db, const QString& address, bool create, QStr
     bool hasVersion = false;
     try {
         run(q, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(PrepareLock));
-        run(q, QStringLiteral("SELECT to_regclass('kestraschema') IS NOT NULL, to_regclass('history') IS NOT NULL, "
-                              "to_regclass('historykey') IS NOT NULL"));
+        run(q,
+            QStringLiteral("SELECT to_regclass('kestraschema') IS NOT NULL, to_regclass('history') IS NOT NULL, "
+                           "to_regclass('historykey') IS NOT NULL"));
         if (!q.next())
             throw Failure { q.lastError().text() };
         hasVersion = q.value(0).toBool();
@@ -149,8 +150,9 @@ bool preparePostgres(QSqlDatabase& db, const QString& address, bool create, QStr
         // tables' owner may drop it; any other station goes on with it.
         if (hasVersion && hasKeyIndex) {
             run(q, QStringLiteral("SAVEPOINT dropkey"));
-            run(q, q.exec(QStringLiteral("DROP INDEX HistoryKey")) ? QStringLiteral("RELEASE SAVEPOINT dropkey")
-                                                                    : QStringLiteral("ROLLBACK TO SAVEPOINT dropkey"));
+            run(q,
+                q.exec(QStringLiteral("DROP INDEX HistoryKey")) ? QStringLiteral("RELEASE SAVEPOINT dropkey")
+                                                                : QStringLiteral("ROLLBACK TO SAVEPOINT dropkey"));
         }
         if (version < Version) {
             if (!hasVersion) {
