@@ -52,19 +52,11 @@ bool HistoryDb::copyToFile(const QString& destination, QString* error)
         QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         file.setDatabaseName(destination);
         QSqlDatabase server = connection();
-        bool serverOpen = false;
         try {
             if (!file.open())
                 throw Failure { file.lastError().text() };
             if (!HistorySchema::prepare(file, destination, true, error))
                 throw Failure { *error };
-            if (!server.isOpen() || !server.transaction())
-                throw Failure { server.lastError().text() };
-            serverOpen = true;
-            // One snapshot of the server store, however the stations write meanwhile.
-            QSqlQuery snapshot(server);
-            check(
-                snapshot.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY")), snapshot);
             if (!file.transaction())
                 throw Failure { file.lastError().text() };
             copyTable(server, file, QStringLiteral("History"),
@@ -78,8 +70,6 @@ bool HistoryDb::copyToFile(const QString& destination, QString* error)
             *error = failure.text;
             file.rollback();
         }
-        if (serverOpen)
-            server.rollback();
         file.close();
     }
     QSqlDatabase::removeDatabase(name);

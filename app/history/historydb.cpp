@@ -279,32 +279,105 @@ double HistoryDb::dayNumber(const QString& dateText)
 
 bool HistoryDb::backupTo(const QString& destination, QString* error, int* code)
 {
+    return writeCopy(destination, std::nullopt, error, code);
+}
+
+bool HistoryDb::archiveTo(const QString& destination, qint64 now, QString* error, int* code)
+{
+    const auto yesterday = LocalTime::toAutomation(now - 86400);
+    if (!yesterday) {
+        if (error)
+            *error = tr("The current time has no local date");
+        if (code)
+            *code = -1;
+        return false;
+    }
+    return writeCopy(destination, yesterday->first, error, code);
+}
+
+bool HistoryDb::writeCopy(const QString& destination, std::optional<double> deleteBefore, QString* error, int* code)
+{
     const QString part = destination + QStringLiteral(".part");
     QFile::remove(part);
     QString failure;
     int failureCode = 0;
-    if (isServer()) {
-        if (!copyToFile(part, &failure))
+    const auto failWith = [&](const QSqlError& e) {
+        failure = e.text();
+        failureCode = e.nativeErrorCode().toInt();
+        if (failureCode == 0)
             failureCode = -1;
-    } else {
-        QSqlQuery q(connection());
-        // VACUUM INTO reads one snapshot of the store: the copy is consistent however the file
-        // changes meanwhile. It writes a new file, which then replaces the destination.
-        bool ok = q.prepare(QStringLiteral("VACUUM INTO ?"));
-        if (ok) {
-            q.addBindValue(part);
-            ok = q.exec();
+    };
+    const QString lockName
+        = QStringLiteral("kestra-archive-lock-%1").arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+    {
+        // The connection that deletes holds the store's write lock from before the copy reads
+        // until the delete has run, so that the delete removes exactly what was copied: other
+        // writers wait. On a server it is the copy's own transaction (a snapshot alone would not
+        // do: deleting a day that another station added to meanwhile fails to serialise); on a
+        // file, a second connection.
+        QSqlDatabase writer = connection();
+        bool open = false;
+        if (isServer()) {
+            QSqlQuery q(writer);
+            open = writer.isOpen() && writer.transaction();
+            if (!open)
+                failWith(writer.lastError());
+            else if (!q.exec(deleteBefore
+                             ? QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")
+                             : QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY")))
+                failWith(q.lastError());
+            // Before the first read, which takes the snapshot.
+            else if (deleteBefore && !q.exec(QStringLiteral("LOCK TABLE History IN SHARE ROW EXCLUSIVE MODE")))
+                failWith(q.lastError());
+            else if (!copyToFile(part, &failure))
+                failureCode = -1;
+        } else {
+            if (deleteBefore) {
+                writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), lockName);
+                writer.setDatabaseName(m_path);
+                QSqlQuery q(writer);
+                open = writer.open() && q.exec(QStringLiteral("PRAGMA busy_timeout = 5000"))
+                    && q.exec(QStringLiteral("PRAGMA synchronous = FULL")) && q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+                if (!open)
+                    failWith(writer.isOpen() ? q.lastError() : writer.lastError());
+            }
+            // VACUUM INTO reads one snapshot of the store: the copy is consistent however the
+            // file changes meanwhile. It writes a new file, which then replaces the destination.
+            QSqlQuery q(connection());
+            if (failure.isEmpty()) {
+                bool copied = q.prepare(QStringLiteral("VACUUM INTO ?"));
+                if (copied) {
+                    q.addBindValue(part);
+                    copied = q.exec();
+                }
+                if (!copied)
+                    failWith(q.lastError());
+            }
         }
-        if (!ok) {
-            failure = q.lastError().text();
-            failureCode = q.lastError().nativeErrorCode().toInt();
+        if (failure.isEmpty()
+            && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(destination).constData()) != 0) {
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+            failureCode = errno;
         }
+        if (failure.isEmpty() && deleteBefore) {
+            QSqlQuery q(writer);
+            if (!q.prepare(QStringLiteral("DELETE FROM History WHERE hDate < ?")))
+                failWith(q.lastError());
+            q.addBindValue(*deleteBefore);
+            if (failure.isEmpty() && !q.exec())
+                failWith(q.lastError());
+            q.finish();
+            if (failure.isEmpty() && !writer.commit())
+                failWith(writer.lastError());
+        }
+        // A backup only read; a failed archive keeps every event.
+        if (open && (!deleteBefore || !failure.isEmpty()))
+            writer.rollback();
+        if (writer.connectionName() == lockName)
+            writer.close();
     }
-    if (failure.isEmpty()
-        && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(destination).constData()) != 0) {
-        failure = QString::fromLocal8Bit(std::strerror(errno));
-        failureCode = errno;
-    }
+    if (QSqlDatabase::contains(lockName))
+        QSqlDatabase::removeDatabase(lockName);
     if (!failure.isEmpty()) {
         if (error)
             *error = failure;

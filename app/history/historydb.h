@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -78,6 +79,12 @@ public:
     // copy is a SQLite store whichever engine holds the events, so an archive opens anywhere.
     // On failure returns false with a description and a code.
     bool backupTo(const QString& destination, QString* error = nullptr, int* code = nullptr);
+    // Archives: writes the copy as backupTo does, then deletes the events dated before the day
+    // before now's local day (deleteOldEvents). Both see one moment of the store: an event that
+    // another station or program stores meanwhile is neither copied nor deleted, and the next
+    // archive takes it. Nothing is deleted before the copy is in place. Other writers wait
+    // while the store is archived (its write lock is held from before the copy).
+    bool archiveTo(const QString& destination, qint64 now, QString* error = nullptr, int* code = nullptr);
 
     // Automation day number of a "%Y-%m-%d" text; negative when the text is no date.
     static double dayNumber(const QString& dateText);
@@ -108,7 +115,10 @@ private:
     friend class HistoryStore;
     HistoryDb(const QString& path, const StoreAddress& address);
     bool prepareStore(OpenMode mode, QString* error, bool* missing);
+    // Copies the server store's rows into a new file store at destination, read in the
+    // transaction the caller has begun on connection().
     bool copyToFile(const QString& destination, QString* error);
+    bool writeCopy(const QString& destination, std::optional<double> deleteBefore, QString* error, int* code);
     // Forgets the calling thread's connection to this store, so that the next operation connects anew.
     void dropConnection();
 

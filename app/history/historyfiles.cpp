@@ -150,17 +150,7 @@ bool archive(Messenger& messenger, HistoryDb& db, const QString& destination, qi
 {
     QString error;
     int code = 0;
-    bool ok = db.backupTo(destination, &error, &code);
-    if (ok) {
-        try {
-            db.deleteOldEvents(now);
-        } catch (const DbError& e) {
-            ok = false;
-            error = QString::fromStdString(e.what());
-            code = -1;
-        }
-    }
-    if (!ok) {
+    if (!db.archiveTo(destination, now, &error, &code)) {
         messenger.tell(tr("Error!"),
             tr("Error during database archiving!\nError:%1").arg(code) + QLatin1Char('\n') + error,
             Messenger::Icon::Error);

@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <limits>
+#include <set>
+#include <thread>
+
 namespace {
 
 qint64 local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
@@ -214,6 +219,62 @@ private slots:
         QVERIFY(!HistoryFiles::archive(recorder, *db, path("no/folder/x.db"), local(2010, 1, 1)));
         QVERIFY(recorder.messages.last().contains("Error during database archiving!\nError:"));
         QCOMPARE(rows(db), 2);
+    }
+
+    // Another station stores old-dated events while the store is archived: each of them ends
+    // up in the archive or stays in the store, never deleted uncopied.
+    void archiveLosesNothingStoredMeanwhile()
+    {
+        Recorder recorder;
+        const QString main = m_stores.make("busy");
+        HistoryDb* db = m_store.open(main, HistoryDb::OpenMode::Create);
+        std::vector<ChistoryRec> february;
+        for (int i = 0; i < 20000; ++i)
+            february.push_back(rec("A", local(2009, 2, 1) + i * 60));
+        QVERIFY(db->insertEvents(february));
+
+        std::atomic<bool> stop { false };
+        std::atomic<int> storedBefore { 0 };
+        std::vector<qint64> stored;
+        std::thread station([&] {
+            for (qint64 t = local(2009, 2, 10, 12); !stop.load(); t += 7) {
+                int added = 0;
+                if (db->insertEvents(std::vector<ChistoryRec> { rec("W", t) }, &added) && added == 1) {
+                    stored.push_back(t);
+                    ++storedBefore;
+                }
+            }
+        });
+        QTRY_VERIFY(storedBefore.load() > 0);
+        const QString target = m_stores.file("busy-archive.db");
+        const bool archived = HistoryFiles::archive(recorder, *db, target, local(2009, 3, 2, 0, 30));
+        const int atEnd = storedBefore.load();
+        QTRY_VERIFY(storedBefore.load() > atEnd + 1);
+        stop = true;
+        station.join();
+        QVERIFY2(archived, qPrintable(recorder.messages.join('\n')));
+
+        const auto times = [](HistoryDb* from, const QString& id) {
+            std::set<qint64> found;
+            from->forEachEvent(
+                id, 0, std::numeric_limits<qint64>::max(), 4096, [&](std::span<const ChistoryRec> batch) {
+                    for (const ChistoryRec& r : batch)
+                        found.insert(r.hDateTime);
+                    return true;
+                });
+            return found;
+        };
+        const std::set<qint64> kept = times(db, "W");
+        QCOMPARE(times(db, "A").size(), size_t(0));
+        HistoryStore archiveStore;
+        HistoryDb* archive = archiveStore.open(target);
+        QVERIFY(archive);
+        QCOMPARE(times(archive, "A").size(), february.size());
+        const std::set<qint64> copied = times(archive, "W");
+        int lost = 0;
+        for (const qint64 t : stored)
+            lost += !kept.count(t) && !copied.count(t);
+        QCOMPARE(lost, 0);
     }
 };
 
