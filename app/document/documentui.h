@@ -56,4 +56,7 @@ public:
     // An event changed elsewhere (a client's comment through this station): its row follows.
     // The default does nothing.
     virtual void refreshEvent(const ChistoryRec& record);
+    // A day has alarm events now (a download or poll brought one), loaded or not: its node is
+    // marked. The default does nothing.
+    virtual void markAlarmDay(const QString& pagerId, qint64 day);
 };

@@ -101,6 +101,8 @@ DocumentViews::~DocumentViews() = default;
 
 void DocumentViews::refreshEvent(const ChistoryRec&) { }
 
+void DocumentViews::markAlarmDay(const QString&, qint64) { }
+
 void DocumentViews::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
 {
     for (const ChistoryRec& r : oldestFirst)
@@ -565,6 +567,13 @@ bool CKESTRADoc::fileEvent(CPager& pager, const ChistoryRec& record)
         list = &pager.ensureDay(day);
         if (m_views)
             m_views->addDayNode(pager.identifier(), day);
+    }
+    // The event is in the store: an alarm marks its day, loaded or not, as the day summary
+    // would at the next rebuild.
+    if (record.isAlarm() && !list->hasAlarms) {
+        list->hasAlarms = true;
+        if (m_views)
+            m_views->markAlarmDay(pager.identifier(), day);
     }
     if (!list->loaded || list->findEqual(record))
         return false;

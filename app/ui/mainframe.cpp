@@ -457,18 +457,17 @@ void CMainFrame::setKnownThresholds(const QString& pagerId, const CUserParams& p
 
 bool CMainFrame::insertEventAtTop(const ChistoryRec& record)
 {
-    if (record.isAlarm())
-        m_tree->treeModel().setDayAlarm(record.hPagerID, LocalTime::dayKey(record.hDateTime), true);
     return m_list->insertEvent(record, 0);
 }
 
 void CMainFrame::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
 {
-    for (const ChistoryRec& r : oldestFirst) {
-        if (r.isAlarm())
-            m_tree->treeModel().setDayAlarm(r.hPagerID, LocalTime::dayKey(r.hDateTime), true);
-    }
     m_list->insertEvents(oldestFirst);
+}
+
+void CMainFrame::markAlarmDay(const QString& pagerId, qint64 day)
+{
+    m_tree->treeModel().setDayAlarm(pagerId, day, true);
 }
 
 void CMainFrame::refreshEvent(const ChistoryRec& record)

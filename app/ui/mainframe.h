@@ -73,6 +73,7 @@ public:
     // DocumentViews
     void addInstrumentNode(const CPager& pager) override;
     void addDayNode(const QString& pagerId, qint64 day) override;
+    void markAlarmDay(const QString& pagerId, qint64 day) override;
     void rebuildTree() override;
     void showDay(const QString& pagerId, const QString& dateText) override;
     bool insertEventAtTop(const ChistoryRec& record) override;
@@ -104,8 +105,7 @@ private:
     void printHistory();
     void printPreview();
     void doseReport(); // mainframereport.cpp
-    DoseReport buildDoseReport(
-        const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds);
+    DoseReport buildDoseReport(const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds);
     void archiveDatabase();
     void viewArchive();
     void switchToMain();

@@ -57,9 +57,10 @@ void Walkthrough::start()
     // The start-up download has filled the tree: the first instrument's latest day with
     // alarms, else its first day.
     then(1500, [this] {
-        snapshot(QStringLiteral("1-download.png"));
+        // The instrument's days as the download left them, days with alarms in red.
         CKESTRADevView& tree = m_frame.treeView();
         tree.expandAll();
+        snapshot(QStringLiteral("1-download.png"));
         const QModelIndex first = tree.model()->index(0, 0);
         const int days = tree.model()->rowCount(first);
         if (days == 0) {

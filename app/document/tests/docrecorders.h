@@ -70,6 +70,10 @@ public:
         calls << QStringLiteral("day %1 %2").arg(id, LocalTime::format(day, "%Y-%m-%d"));
     }
     void rebuildTree() override { calls << QStringLiteral("rebuild"); }
+    void markAlarmDay(const QString& id, qint64 day) override
+    {
+        calls << QStringLiteral("alarm day %1 %2").arg(id, LocalTime::format(day, "%Y-%m-%d"));
+    }
     void showDay(const QString& id, const QString& date) override
     {
         calls << QStringLiteral("show %1 %2").arg(id, date);

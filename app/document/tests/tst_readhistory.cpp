@@ -101,10 +101,14 @@ private slots:
         QCOMPARE(stored.at(0).at(2).toInt(), 5);
         QCOMPARE(storedEvents(m_context.store()), 5);
         QVERIFY(m_sim->history().empty());
+        // The alarm marks its day although the day's events are not loaded.
         QCOMPARE(m_views.calls,
             QStringList({ QStringLiteral("instrument ") + Id,
                 QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(2, 0), "%Y-%m-%d")),
-                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(1, 0), "%Y-%m-%d")) }));
+                QStringLiteral("day %1 %2").arg(Id, LocalTime::format(at(1, 0), "%Y-%m-%d")),
+                QStringLiteral("alarm day %1 %2").arg(Id, LocalTime::format(at(1, 0), "%Y-%m-%d")) }));
+        QVERIFY(m_doc.pagers().find(Id)->dayList(at(1, 0))->hasAlarms);
+        QVERIFY(!m_doc.pagers().find(Id)->dayList(at(2, 0))->hasAlarms);
         QVERIFY(HistorySpool(m_context.device().spoolFolder()).pending().isEmpty());
 
         // Show day 1, then download more of it and a new day.
