@@ -1556,6 +1556,10 @@ values: %7</source>
         <translation>По:</translation>
     </message>
     <message>
+        <source>In remote mode the events are on the server; the range view reads this computer&apos;s database or an archive.</source>
+        <translation>В удалённом режиме события хранятся на сервере; обзор за период читает базу данных этого компьютера или архив.</translation>
+    </message>
+    <message>
         <source>No database is open.</source>
         <translation>База данных не открыта.</translation>
     </message>

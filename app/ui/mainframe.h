@@ -19,6 +19,7 @@ class CPool;
 class DayChartView;
 class DoseReport;
 class EventListPrinter;
+class HistoryDb;
 class HistoryScheduler;
 class QComboBox;
 class QSplitter;
@@ -106,6 +107,9 @@ private:
     void printPreview();
     void doseReport(); // mainframereport.cpp
     DoseReport buildDoseReport(const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds);
+    // The store whose events are the ones shown: this computer's, or an archive viewed here.
+    // None in remote mode, where the events are the server's.
+    HistoryDb* shownStore() const;
     void archiveDatabase();
     void viewArchive();
     void switchToMain();

@@ -150,9 +150,8 @@ void CMainFrame::saveHistoryAs()
     std::stable_sort(records.begin(), records.end(),
         [](const ChistoryRec& a, const ChistoryRec& b) { return a.hDateTime < b.hDateTime; });
     QString error;
-    if (!HistoryExport::exportRecords(records, filter == csv ? HistoryExport::Format::Csv
-                                                             : HistoryExport::Format::JsonLines,
-            roentgen, path, &error))
+    if (!HistoryExport::exportRecords(records,
+            filter == csv ? HistoryExport::Format::Csv : HistoryExport::Format::JsonLines, roentgen, path, &error))
         m_doc.messenger().tell(tr("Error!"), error, Messenger::Icon::Error);
 }
 
@@ -284,12 +283,17 @@ void CMainFrame::rangeView()
     openRangeView();
 }
 
+HistoryDb* CMainFrame::shownStore() const
+{
+    HistoryDb* db = m_doc.context().store().current();
+    return db && (m_doc.state().localMode.load() || !m_doc.mainDatabaseShown()) ? db : nullptr;
+}
+
 void CMainFrame::openRangeView()
 {
     emit dialogOpened(QStringLiteral("RangeView"));
     RangeView dialog(
-        m_doc, [this] { return m_doc.context().store().current(); }, m_doc.context().viewFlags().unitsRoentgen(),
-        m_thresholds, this);
+        m_doc, [this] { return shownStore(); }, m_doc.context().viewFlags().unitsRoentgen(), m_thresholds, this);
     const QString current = m_doc.state().currentInstrument();
     const qint64 day = m_doc.state().currentDate();
     const QDate shown = day != 0 ? QDateTime::fromSecsSinceEpoch(day).date() : QDate::currentDate();

@@ -6,9 +6,9 @@
 #include "document/kestradoc.h"
 #include "history/dosereport.h"
 #include "history/historydb.h"
-#include "history/historyrange.h"
 #include "history/historyexport.h"
 #include "history/historyfiles.h"
+#include "history/historyrange.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
 #include "history/viewflags.h"
@@ -16,9 +16,9 @@
 #include "ui/dosereportprinter.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QPaintDevice>
 #include <QPainter>
-#include <QFileDialog>
 
 #include <algorithm>
 #include <memory>
@@ -37,10 +37,9 @@ DoseReport CMainFrame::buildDoseReport(
     const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds)
 {
     const bool roentgen = m_doc.context().viewFlags().unitsRoentgen();
-    HistoryDb* db = m_doc.context().store().current();
     // This computer's store (or an archive viewed here) is read in batches; through a server
     // the days come one at a time as the event list gets them.
-    if (db && (m_doc.state().localMode.load() || !m_doc.mainDatabaseShown()))
+    if (HistoryDb* db = shownStore())
         return DoseReport::fromStore(*db, id, from, to, roentgen, thresholds);
     DoseReport report(id, from, to, roentgen, thresholds);
     std::vector<qint64> days;
@@ -77,11 +76,10 @@ void CMainFrame::doseReport()
         current != 0 ? dateOf(current) : QDate::currentDate(), m_doc.state().connected(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const auto span
-        = HistoryExport::daySpan(dialog.from().toString(Qt::ISODate), dialog.to().toString(Qt::ISODate));
+    const auto span = HistoryExport::daySpan(dialog.from().toString(Qt::ISODate), dialog.to().toString(Qt::ISODate));
     if (!span) {
-        m_doc.messenger().tell(tr("Error!"), tr("The period of the report is not a span of dates."),
-            Messenger::Icon::Error);
+        m_doc.messenger().tell(
+            tr("Error!"), tr("The period of the report is not a span of dates."), Messenger::Icon::Error);
         return;
     }
     std::optional<CUserParams> thresholds;
@@ -105,8 +103,7 @@ void CMainFrame::doseReport()
     printer.setInstrument(id, name);
     // From this computer's store the chart is the range view's: per bucket the lowest, highest
     // and mean values, read in one query. Through a server the report draws its daily bars.
-    HistoryDb* db = m_doc.context().store().current();
-    if (db && (m_doc.state().localMode.load() || !m_doc.mainDatabaseShown())) {
+    if (HistoryDb* db = shownStore()) {
         const RangeRequest request { id, span->first, span->second,
             HistoryRange::bucketWidthFor(span->second - span->first) };
         try {
@@ -123,9 +120,8 @@ void CMainFrame::doseReport()
                     QFont font = painter.font();
                     font.setPixelSize(11);
                     painter.setFont(font);
-                    RangeChart::paint(painter,
-                        QRect(0, 0, int(area.width() / scale), int(area.height() / scale)), *summary, roentgen,
-                        thresholds);
+                    RangeChart::paint(painter, QRect(0, 0, int(area.width() / scale), int(area.height() / scale)),
+                        *summary, roentgen, thresholds);
                     painter.restore();
                 });
         } catch (const std::exception&) {
@@ -139,8 +135,8 @@ void CMainFrame::doseReport()
 
     const QString proposed = QStringLiteral("%1[%2 %3].pdf")
                                  .arg(id, dialog.from().toString(Qt::ISODate), dialog.to().toString(Qt::ISODate));
-    QFileDialog files(this, tr("Save Dose Report"), archivesFolder() + u'/' + proposed,
-        tr("PDF files") + QStringLiteral(" (*.pdf)"));
+    QFileDialog files(
+        this, tr("Save Dose Report"), archivesFolder() + u'/' + proposed, tr("PDF files") + QStringLiteral(" (*.pdf)"));
     files.setAcceptMode(QFileDialog::AcceptSave);
     files.setDefaultSuffix(QStringLiteral("pdf"));
     const bool chosen = files.exec() == QDialog::Accepted && !files.selectedFiles().isEmpty();

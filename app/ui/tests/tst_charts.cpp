@@ -347,6 +347,12 @@ private slots:
         QVERIFY(!closed.refresh());
         QCOMPARE(closed.statusLabel()->text(), QStringLiteral("No database is open."));
         QVERIFY(closed.chartWidget()->chart().bands(DoseQuantity::DoseRate).empty());
+        // In remote mode the window hands it no store: the events are the server's.
+        const bool local = m_doc->state().localMode.load();
+        m_doc->state().localMode = false;
+        QVERIFY(!closed.refresh());
+        m_doc->state().localMode = local;
+        QVERIFY(closed.statusLabel()->text().startsWith(QStringLiteral("In remote mode the events are on the server")));
     }
 };
 
