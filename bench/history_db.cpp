@@ -1,6 +1,7 @@
 // Event database benchmarks on a generated store of 1,000,000 events (50 instruments, two
 // years, 27 or 28 events a day) plus one instrument-day of 10,000 events. The store is made
 // once under $TMPDIR and reused.
+#include "benchevents.h"
 #include "history/historydb.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
@@ -18,20 +19,6 @@
 namespace {
 
 const qint64 start = 1199174400; // 2008-01-01 UTC
-
-ChistoryRec makeRecord(const QString& pager, qint64 t, int i)
-{
-    ChistoryRec r;
-    r.hPagerID = pager;
-    r.hDateTime = t;
-    r.hType = 3 + i % 6;
-    r.hAlarm = i % 97 == 0 ? 0x002 : 0;
-    r.hValue = 10 + i % 1000;
-    r.hValue2 = i;
-    r.hPrecision = i % 30;
-    r.hID = ChistoryRec::makeKey(pager, t);
-    return r;
-}
 
 // The benchmark's store, owned by main.
 HistoryStore* g_store = nullptr;
@@ -54,13 +41,13 @@ HistoryDb* store()
         const QString id = QStringLiteral("KESTRA #%1").arg(2000 + p);
         batch.clear();
         for (int e = 0; e < 20000; ++e, ++i)
-            batch.push_back(makeRecord(id, start + qint64(e) * 3153, i)); // two years
+            batch.push_back(benchEvent(id, start + qint64(e) * 3153, i)); // two years
         db->insertEvents(batch);
     }
     batch.clear();
     const qint64 bigDay = *LocalTime::fromLocal(2009, 6, 15);
     for (int e = 0; e < 10000; ++e)
-        batch.push_back(makeRecord(QStringLiteral("BIG"), bigDay + e * 8, e));
+        batch.push_back(benchEvent(QStringLiteral("BIG"), bigDay + e * 8, e));
     db->insertEvents(batch);
     return db;
 }
@@ -74,7 +61,7 @@ void BM_Insert100kInto1M(benchmark::State& state)
         state.PauseTiming();
         std::vector<ChistoryRec> batch;
         for (int e = 0; e < 100000; ++e)
-            batch.push_back(makeRecord(QStringLiteral("KESTRA #%1").arg(2000 + e % 50), s_next++, e));
+            batch.push_back(benchEvent(QStringLiteral("KESTRA #%1").arg(2000 + e % 50), s_next++, e));
         state.ResumeTiming();
         int added = 0;
         db->insertEvents(batch, &added);
@@ -92,7 +79,7 @@ void BM_NaiveInsertPerEvent(benchmark::State& state)
     q.prepare("INSERT OR IGNORE INTO History (hID, hType, hAlarm, hDate, hTime, hValue, hValue2, hPrecision, "
               "hVariation, hComment, hPagerID, hDateTime) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (auto _ : state) {
-        const ChistoryRec r = makeRecord("NAIVE", s_next++, 1);
+        const ChistoryRec r = benchEvent("NAIVE", s_next++, 1);
         const auto when = LocalTime::toAutomation(r.hDateTime);
         const QVariant values[] = { r.hID, r.hType, r.hAlarm, when->first, when->second, r.hValue, r.hValue2,
             r.hPrecision, r.hVariation, r.hComment, r.hPagerID, r.hDateTime };
@@ -112,7 +99,7 @@ void BM_BatchedInsertPerEvent(benchmark::State& state)
         state.PauseTiming();
         batch.clear();
         for (int e = 0; e < 10000; ++e)
-            batch.push_back(makeRecord("BATCH", s_next++, e));
+            batch.push_back(benchEvent("BATCH", s_next++, e));
         state.ResumeTiming();
         db->insertEvents(batch);
     }
@@ -200,7 +187,7 @@ void BM_UpgradeOlderStore200k(benchmark::State& state)
             raw.transaction();
             q.prepare("INSERT INTO History VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?)");
             for (int e = 0; e < 200000; ++e) {
-                const ChistoryRec r = makeRecord(QStringLiteral("OLD%1").arg(e % 20), start + qint64(e / 20) * 300, e);
+                const ChistoryRec r = benchEvent(QStringLiteral("OLD%1").arg(e % 20), start + qint64(e / 20) * 300, e);
                 const auto when = LocalTime::toAutomation(r.hDateTime);
                 const QVariant values[] = { r.hID, r.hType, r.hAlarm, when->first, when->second, r.hValue, r.hValue2,
                     r.hPrecision, r.hVariation, r.hPagerID };

@@ -3,9 +3,10 @@
 // server benchmarks are skipped). The large stores are made once per server (and once under
 // $TMPDIR for SQLite) with bulk statements: 50 instruments, 1,000,000 events over two years
 // or 10,000,000 events over three years.
+#include "benchevents.h"
 #include "history/historydb.h"
-#include "history/messenger.h"
 #include "history/localtime.h"
+#include "history/messenger.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,7 +24,6 @@ namespace {
 
 // The benchmark's one open store, as a program holds it.
 HistoryStore s_store;
-
 
 const qint64 start = 1199174400; // 2008-01-01 UTC
 constexpr int Instruments = 50;
@@ -89,20 +89,6 @@ bool usable(benchmark::State& state, Engine engine)
     return true;
 }
 
-ChistoryRec makeRecord(const QString& pager, qint64 t, int i)
-{
-    ChistoryRec r;
-    r.hPagerID = pager;
-    r.hDateTime = t;
-    r.hType = 3 + i % 6;
-    r.hAlarm = i % 97 == 0 ? 0x002 : 0;
-    r.hValue = 10 + i % 1000;
-    r.hValue2 = i;
-    r.hPrecision = i % 30;
-    r.hID = ChistoryRec::makeKey(pager, t);
-    return r;
-}
-
 // Fills an empty store with count events (Instruments instruments, one event each step
 // seconds) in slices of a million rows, one statement each, written by the store's engine.
 bool fill(HistoryDb* db, Engine engine, qint64 count, qint64 step)
@@ -166,7 +152,7 @@ void BM_Insert100k(benchmark::State& state)
         return;
     std::vector<ChistoryRec> batch;
     for (int e = 0; e < 100000; ++e)
-        batch.push_back(makeRecord(QStringLiteral("KESTRA #%1").arg(2000 + e % Instruments), start + e * 60, e));
+        batch.push_back(benchEvent(QStringLiteral("KESTRA #%1").arg(2000 + e % Instruments), start + e * 60, e));
     for (auto _ : state) {
         state.PauseTiming();
         HistoryDb* db = s_store.open(location(engine, QStringLiteral("insert"), true), HistoryDb::OpenMode::Create);

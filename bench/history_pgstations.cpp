@@ -4,6 +4,7 @@
 //
 // Needs a server: run without KESTRA_TEST_PG set, it runs itself under scripts/pg-test-cluster
 // --durable (a throwaway cluster with the server's usual syncing to disk).
+#include "benchevents.h"
 #include "history/historydb.h"
 
 #include <QCoreApplication>
@@ -25,20 +26,6 @@ namespace {
 constexpr int Stations = 4;
 constexpr int EventsPerStation = 100000;
 const qint64 Start = 1609459200; // 2021-01-01 UTC
-
-ChistoryRec makeEvent(const QString& id, qint64 t, int i)
-{
-    ChistoryRec r;
-    r.hPagerID = id;
-    r.hDateTime = t;
-    r.hType = 3 + i % 6;
-    r.hAlarm = i % 97 == 0 ? 0x002 : 0;
-    r.hValue = 10 + i % 1000;
-    r.hValue2 = i;
-    r.hPrecision = i % 30;
-    r.hID = ChistoryRec::makeKey(id, t);
-    return r;
-}
 
 // A new database of that name on the server of KESTRA_TEST_PG; its address, or empty.
 QString freshDatabase(const QString& name)
@@ -77,7 +64,7 @@ double run(const QString& name, int download, bool shared)
     for (int s = 0; s < Stations; ++s) {
         const QString id = QStringLiteral("KESTRA #%1").arg(shared ? 3000 : 3000 + s);
         for (int i = 0; i < EventsPerStation; ++i)
-            events[s].push_back(makeEvent(id, Start + qint64(i) * 60, i));
+            events[s].push_back(benchEvent(id, Start + qint64(i) * 60, i));
     }
     std::atomic<int> failures { 0 };
     QElapsedTimer timer;
