@@ -1,4 +1,5 @@
 #include "history/historyschema.h"
+#include "history/historyschemasteps.h"
 
 #include "history/localtime.h"
 
@@ -14,11 +15,6 @@
 namespace HistorySchema {
 
 namespace {
-
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("HistorySchema", text);
-}
 
 // The columns every store has had, in the order of the documented table.
 const char* const documentedColumns[] = { "hID", "hType", "hAlarm", "hDate", "hTime", "hValue", "hValue2", "hPrecision",
@@ -71,16 +67,6 @@ constexpr const char* sameEvent = "o.hPagerID = History.hPagerID AND o.hDateTime
                                   "o.hType = History.hType AND o.hAlarm = History.hAlarm AND o.hValue = History.hValue";
 // A comment with something in it; a blank is what a missing comment reads as.
 constexpr const char* filledComment = "trim(o.hComment, ' ' || char(9, 10, 13)) <> ''";
-
-struct Failure {
-    QString text;
-};
-
-void run(QSqlQuery& q, const QString& statement)
-{
-    if (!q.exec(statement))
-        throw Failure { q.lastError().text() };
-}
 
 // The exact time of every row, from its local date and time. Rows are taken in slices so that
 // a large store does not have to fit in memory. A row whose date cannot be read keeps no exact
@@ -260,16 +246,9 @@ bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* erro
         if (!tables.contains(QStringLiteral("DaySummary")))
             addDaySummary(db);
         run(q, QStringLiteral("PRAGMA user_version = %1").arg(Version));
-        q.finish();
-        if (!db.commit())
-            throw Failure { db.lastError().text() };
+        commit(db, q);
     } catch (const Failure& failure) {
-        q.finish();
-        db.rollback();
-        *error = upgrade
-            ? tr("%1 could not be upgraded to the current layout and is left as it was: %2").arg(path, failure.text)
-            : tr("The event tables could not be made in %1: %2").arg(path, failure.text);
-        return false;
+        return rolledBack(db, q, path, upgrade, failure, error);
     }
     return true;
 }

@@ -1,4 +1,5 @@
 #include "history/historyschema.h"
+#include "history/historyschemasteps.h"
 
 #include <QCoreApplication>
 #include <QSqlError>
@@ -12,21 +13,6 @@
 namespace HistorySchema {
 
 namespace {
-
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("HistorySchema", text);
-}
-
-struct Failure {
-    QString text;
-};
-
-void run(QSqlQuery& q, const QString& statement)
-{
-    if (!q.exec(statement))
-        throw Failure { q.lastError().text() };
-}
 
 // Layout 1: the tables and indexes. A file store also indexes hID; a server does without: the
 // comment update finds its row through HistoryEvent, and keeping a text index in the server's
@@ -162,16 +148,9 @@ bool preparePostgres(QSqlDatabase& db, const QString& address, bool create, QStr
                 run(q, QStringLiteral("UPDATE KestraSchema SET version = %1").arg(Version));
             }
         }
-        q.finish();
-        if (!db.commit())
-            throw Failure { db.lastError().text() };
+        commit(db, q);
     } catch (const Failure& failure) {
-        q.finish();
-        db.rollback();
-        *error = hasVersion
-            ? tr("%1 could not be upgraded to the current layout and is left as it was: %2").arg(address, failure.text)
-            : tr("The event tables could not be made in %1: %2").arg(address, failure.text);
-        return false;
+        return rolledBack(db, q, address, hasVersion, failure, error);
     }
     return true;
 }

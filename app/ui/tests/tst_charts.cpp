@@ -123,14 +123,7 @@ private slots:
         all.push_back(eventOf(Id2, at(2, 3000), 3, 77777));
         QVERIFY(m_context->store().current()->insertEvents(all));
 
-        m_doc = std::make_unique<CKESTRADoc>(*m_context);
-        m_frame = std::make_unique<CMainFrame>(*m_doc);
-        m_frame->resize(1000, 700);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-        m_frame->start();
-        m_doc->stopBackground();
-        m_doc->state().setConnected(false);
+        QVERIFY(startWindow(*m_context, m_doc, m_frame, QSize(1000, 700)));
     }
 
     void cleanupTestCase()

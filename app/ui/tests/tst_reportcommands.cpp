@@ -3,10 +3,10 @@
 #include "uitestsupport.h"
 
 #include "document/kestradoc.h"
+#include "models/instrumenttreemodel.h"
 #include "ui/dosereportdialog.h"
 #include "ui/kestradevview.h"
 #include "ui/mainframe.h"
-#include "models/instrumenttreemodel.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -97,13 +97,7 @@ private slots:
             reading(at(2, 7200), 50, 0, QStringLiteral("checked, \"twice\"\nby hand")),
             reading(at(1, 100), 20),
         }));
-        m_doc = std::make_unique<CKESTRADoc>(*m_context);
-        m_frame = std::make_unique<CMainFrame>(*m_doc);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-        m_frame->start();
-        m_doc->stopBackground();
-        m_doc->state().setConnected(false);
+        QVERIFY(startWindow(*m_context, m_doc, m_frame));
     }
 
     void cleanupTestCase()
@@ -123,7 +117,8 @@ private slots:
         QVERIFY(m_frame->runCommand(Command::SaveHistoryAs));
         QVERIFY(answerer.done());
         QCOMPARE(answerer.unexpected, QStringList());
-        QCOMPARE(answerer.texts.value(0), QStringLiteral("Excel files (*.xls);CSV files (*.csv);JSON Lines files (*.jsonl)"));
+        QCOMPARE(answerer.texts.value(0),
+            QStringLiteral("Excel files (*.xls);CSV files (*.csv);JSON Lines files (*.jsonl)"));
         const QList<QByteArray> lines = fileBytes(csv + QStringLiteral(".csv")).split('\n');
         QCOMPARE(lines.size(), 5); // header, two events (one over two lines), and the end
         QVERIFY(lines[0].startsWith("time,instrument,type_code,"));

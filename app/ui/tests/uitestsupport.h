@@ -1,17 +1,21 @@
 #pragma once
 
 #include "document/appcontext.h"
+#include "document/kestradoc.h"
 #include "history/historydb.h"
 #include "history/historyrec.h"
 #include "history/localtime.h"
 #include "ui/dialogs/enterpassword.h"
+#include "ui/mainframe.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSize>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <deque>
@@ -138,6 +142,25 @@ inline std::unique_ptr<AppContext> makeContext(const QTemporaryDir& home)
     if (!context->store().open(context->folder().filePath(c.databasePath), HistoryDb::OpenMode::Create))
         return nullptr;
     return context;
+}
+
+// The document and window of the context, shown (at size, when one is given) and started as
+// the program starts them; then the background work stops and the instrument counts as not
+// linked, so that the tests set the link state themselves. False when the window is not shown.
+inline bool startWindow(
+    AppContext& context, std::unique_ptr<CKESTRADoc>& doc, std::unique_ptr<CMainFrame>& frame, QSize size = {})
+{
+    doc = std::make_unique<CKESTRADoc>(context);
+    frame = std::make_unique<CMainFrame>(*doc);
+    if (size.isValid())
+        frame->resize(size);
+    frame->show();
+    if (!QTest::qWaitForWindowExposed(frame.get()))
+        return false;
+    frame->start();
+    doc->stopBackground();
+    doc->state().setConnected(false);
+    return true;
 }
 
 } // namespace uitest
