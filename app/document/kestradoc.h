@@ -58,6 +58,9 @@ public:
     void setArchivePath(const QString& path) { m_archivePath = path; }
     const QString& archivePath() const { return m_archivePath; }
     bool mainDatabaseShown() const { return m_archivePath.isEmpty(); }
+    // The events shown are a station's (remote mode, no archive viewed): this computer's store
+    // does not hold them.
+    bool eventsOnServer() const { return !m_context.state().localMode.load() && mainDatabaseShown(); }
     // A port that replaces discovery and the configured port (the command line's --port).
     void setPortOverride(const QString& port) { m_portOverride = port; }
 

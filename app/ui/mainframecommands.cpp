@@ -285,8 +285,7 @@ void CMainFrame::rangeView()
 
 HistoryDb* CMainFrame::shownStore() const
 {
-    HistoryDb* db = m_doc.context().store().current();
-    return db && (m_doc.state().localMode.load() || !m_doc.mainDatabaseShown()) ? db : nullptr;
+    return m_doc.eventsOnServer() ? nullptr : m_doc.context().store().current();
 }
 
 void CMainFrame::openRangeView()

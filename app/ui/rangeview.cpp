@@ -239,12 +239,12 @@ bool RangeView::refresh()
     const QString id = m_instrument->currentData().toString();
     const auto [from, to] = span();
     if (!db || id.isEmpty() || to <= from) {
-        const bool remote = !m_doc.state().localMode.load() && m_doc.mainDatabaseShown();
-        m_status->setText(!db && remote ? tr("In remote mode the events are on the server; the range view reads this "
-                                             "computer's database or an archive.")
-                : !db                   ? tr("No database is open.")
-                : id.isEmpty()          ? tr("No instrument is known.")
-                                        : tr("The dates give no span."));
+        m_status->setText(!db && m_doc.eventsOnServer()
+                ? tr("In remote mode the events are on the server; the range view reads this "
+                     "computer's database or an archive.")
+                : !db          ? tr("No database is open.")
+                : id.isEmpty() ? tr("No instrument is known.")
+                               : tr("The dates give no span."));
         m_chart->setSummary(empty, m_roentgen, std::nullopt);
         return false;
     }
