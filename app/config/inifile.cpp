@@ -8,7 +8,11 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -119,6 +123,21 @@ bool IniFile::save()
         bytes += '\n';
     }
     file.write(bytes);
+    // The settings hold the password digest: only their owner may read them, whatever the
+    // umask, and the mode is set before the new file takes the old one's place.
+    // Rewritten by root (setting a station's password), the file stays its owner's: the
+    // owner of the old file, or of the folder for a new one.
+    struct stat owner { };
+    const bool keepOwner = ::geteuid() == 0
+        && (::stat(QFile::encodeName(m_path).constData(), &owner) == 0
+            || ::stat(QFile::encodeName(info.absolutePath()).constData(), &owner) == 0);
+    if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0
+        || (keepOwner && ::fchown(file.handle(), owner.st_uid, owner.st_gid) != 0)) {
+        m_error = QCoreApplication::translate("IniFile", "Cannot write the settings file %1: %2")
+                      .arg(QDir::toNativeSeparators(m_path), QString::fromLocal8Bit(std::strerror(errno)));
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         m_error = QCoreApplication::translate("IniFile", "Cannot write the settings file %1: %2")
                       .arg(QDir::toNativeSeparators(m_path), file.errorString());

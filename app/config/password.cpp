@@ -64,8 +64,13 @@ bool storeNewPassword(ProgramConfig& config, const QString& password, QString* e
             *error = QCoreApplication::translate("Password", "The new password is empty.");
         return false;
     }
+    // A password that could not be saved is not in force either.
+    const QString previous = config.passwordDigest;
     config.passwordDigest = digest(password);
-    return config.save(error);
+    if (config.save(error))
+        return true;
+    config.passwordDigest = previous;
+    return false;
 }
 
 bool isAuthorised()

@@ -1,6 +1,7 @@
 #include "document/cliargs.h"
 
 #include <QCommandLineParser>
+#include <QHostAddress>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -28,6 +29,7 @@ constexpr std::array Commands {
     Command { "archive", 0, 1 },
     Command { "rename", 2, 2 },
     Command { "migrate", 2, 2 },
+    Command { "password", 0, 0 },
 };
 
 struct ValueOption {
@@ -39,7 +41,7 @@ constexpr std::array ValueOptions {
     ValueOption { "home", "DIR" },
     ValueOption { "port", "PORT" },
     ValueOption { "remote", "HOST:PORT" },
-    ValueOption { "listen", "PORT" },
+    ValueOption { "listen", "[ADDR:]PORT" },
     ValueOption { "for", "SECONDS" },
     ValueOption { "format", "FORMAT" },
     ValueOption { "from", "DATE" },
@@ -134,12 +136,22 @@ CliArgs CliArgs::parse(const QStringList& arguments)
         || !text("remote", "HOST:PORT", &a.remote))
         return a;
     if (parser.isSet(QStringLiteral("listen"))) {
-        const std::optional<int> port = boundedNumber(parser.value(QStringLiteral("listen")), 0, 65535);
-        if (!port) {
-            a.error = QStringLiteral("--listen needs a port number (0-65535)");
+        // PORT, ADDRESS:PORT or [IPv6 ADDRESS]:PORT.
+        const QString value = parser.value(QStringLiteral("listen"));
+        const qsizetype colon = value.lastIndexOf(u':');
+        QString address = colon < 0 ? QString() : value.left(colon);
+        if (address.startsWith(u'[') && address.endsWith(u']'))
+            address = address.mid(1, address.size() - 2);
+        else if (address.contains(u':'))
+            address = QStringLiteral("-"); // an IPv6 address needs its brackets before the port
+        const std::optional<int> port = boundedNumber(value.mid(colon + 1), 0, 65535);
+        if (!port || (colon >= 0 && QHostAddress(address).isNull())) {
+            a.error = QStringLiteral("--listen needs [ADDRESS:]PORT (a port number 0-65535, an IP address, [...] "
+                                     "around an IPv6 address)");
             return a;
         }
         a.listen = *port;
+        a.listenAddress = address;
     }
     if (parser.isSet(QStringLiteral("for"))) {
         const std::optional<int> seconds = boundedNumber(parser.value(QStringLiteral("for")), 0, MaxSeconds);
@@ -227,10 +239,15 @@ commands:
                                     and check every instrument-day on both sides; each is
                                     a file or postgresql://USER@HOST:PORT/DATABASE. Run it
                                     again after an interruption: it goes on where it stopped
-  serve [--listen PORT] [--for SECONDS]
+  serve [--listen [ADDR:]PORT] [--for SECONDS]
                                     watch the instrument as "watch" does and serve it and
                                     the database to other computers (PORT: the configured
-                                    server port; 0 picks a free one)
+                                    server port; 0 picks a free one; ADDR: the one local
+                                    address to listen on, else every address). Other
+                                    computers may change the instrument's settings and
+                                    comments only when the station has a password
+  password                          set the station's password: asked twice on a terminal,
+                                    else one line read from the standard input
   help                              this text
 
 options:

@@ -10,6 +10,7 @@ struct CliArgs {
     QString port; // the serial port instead of the configured or detected one
     QString remote; // HOST:PORT of a station to read through
     int listen = -1; // serve's port; -1: the configured one
+    QString listenAddress; // serve's one local address; empty: every address
     int forSeconds = -1; // how long watch and serve run; -1: until interrupted
     QString format; // export's --format: csv, json or ksexp (the export file); empty: ksexp
     QString from; // export's span of dates; empty: from the first or to the last event

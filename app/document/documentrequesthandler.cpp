@@ -4,6 +4,7 @@
 #include "document/kestradoc.h"
 #include "history/viewflags.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 const CPagerList& DocumentRequestHandler::loadInstrumentList()
@@ -23,8 +24,42 @@ CHistoryList DocumentRequestHandler::dayEvents(const QString& pagerId, const QSt
     // An instrument the server does not know is answered with an empty list.
     if (queryMode & 1)
         return m_doc.alarmEvents(pagerId, date, queryMode);
+    const CPager* pager = m_doc.pagers().find(pagerId);
+    const bool loadedBefore = pager && pager->isDayLoaded(date);
     const CHistoryList* day = m_doc.dayEvents(pagerId, date, queryMode);
-    return day ? *day : CHistoryList();
+    if (!day)
+        return {};
+    CHistoryList copy = *day;
+    keepRequestedDay(pagerId, date, !loadedBefore, copy.size());
+    return copy;
+}
+
+void DocumentRequestHandler::keepRequestedDay(const QString& pagerId, qint64 day, bool loadedHere, qsizetype size)
+{
+    const auto same = [&](const RequestedDay& d) { return d.pagerId == pagerId && d.day == day; };
+    if (const auto known = std::find_if(m_requestedDays.begin(), m_requestedDays.end(), same);
+        known != m_requestedDays.end()) {
+        m_requestedDays.splice(m_requestedDays.begin(), m_requestedDays, known);
+    } else if (loadedHere) {
+        m_requestedDays.push_front({ pagerId, day, size });
+    } else {
+        return; // the program's own day: not the requests' to let go
+    }
+    // The least recently asked days go, but never the day the program shows, nor one that has
+    // gained events since it was loaded (they might be held nowhere else).
+    const DocState& state = m_doc.state();
+    auto it = m_requestedDays.end();
+    while (static_cast<int>(m_requestedDays.size()) > m_keptDays && it != m_requestedDays.begin()) {
+        --it;
+        CPager* owner = m_doc.pagers().find(it->pagerId);
+        const CHistoryList* list = owner ? owner->dayList(it->day) : nullptr;
+        const bool shown = it->pagerId == state.currentInstrument() && it->day == state.currentDate();
+        if (shown || (list && list->size() != it->size))
+            continue;
+        if (owner)
+            owner->unloadDay(it->day);
+        it = m_requestedDays.erase(it);
+    }
 }
 
 bool DocumentRequestHandler::readHistory()

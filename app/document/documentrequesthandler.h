@@ -1,6 +1,9 @@
 #pragma once
 
+#include "remote/remoteprotocol.h"
 #include "remote/requesthandler.h"
+
+#include <list>
 
 class CKESTRADoc;
 
@@ -8,8 +11,10 @@ class CKESTRADoc;
 // the document's thread.
 class DocumentRequestHandler final : public RequestHandler {
 public:
-    explicit DocumentRequestHandler(CKESTRADoc& doc)
+    // `keptDays`: how many days that requests loaded stay in the document's memory.
+    explicit DocumentRequestHandler(CKESTRADoc& doc, int keptDays = Remote::maxRequestedDays)
         : m_doc(doc)
+        , m_keptDays(keptDays)
     {
     }
 
@@ -29,6 +34,17 @@ public:
     void whenIdle(std::function<void()> work) override;
 
 private:
+    // A day that a request loaded into the document, with the number of its events then.
+    struct RequestedDay {
+        QString pagerId;
+        qint64 day = 0;
+        qsizetype size = 0;
+    };
+    void keepRequestedDay(const QString& pagerId, qint64 day, bool loadedHere, qsizetype size);
+
     CKESTRADoc& m_doc;
+    const int m_keptDays;
+    // Most recently asked first.
+    std::list<RequestedDay> m_requestedDays;
     CPagerList m_empty;
 };

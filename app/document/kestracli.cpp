@@ -1,11 +1,12 @@
 // kestra-cli: the document's operations without a window, for headless stations and scripts.
 // Uses the program folder and configuration of the window program.
+#include "config/password.h"
 #include "config/programconfig.h"
 #include "config/programfolder.h"
 #include "device/historyspool.h"
 #include "document/cliargs.h"
-#include "document/climigrate.h"
 #include "document/cliexport.h"
+#include "document/climigrate.h"
 #include "document/documentrequesthandler.h"
 #include "document/historyscheduler.h"
 #include "document/kestradoc.h"
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -140,6 +142,11 @@ public:
             if (!m_args.remote.isEmpty())
                 return usage(c + QStringLiteral(" works on the instrument of this computer"));
             return c == u"download" ? download() : watch(c == u"serve");
+        }
+        if (c == u"password") {
+            if (!m_args.remote.isEmpty())
+                return usage(QStringLiteral("password sets this computer's station password"));
+            return setPassword();
         }
         if (c == u"migrate") {
             if (!m_args.remote.isEmpty())
@@ -297,8 +304,8 @@ private:
 
     int exportText()
     {
-        const CliExport::Outcome outcome = CliExport::run(
-            m_doc, m_args, !m_args.remote.isEmpty(), m_context.viewFlags().unitsRoentgen());
+        const CliExport::Outcome outcome
+            = CliExport::run(m_doc, m_args, !m_args.remote.isEmpty(), m_context.viewFlags().unitsRoentgen());
         if (outcome.kind == CliExport::Outcome::Usage)
             return usage(outcome.text);
         if (outcome.kind == CliExport::Outcome::Failed) {
@@ -414,13 +421,20 @@ private:
         CPool pool(&backend);
         if (serve) {
             const int port = m_args.listen >= 0 ? m_args.listen : m_context.config().serverPort;
-            if (!pool.start(static_cast<quint16>(port))) {
+            const QHostAddress address
+                = m_args.listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(m_args.listenAddress);
+            if (!pool.start(address, static_cast<quint16>(port))) {
                 err(QStringLiteral("Error (%1) during server socket creating: %2")
                         .arg(QString::number(pool.lastError()), pool.lastErrorText()));
                 m_doc.stopBackground();
                 return Failed;
             }
-            out(QStringLiteral("serving on port %1").arg(pool.port()));
+            out(m_args.listenAddress.isEmpty() ? QStringLiteral("serving on port %1").arg(pool.port())
+                                               : QStringLiteral("serving on %1 port %2")
+                                                     .arg(pool.address().toString(), QString::number(pool.port())));
+            if (!Password::isSet(m_context.config().passwordDigest))
+                err(QStringLiteral("this station has no password: other computers may read it, but not change the "
+                                   "instrument's settings or comments (kestra-cli password sets one)"));
             // With no tree to select from, the station's current instrument is the one it reads.
             QObject::connect(&m_doc, &CKESTRADoc::historyStored, [this](const QString& id) {
                 if (m_doc.state().currentInstrument().isEmpty())
@@ -461,6 +475,74 @@ private:
         m_doc.setViews(nullptr);
         out(QStringLiteral("stopped"));
         return Ok;
+    }
+
+    // The password comes from the terminal, asked twice without echo, or as one line of the
+    // standard input (for scripts); it is stored as the digest the station checks.
+    int setPassword()
+    {
+        QString password;
+        if (::isatty(STDIN_FILENO)) {
+            const std::optional<QString> first = readHidden("New password: ");
+            const std::optional<QString> second = first ? readHidden("Confirm new password: ") : std::nullopt;
+            if (!second)
+                return Failed;
+            if (*first != *second) {
+                err(QStringLiteral("the two entries differ; the password is unchanged"));
+                return Failed;
+            }
+            password = *first;
+        } else {
+            const std::optional<QString> line = readLine();
+            if (!line) {
+                err(QStringLiteral("the password line is too long or cannot be read"));
+                return Failed;
+            }
+            password = *line;
+        }
+        QString error;
+        if (!Password::storeNewPassword(m_context.config(), password, &error)) {
+            err(error.isEmpty() ? QStringLiteral("no password given; the password is unchanged") : error);
+            return Failed;
+        }
+        out(QStringLiteral("password set in %1 (a running station takes it when it starts again)")
+                .arg(m_context.config().iniPath));
+        return Ok;
+    }
+
+    // One line of the standard input without its line end; nothing past the bound or at an
+    // error.
+    static std::optional<QString> readLine()
+    {
+        constexpr int bound = 1024;
+        char buffer[bound + 2];
+        if (!std::fgets(buffer, sizeof buffer, stdin))
+            return std::feof(stdin) ? std::optional<QString>(QString()) : std::nullopt;
+        QByteArray line(buffer);
+        const bool ended = line.endsWith('\n');
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (!ended && line.size() >= bound)
+            return std::nullopt;
+        return QString::fromLocal8Bit(line);
+    }
+
+    static std::optional<QString> readHidden(const char* prompt)
+    {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        termios saved {};
+        const bool hidden = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+        if (hidden) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+        const std::optional<QString> line = readLine();
+        if (hidden)
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+        return line;
     }
 
     CKESTRADoc& m_doc;

@@ -109,6 +109,7 @@ bool StationSource::password(QString& value)
         case RemoteClient::PasswordCheck::NoAnswer:
             return false;
         case RemoteClient::PasswordCheck::Refused:
+        case RemoteClient::PasswordCheck::Demanded:
             m_password.clear();
             m_doc.messenger().tell(
                 CKESTRADoc::tr("Error!"), CKESTRADoc::tr("Incorrect password!"), Messenger::Icon::Error);
@@ -145,6 +146,22 @@ bool StationSource::units()
 
 bool StationSource::updateComment(const ChistoryRec& record)
 {
+    // A station takes comments from other computers only after a password check that passed:
+    // with the password this run already knows, else, when the station wants one, with the
+    // person's. A station without a password passes the check at once.
+    RemoteClient::PasswordCheck check = RemoteClient::PasswordCheck::NoAnswer;
+    run([&](RemoteClient& c) {
+        check = c.checkPassword(m_password);
+        return check != RemoteClient::PasswordCheck::NoAnswer;
+    });
+    if (check == RemoteClient::PasswordCheck::NoAnswer)
+        return false;
+    if (check != RemoteClient::PasswordCheck::Passed) {
+        m_password.clear();
+        QString value;
+        if (!password(value))
+            return false;
+    }
     return run([&](RemoteClient& c) { return c.updateComment(record); });
 }
 

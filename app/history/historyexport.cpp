@@ -49,8 +49,9 @@ void appendInt(QByteArray& out, qint64 value)
     out.append(digits, result.ptr - digits);
 }
 
-void appendCsvField(QByteArray& out, const QByteArray& text)
+void appendCsvField(QByteArray& out, const QByteArray& field)
 {
+    const QByteArray text = HistoryExport::spreadsheetText(field);
     bool quote = false;
     for (const char c : text) {
         if (c == ',' || c == '"' || c == '\r' || c == '\n') {
@@ -238,10 +239,27 @@ private:
 
 QString cannotWrite(const QString& path, const QString& reason)
 {
-    return tr("The file %1 cannot be written: %2").arg(path == QLatin1String("-") ? tr("(standard output)") : path, reason);
+    return tr("The file %1 cannot be written: %2")
+        .arg(path == QLatin1String("-") ? tr("(standard output)") : path, reason);
 }
 
 } // namespace
+
+QByteArray spreadsheetText(const QByteArray& utf8)
+{
+    if (utf8.isEmpty() || !QByteArrayView("=+-@").contains(utf8.front()))
+        return utf8;
+    bool number = false;
+    const double value = utf8.toDouble(&number);
+    return number && std::isfinite(value) ? utf8 : '\'' + utf8;
+}
+
+QString spreadsheetText(const QString& text)
+{
+    if (text.isEmpty() || !QStringView(u"=+-@").contains(text.front()))
+        return text;
+    return QString::fromUtf8(spreadsheetText(text.toUtf8()));
+}
 
 std::optional<Format> formatNamed(const QString& name)
 {
@@ -419,8 +437,8 @@ std::optional<std::pair<qint64, qint64>> daySpan(const QString& fromDate, const 
     return std::make_pair(first, *end);
 }
 
-bool exportWith(const QString& path, Format format, bool unitsRoentgen, const Producer& produce, qint64* count,
-    QString* error)
+bool exportWith(
+    const QString& path, Format format, bool unitsRoentgen, const Producer& produce, qint64* count, QString* error)
 {
     if (count)
         *count = 0;
@@ -447,15 +465,15 @@ bool exportWith(const QString& path, Format format, bool unitsRoentgen, const Pr
     return true;
 }
 
-bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentgen, const QString& path,
-    qint64* count, QString* error)
+bool exportSpan(HistoryDb& db, const Span& span, Format format, bool unitsRoentgen, const QString& path, qint64* count,
+    QString* error)
 {
     return exportWith(
         path, format, unitsRoentgen,
         [&](Writer& writer, QString* failure) {
             try {
-                db.forEachEvent(span.instrument, span.from, span.to, BatchSize,
-                    [&](std::span<const ChistoryRec> batch) {
+                db.forEachEvent(
+                    span.instrument, span.from, span.to, BatchSize, [&](std::span<const ChistoryRec> batch) {
                         for (const ChistoryRec& r : batch) {
                             if ((!span.alarmsOnly || r.isAlarm()) && !writer.write(r))
                                 return false;

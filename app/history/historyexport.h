@@ -27,8 +27,15 @@ class QIODevice;
 //   alarm_code  the alarm bits; alarm the alarm text
 //   comment     the comment as stored, line breaks kept
 //
-// Numbers are written in the C locale with the fewest digits that read back exactly.
+// Numbers are written in the C locale with the fewest digits that read back exactly. A text
+// field that a spreadsheet would take for a formula starts with ' (see spreadsheetText).
 namespace HistoryExport {
+
+// A spreadsheet runs a field that starts with =, +, - or @ as a formula, so a comment could
+// run one on the reader's computer. Such a text gets a leading ' (the spreadsheet's mark of
+// text); a plain number ("-12.5") stays as it is. For CSV and the tab-separated text.
+QString spreadsheetText(const QString& text);
+QByteArray spreadsheetText(const QByteArray& utf8);
 
 enum class Format { Csv, JsonLines };
 

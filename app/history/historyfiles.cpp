@@ -2,6 +2,7 @@
 
 #include "history/archivestream.h"
 #include "history/historydb.h"
+#include "history/historyexport.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
 
@@ -134,9 +135,10 @@ QByteArray textLines(const CHistoryList& day, int filterIndex, bool unitsRoentge
     for (const ChistoryRec& r : day.records()) {
         if (filterIndex == 1 && !r.isAlarm())
             continue;
+        using HistoryExport::spreadsheetText;
         text += r.dateText() + QLatin1Char('\t') + r.timeText() + QLatin1Char('\t') + r.eventTypeText()
-            + QLatin1Char('\t') + r.valueText(unitsRoentgen) + QLatin1Char('\t') + r.alarmText() + QLatin1Char('\t')
-            + r.commentText() + QLatin1Char('\n');
+            + QLatin1Char('\t') + spreadsheetText(r.valueText(unitsRoentgen)) + QLatin1Char('\t') + r.alarmText()
+            + QLatin1Char('\t') + spreadsheetText(r.commentText()) + QLatin1Char('\n');
     }
     return text.toLocal8Bit();
 }

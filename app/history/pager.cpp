@@ -77,6 +77,14 @@ void CPager::markDayLoaded(qint64 time)
         list->loaded = true;
 }
 
+void CPager::unloadDay(qint64 time)
+{
+    if (CHistoryList* list = dayList(time)) {
+        list->clear();
+        list->loaded = false;
+    }
+}
+
 bool CPager::isDuplicate(const ChistoryRec& record) const
 {
     const CHistoryList* list = dayList(record.hDateTime);

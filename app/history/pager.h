@@ -50,6 +50,8 @@ public:
     void setDayAlarmOfKey(qint64 key, bool alarm) { m_days[key].hasAlarms = alarm; }
     bool isDayLoaded(qint64 time) const;
     void markDayLoaded(qint64 time);
+    // Lets go of a loaded day's events; the day stays, with its alarm mark, to be loaded again.
+    void unloadDay(qint64 time);
     bool isDuplicate(const ChistoryRec& record) const;
     ChistoryRec* findEvent(const ChistoryRec& record);
     int copyNewer(CHistoryList& target, qint64 t) const;

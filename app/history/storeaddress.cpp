@@ -37,9 +37,11 @@ std::optional<StoreAddress> StoreAddress::parse(const QString& text, QString* er
     }
     a.engine = Engine::PostgreSQL;
     const QUrl url(text.trimmed(), QUrl::StrictMode);
-    // The text itself is not repeated: it might hold the password.
+    // Neither the text nor the parser's report (which quotes the text) is repeated: the text
+    // might hold the password.
     if (!url.isValid()) {
-        *error = tr("The database address is not a valid address: %1").arg(url.errorString());
+        *error = tr("The database address is not a valid address (check the port number, and that it holds no "
+                    "spaces or other characters an address cannot hold)");
         return std::nullopt;
     }
     if (!url.password().isEmpty() || url.userInfo().contains(QLatin1Char(':'))) {

@@ -53,6 +53,10 @@ public:
             return PasswordCheck::Passed;
         if (first != 0)
             return PasswordCheck::Refused;
+        // An empty text matches no password a station has; it is not sent, so that it is not
+        // counted against this computer as a wrong guess.
+        if (value.isEmpty())
+            return PasswordCheck::Demanded;
         m_out.writeText(value);
         flush();
         return m_in.readInt32() == 1 ? PasswordCheck::Passed : PasswordCheck::Refused;

@@ -14,7 +14,8 @@
 // can make requests at the same time.
 class RemoteClient {
 public:
-    enum class PasswordCheck { Passed, Refused, NoAnswer };
+    // Demanded: the server wants a password and none was given.
+    enum class PasswordCheck { Passed, Refused, Demanded, NoAnswer };
 
     RemoteClient() = default;
     RemoteClient(const QString& host, quint16 port);

@@ -40,9 +40,27 @@ inline constexpr qsizetype maxRequestBytes = 64 * 1024;
 inline constexpr int maxSubscribers = 16;
 // Connections open at one time, subscribed ones included; more are closed at once.
 inline constexpr int maxConnections = 64;
-// Connections open at one time from one peer address, subscribed ones included, so that one
-// host cannot take every slot.
+// Connections open at one time from one peer address (an IPv6 peer counts by its /64 network,
+// which one host commonly holds whole), subscribed ones included, so that one host cannot take
+// every slot.
 inline constexpr int maxConnectionsPerPeer = 8;
+// However steadily a peer takes its reply, the whole reply must be out within this time.
+inline constexpr int replyTotalDeadlineMs = 120 * 1000;
+// A subscribed connection (request 9) is closed after this time; the peer subscribes anew.
+inline constexpr int subscriptionMs = 15 * 60 * 1000;
+// Failed password checks of one peer (IPv6: its /64): the first few are answered at once, each
+// later one waits, twice as long as the one before, up to the cap. A peer that fails no check
+// for an hour starts again.
+inline constexpr int freePasswordFailures = 3;
+inline constexpr int passwordDelayMs = 1000;
+inline constexpr int passwordDelayCapMs = 60 * 1000;
+inline constexpr int passwordFailuresForgottenMs = 60 * 60 * 1000;
+// A peer on another computer that passed request 11 may send a comment (request 10) for this
+// long afterwards.
+inline constexpr int commentGrantMs = 2 * 60 * 1000;
+// Days that request 1 loads into the program's memory and keeps, the least recently asked
+// going first, so that a peer walking every day cannot load the whole store.
+inline constexpr int maxRequestedDays = 64;
 // How long a client waits for a reply: reading the instrument's history may take minutes.
 inline constexpr int replyTimeoutMs = 30000;
 inline constexpr int historyReplyTimeoutMs = 10 * 60 * 1000;

@@ -1,11 +1,14 @@
 #include "remote/remoteserver.h"
 
+#include "config/applog.h"
 #include "config/password.h"
 #include "history/archivestream.h"
 #include "remote/remoteprotocol.h"
 #include "remote/requesthandler.h"
 
 #include <QtEndian>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,11 +31,15 @@ CClientSocket::CClientSocket(CPool* pool)
     , m_pool(pool)
 {
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, [this] {
-        // Silent or slow peers lose their connection; nobody else waits for them.
+    m_replyDeadline.setSingleShot(true);
+    // Silent or slow peers lose their connection; nobody else waits for them. A subscriber's
+    // time is up the same way.
+    const auto close = [this] {
         abort();
         m_pool->drop(this);
-    });
+    };
+    connect(&m_deadline, &QTimer::timeout, this, close);
+    connect(&m_replyDeadline, &QTimer::timeout, this, close);
     connect(this, &QTcpSocket::readyRead, this, &CClientSocket::takeInput);
     connect(this, &QTcpSocket::bytesWritten, this, &CClientSocket::replyProgress);
     connect(this, &QTcpSocket::disconnected, this, [this] { m_pool->drop(this); });
@@ -44,6 +51,7 @@ void CClientSocket::sendReply(const QByteArray& reply, bool keepOpen)
     // each part of it, so a slow but steady reader of a large reply is served to the end.
     m_replying = true;
     m_deadline.start(m_pool->deadlineMs());
+    m_replyDeadline.start(m_pool->m_replyDeadlineMs);
     write(reply);
     if (!keepOpen)
         disconnectFromHost(); // closes once the reply is out
@@ -53,8 +61,13 @@ void CClientSocket::replyProgress()
 {
     if (!m_replying)
         return;
-    if (bytesToWrite() > 0)
+    if (bytesToWrite() > 0) {
         m_deadline.start(m_pool->deadlineMs());
+        return;
+    }
+    m_replyDeadline.stop();
+    if (subscribed)
+        m_deadline.start(m_pool->m_subscriptionMs);
     else
         m_deadline.stop();
 }
@@ -75,6 +88,11 @@ void CClientSocket::takeInput()
         m_pool->drop(this);
         return;
     }
+    resume();
+}
+
+void CClientSocket::resume()
+{
     try {
         while (advance()) { }
     } catch (const StreamError&) {
@@ -119,6 +137,27 @@ bool CClientSocket::parseValues(qint32 code, const QByteArray& bytes, qsizetype*
     return true;
 }
 
+// The check of a password whose turn has come; false when the request ends with it.
+bool CClientSocket::checkPassword()
+{
+    m_checkDue = false;
+    const bool accepted = m_pool->passwordSet() && Password::matches(m_password, m_pool->m_backend->passwordDigest());
+    m_password.clear();
+    m_pool->passwordChecked(*this, accepted);
+    if (!accepted) {
+        // Nothing more for this request.
+        m_stage = Stage::Ready;
+        served = true;
+        sendReply(word(0), false);
+        return false;
+    }
+    write(word(1));
+    m_stage = m_code == Remote::WriteUserParams ? Stage::ParamsAfterPassword : Stage::Ready;
+    if (m_stage == Stage::ParamsAfterPassword)
+        m_deadline.start(m_pool->deadlineMs());
+    return true;
+}
+
 // Takes the next step of the request from the input; false when it needs more bytes.
 bool CClientSocket::advance()
 {
@@ -129,7 +168,10 @@ bool CClientSocket::advance()
         m_code = wordAt(m_input);
         m_input.remove(0, 4);
         if (Remote::needsPassword(m_code)) {
-            const bool required = m_pool->passwordSet();
+            // Without a password only this computer may change the instrument's settings: another
+            // computer is asked for a password that nothing matches.
+            const bool required
+                = m_pool->passwordSet() || (m_code == Remote::WriteUserParams && !CPool::isLocalPeer(m_peer));
             write(word(required ? 0 : 1));
             if (required)
                 m_stage = Stage::Password;
@@ -150,18 +192,25 @@ bool CClientSocket::advance()
             throw;
         }
         m_input.remove(0, m_input.size() - in.remaining());
-        const bool accepted = Password::matches(value, m_pool->m_backend->passwordDigest());
-        if (!accepted) {
-            // Nothing more for this request.
-            m_stage = Stage::Ready;
-            served = true;
-            sendReply(word(0), false);
+        m_password = value;
+        m_stage = Stage::PasswordWait;
+        // A peer that keeps guessing waits longer for each answer; meanwhile its connection
+        // holds one of its slots and reads nothing.
+        if (const int waitMs = m_pool->reservePasswordCheck(m_peer); waitMs > 0) {
+            m_deadline.stop();
+            QTimer::singleShot(waitMs, this, [this] {
+                m_checkDue = true;
+                resume();
+            });
             return false;
         }
-        write(word(1));
-        m_stage = m_code == Remote::WriteUserParams ? Stage::ParamsAfterPassword : Stage::Ready;
+        m_checkDue = true;
         break;
     }
+    case Stage::PasswordWait:
+        if (!m_checkDue || !checkPassword())
+            return false;
+        break;
     case Stage::Values:
     case Stage::ParamsAfterPassword: {
         qsizetype used = 0;
@@ -198,7 +247,13 @@ CPool::CPool(RequestHandler* backend, QObject* parent)
     : QObject(parent)
     , m_backend(backend)
     , m_deadlineMs(Remote::inputDeadlineMs)
+    , m_replyDeadlineMs(Remote::replyTotalDeadlineMs)
+    , m_subscriptionMs(Remote::subscriptionMs)
+    , m_freeFailures(Remote::freePasswordFailures)
+    , m_firstDelayMs(Remote::passwordDelayMs)
+    , m_delayCapMs(Remote::passwordDelayCapMs)
 {
+    m_clock.start();
 }
 
 CPool::~CPool()
@@ -208,9 +263,14 @@ CPool::~CPool()
 
 bool CPool::start(quint16 port)
 {
+    return start(QHostAddress::Any, port);
+}
+
+bool CPool::start(const QHostAddress& address, quint16 port)
+{
     stop();
     m_server = new CServer(this);
-    if (!m_server->listen(QHostAddress::Any, port)) {
+    if (!m_server->listen(address, port)) {
         m_lastError = static_cast<int>(m_server->serverError());
         m_lastErrorText = m_server->errorString();
         delete m_server;
@@ -244,6 +304,129 @@ quint16 CPool::port() const
     return m_server ? m_server->serverPort() : 0;
 }
 
+QHostAddress CPool::address() const
+{
+    return m_server ? m_server->serverAddress() : QHostAddress();
+}
+
+void CPool::setPasswordDelays(int freeFailures, int firstMs, int capMs)
+{
+    m_freeFailures = freeFailures;
+    m_firstDelayMs = firstMs;
+    m_delayCapMs = capMs;
+}
+
+bool CPool::isLocalPeer(const QHostAddress& peer)
+{
+    bool mapped = false;
+    const quint32 v4 = peer.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4).isLoopback() : peer.isLoopback();
+}
+
+QString CPool::peerGroup(const QHostAddress& peer)
+{
+    bool mapped = false;
+    const quint32 v4 = peer.toIPv4Address(&mapped);
+    if (mapped || peer.protocol() != QAbstractSocket::IPv6Protocol)
+        return mapped ? QHostAddress(v4).toString() : peer.toString();
+    Q_IPV6ADDR bytes = peer.toIPv6Address();
+    std::fill(bytes.c + 8, bytes.c + 16, quint8(0));
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
+}
+
+int CPool::reservePasswordCheck(const QHostAddress& peer)
+{
+    prunePeers();
+    const qint64 now = m_clock.elapsed();
+    PeerRecord& record = m_peers[peerGroup(peer)];
+    if (record.lastFailureMs >= 0 && now - record.lastFailureMs > Remote::passwordFailuresForgottenMs
+        && record.pending == 0) {
+        record.failures = 0;
+        record.nextCheckMs = 0;
+    }
+    // Checks of one peer take turns, each counted as failed until it is done: a peer that
+    // guesses on many connections at once waits as long as one that guesses on one.
+    const qint64 at = std::max(now, record.nextCheckMs);
+    ++record.pending;
+    const int assumedFailures = record.failures + record.pending;
+    qint64 delay = 0;
+    if (assumedFailures > m_freeFailures) {
+        const int doublings = std::min(assumedFailures - m_freeFailures - 1, 30);
+        delay = std::min<qint64>(qint64(m_firstDelayMs) << doublings, m_delayCapMs);
+    }
+    record.nextCheckMs = at + delay;
+    return static_cast<int>(at - now);
+}
+
+void CPool::passwordChecked(const CClientSocket& client, bool accepted)
+{
+    const qint64 now = m_clock.elapsed();
+    const QString group = peerGroup(client.m_peer);
+    PeerRecord& record = m_peers[group];
+    record.pending = std::max(0, record.pending - 1);
+    if (accepted) {
+        record.failures = 0;
+        record.nextCheckMs = 0;
+        m_grants.insert(client.m_peer.toString(), now + Remote::commentGrantMs);
+        return;
+    }
+    ++m_failedChecks;
+    ++record.failures;
+    record.lastFailureMs = now;
+    const QString why = passwordSet()
+        ? QStringLiteral("wrong password")
+        : QStringLiteral("this station has no password, and only this computer may change the instrument's settings "
+                         "without one");
+    AppLog::write(
+        QStringLiteral("Server: password check of request %1 from %2 refused (%3); %4 failed in a row from "
+                       "%5, the next check waits %6 ms")
+            .arg(QString::number(client.code()), client.m_peer.toString(), why, QString::number(record.failures), group,
+                QString::number(std::max<qint64>(0, record.nextCheckMs - now))));
+}
+
+bool CPool::commentAllowed(const QHostAddress& peer)
+{
+    if (isLocalPeer(peer))
+        return true;
+    if (!passwordSet()) {
+        logRefusal(peer,
+            QStringLiteral("this station has no password, and only this computer may change comments without one"));
+        return false;
+    }
+    const auto grant = m_grants.constFind(peer.toString());
+    if (grant != m_grants.cend() && grant.value() >= m_clock.elapsed())
+        return true;
+    logRefusal(peer, QStringLiteral("the peer has not passed the password check"));
+    return false;
+}
+
+void CPool::logRefusal(const QHostAddress& peer, const QString& what)
+{
+    // One line a minute for each peer: a peer that repeats itself cannot fill the log.
+    const qint64 now = m_clock.elapsed();
+    PeerRecord& record = m_peers[peerGroup(peer)];
+    if (record.lastRefusalLogMs >= 0 && now - record.lastRefusalLogMs < 60 * 1000)
+        return;
+    record.lastRefusalLogMs = now;
+    AppLog::write(QStringLiteral("Server: comment from %1 refused: %2").arg(peer.toString(), what));
+}
+
+void CPool::prunePeers()
+{
+    // Bounded whoever calls: what is over and done is forgotten first.
+    constexpr qsizetype bound = 4096;
+    const qint64 now = m_clock.elapsed();
+    if (m_grants.size() > bound)
+        m_grants.removeIf([now](const auto& grant) { return grant.value() < now; });
+    if (m_peers.size() <= bound)
+        return;
+    m_peers.removeIf([now](const auto& peer) {
+        const PeerRecord& r = peer.value();
+        return r.pending == 0 && r.nextCheckMs <= now
+            && (r.failures == 0 || now - r.lastFailureMs > Remote::passwordFailuresForgottenMs);
+    });
+}
+
 int CPool::subscriberCount() const
 {
     int n = 0;
@@ -272,7 +455,13 @@ void CPool::accept(qintptr descriptor)
         delete client;
         return;
     }
+    // A peer of an IPv4 address reached on a dual-stack socket is that IPv4 address.
     client->m_peer = client->peerAddress();
+    if (bool mapped = false; client->m_peer.protocol() == QAbstractSocket::IPv6Protocol) {
+        const quint32 v4 = client->m_peer.toIPv4Address(&mapped);
+        if (mapped)
+            client->m_peer = QHostAddress(v4);
+    }
     if (m_clients.size() >= Remote::maxConnections
         || connectionsFrom(client->m_peer) >= Remote::maxConnectionsPerPeer) {
         // Closed at once: whoever holds the slots, they are freed by their deadlines, and one
@@ -289,9 +478,10 @@ void CPool::accept(qintptr descriptor)
 
 int CPool::connectionsFrom(const QHostAddress& peer) const
 {
+    const QString group = peerGroup(peer);
     int n = 0;
     for (const CClientSocket* client : m_clients)
-        n += client->m_peer.isEqual(peer, QHostAddress::TolerantConversion) ? 1 : 0;
+        n += peerGroup(client->m_peer) == group ? 1 : 0;
     return n;
 }
 
@@ -299,7 +489,13 @@ void CPool::drop(CClientSocket* client)
 {
     if (!m_clients.removeOne(client))
         return;
+    if (client->m_stage == CClientSocket::Stage::PasswordWait) {
+        // Its turn is given back; it counts as no check at all.
+        PeerRecord& record = m_peers[peerGroup(client->m_peer)];
+        record.pending = std::max(0, record.pending - 1);
+    }
     client->m_deadline.stop();
+    client->m_replyDeadline.stop();
     client->disconnect(this);
     client->deleteLater();
 }
@@ -443,7 +639,7 @@ bool CPool::serve(CClientSocket* client)
         case Remote::UpdateComment: {
             ChistoryRec record;
             record.read(in);
-            out.writeInt32(m_backend->updateComment(record) ? 1 : 0);
+            out.writeInt32(commentAllowed(client->m_peer) && m_backend->updateComment(record) ? 1 : 0);
             break;
         }
         case Remote::CheckPassword:

@@ -514,6 +514,10 @@ Check program settings</source>
 <context>
     <name>CProgramSettings</name>
     <message>
+        <source>This computer has no password: other computers can read it, but cannot change the instrument&apos;s settings or the comments. Set one with &quot;Change password&quot;.</source>
+        <translation>На этом компьютере не задан пароль: другие компьютеры могут читать данные, но не могут менять настройки прибора и комментарии. Задайте пароль кнопкой «Изменить пароль».</translation>
+    </message>
+    <message>
         <source>Attention!</source>
         <translation>Внимание!</translation>
     </message>
@@ -1606,8 +1610,8 @@ values: %7</source>
         <translation>База событий не указана</translation>
     </message>
     <message>
-        <source>The database address is not a valid address: %1</source>
-        <translation>Адрес базы данных недопустим: %1</translation>
+        <source>The database address is not a valid address (check the port number, and that it holds no spaces or other characters an address cannot hold)</source>
+        <translation>Адрес базы данных недопустим (проверьте номер порта и что в нём нет пробелов или других недопустимых в адресе символов)</translation>
     </message>
     <message>
         <source>The database address holds a password; give the address without it and keep the password in the PostgreSQL password file (~/.pgpass or PGPASSFILE) or in PGPASSWORD</source>

@@ -118,6 +118,14 @@ void TestProgramConfig::saveWritesEveryKeyAndReloads()
     // A second save rewrites the keys in place instead of adding new ones.
     QVERIFY(r.save());
     QCOMPARE(readAll(c.iniPath), text);
+
+    // The file holds the password digest: its owner alone reads it, also after a save over a
+    // file that others could read.
+    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    QCOMPARE(QFile::permissions(c.iniPath), ownerOnly);
+    QVERIFY(QFile::setPermissions(c.iniPath, ownerOnly | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(r.save());
+    QCOMPARE(QFile::permissions(c.iniPath), ownerOnly);
 }
 
 void TestProgramConfig::handWrittenFileInOtherCase()

@@ -7,7 +7,7 @@ _kestra_cli()
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
     local options="--home --port --remote --listen --for --format --from --to --alarms --json --help --version -h"
-    local commands="download watch serve instruments days events export import save-text archive rename migrate help"
+    local commands="download watch serve instruments days events export import save-text archive rename migrate password help"
 
     case "$prev" in
     --home)

@@ -180,7 +180,12 @@ private slots:
         bad("missing value", { s("instruments"), s("--remote") }, "--remote needs a value");
         bad("empty value", { s("--port="), s("download") }, "--port needs a port name");
         bad("flag with a value", { s("--json=yes"), s("instruments") }, "--json takes no value");
-        bad("port out of range", { s("serve"), s("--listen=65536") }, "--listen needs a port number (0-65535)");
+        const char* listenError
+            = "--listen needs [ADDRESS:]PORT (a port number 0-65535, an IP address, [...] around an IPv6 address)";
+        bad("port out of range", { s("serve"), s("--listen=65536") }, listenError);
+        bad("listen on a name", { s("serve"), s("--listen=lab-pc:3133") }, listenError);
+        bad("IPv6 without brackets", { s("serve"), s("--listen=::1:3133") }, listenError);
+        bad("address without a port", { s("serve"), s("--listen=127.0.0.1:") }, listenError);
         bad("--for beyond the timer", { s("watch"), s("--for"), s("2000001") },
             "--for needs a number of seconds (0-2000000)");
         bad("no command", {}, "no command given");
@@ -334,20 +339,20 @@ private slots:
                    R"({"time":"2008-12-25T02:00:00+01:00","instrument":"A1")",
                    R"({"time":"2008-12-25T00:01:00+01:00","instrument":"B2")" };
         QTest::newRow("alarms from a date on") << QStringList { "export", "--format", "json", "--alarms", "--from",
-            "2008-12-25", "A1", "@" } << 0
-                                               << QStringList { R"({"time":"2008-12-25T02:00:00+01:00")" };
+            "2008-12-25", "A1", "@" } << 0 << QStringList { R"({"time":"2008-12-25T02:00:00+01:00")" };
         QTest::newRow("unknown format") << QStringList { "export", "--format", "xml", "A1", "@" } << 2 << QStringList();
         QTest::newRow("export file needs a date") << QStringList { "export", "A1", "@" } << 2 << QStringList();
         QTest::newRow("a date and a span") << QStringList { "export", "--format", "csv", "--from", "2008-12-24", "A1",
             "2008-12-25", "@" } << 2 << QStringList();
         QTest::newRow("span backwards") << QStringList { "export", "--format", "csv", "--from", "2008-12-26", "--to",
-            "2008-12-25", "A1", "@" } << 2 << QStringList();
+            "2008-12-25", "A1", "@" } << 2
+                                        << QStringList();
         QTest::newRow("not a date") << QStringList { "export", "--format", "csv", "--to", "soon", "@" } << 2
                                     << QStringList();
         QTest::newRow("format of another command")
             << QStringList { "events", "--format", "csv", "A1", "2008-12-25" } << 2 << QStringList();
-        QTest::newRow("unknown instrument") << QStringList { "export", "--format", "csv", "Z9", "@" } << 1
-                                            << QStringList();
+        QTest::newRow("unknown instrument")
+            << QStringList { "export", "--format", "csv", "Z9", "@" } << 1 << QStringList();
     }
     void exportCsvAndJson()
     {

@@ -1,7 +1,11 @@
 // kestra-cli with the simulated instrument: download, and watch until its time is up.
+#include "config/password.h"
 #include "kestrasim/simulator.h"
+#include "remote/remoteclient.h"
 
+#include <QNetworkInterface>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -49,6 +53,64 @@ private slots:
         QVERIFY(out.trimmed().endsWith(QStringLiteral("stopped")));
 
         QCOMPARE(run({ QStringLiteral("download"), QStringLiteral("extra") }, &out), 2);
+    }
+
+    // The station's password is set from the standard input into a file only its owner reads;
+    // serve listens on the one address it is given, and says when it has no password.
+    void passwordAndListenAddress()
+    {
+        QTemporaryDir home;
+        Simulator sim;
+        std::string error;
+        QVERIFY2(sim.start(&error), error.c_str());
+        const QStringList common { QStringLiteral("--home"), home.path(), QStringLiteral("--port"),
+            QString::fromStdString(sim.slavePath()) };
+
+        QProcess serve;
+        serve.start(QStringLiteral(KESTRA_CLI),
+            common
+                + QStringList { QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
+        QString said;
+        quint16 port = 0;
+        for (int i = 0; i < 300 && port == 0 && serve.state() != QProcess::NotRunning; ++i) {
+            serve.waitForReadyRead(100);
+            said += QString::fromLocal8Bit(serve.readAllStandardOutput());
+            const QRegularExpressionMatch m
+                = QRegularExpression(QStringLiteral("serving on 127\\.0\\.0\\.1 port (\\d+)")).match(said);
+            port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+        }
+        QVERIFY2(port != 0, qPrintable(said));
+        QString name;
+        QVERIFY(RemoteClient(QStringLiteral("127.0.0.1"), port).instrumentName(name));
+        for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+            if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
+                QVERIFY2(!RemoteClient(a.toString(), port).instrumentName(name), qPrintable(a.toString()));
+        }
+        serve.terminate();
+        QVERIFY(serve.waitForFinished(30000));
+        QVERIFY2(QString::fromLocal8Bit(serve.readAllStandardError()).contains(QStringLiteral("no password")),
+            "serve did not say that the station has no password");
+
+        QProcess password;
+        password.start(QStringLiteral(KESTRA_CLI), common + QStringList { QStringLiteral("password") });
+        password.write("s3cret\n");
+        password.closeWriteChannel();
+        QVERIFY(password.waitForFinished(30000));
+        QCOMPARE(password.exitCode(), 0);
+        const QString ini = home.filePath(QStringLiteral("KESTRA.ini"));
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(
+            file.readAll().contains("Initiate command line=" + Password::digest(QStringLiteral("s3cret")).toLatin1()));
+        QCOMPARE(QFile::permissions(ini), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+        // An empty line changes nothing.
+        password.start(QStringLiteral(KESTRA_CLI), common + QStringList { QStringLiteral("password") });
+        password.closeWriteChannel();
+        QVERIFY(password.waitForFinished(30000));
+        QCOMPARE(password.exitCode(), 1);
+        QVERIFY(file.seek(0));
+        QVERIFY(file.readAll().contains(Password::digest(QStringLiteral("s3cret")).toLatin1()));
     }
 };
 

@@ -321,6 +321,45 @@ private slots:
         scheduler.stop();
     }
 
+    // Days that requests load stay within a bound, the least recently asked going first; the
+    // day the station shows and a day that gained events stay, and a day let go keeps its
+    // alarm mark and loads again.
+    void requestedDaysAreBounded()
+    {
+        const QString id = QStringLiteral("KESTRA #000009");
+        std::vector<ChistoryRec> events;
+        for (int d = 10; d < 20; ++d)
+            events.push_back(makeEvent(id, at(d, 60), d == 19 ? 1 : 0));
+        QVERIFY(m_context.store().current()->insertEvents(events));
+        QVERIFY(m_doc.loadInstrumentList());
+        DocumentRequestHandler handler(m_doc, 4);
+
+        const auto ask
+            = [&](int d) { return handler.dayEvents(id, LocalTime::format(at(d, 0), "%Y-%m-%d"), 0).size(); };
+        const auto loadedDays = [&] {
+            QList<int> days;
+            for (int d = 10; d < 20; ++d) {
+                if (m_doc.pagers().find(id)->isDayLoaded(at(d, 0)))
+                    days << d;
+            }
+            return days;
+        };
+        for (int d = 19; d >= 10; --d)
+            QCOMPARE(ask(d), qsizetype(1));
+        QCOMPARE(loadedDays(), QList<int>({ 10, 11, 12, 13 }));
+        QVERIFY(m_doc.pagers().find(id)->dayList(at(19, 0))->hasAlarms);
+        QCOMPARE(ask(19), qsizetype(1)); // loaded again
+
+        // The shown day and a day with a new event are kept however old.
+        m_doc.state().setCurrentInstrument(id);
+        m_doc.state().setCurrentDate(LocalTime::dayKey(at(10, 0)));
+        m_doc.pagers().find(id)->dayList(at(11, 0))->addRecord(makeEvent(id, at(11, 120)));
+        for (int d = 14; d < 18; ++d)
+            QCOMPARE(ask(d), qsizetype(1));
+        QCOMPARE(loadedDays(), QList<int>({ 10, 11, 16, 17 }));
+        m_doc.state().setCurrentDate(0);
+    }
+
 private:
     QTemporaryDir m_home;
     std::unique_ptr<Simulator> m_sim;

@@ -3,6 +3,7 @@
 // failures. TZ is Europe/Berlin.
 #include "history/historydb.h"
 #include "history/historyexport.h"
+#include "history/historyfiles.h"
 #include "history/localtime.h"
 
 #include <QFile>
@@ -159,8 +160,8 @@ private slots:
 
         const QJsonObject back = readBack(kind, file);
         QCOMPARE(back.value("header").toVariant().toStringList(),
-            QStringList({ "time", "instrument", "type_code", "type", "value", "unit", "precision", "alarm_code", "alarm",
-                "comment" }));
+            QStringList({ "time", "instrument", "type_code", "type", "value", "unit", "precision", "alarm_code",
+                "alarm", "comment" }));
         const QJsonArray rows = back.value("rows").toArray();
         QCOMPARE(rows.size(), 4);
         struct Expected {
@@ -182,8 +183,8 @@ private slots:
                 "Threshold \"Danger\" is exceeded!", quoted },
             { secondHalfPast, "2026-10-25T02:30:00+01:00", 7, "Background", 12.5, "cps", 15, 0, "",
                 "  leading blanks, \"\"" },
-            { local(2026, 10, 25, 23, 59, 59), "2026-10-25T23:59:59+01:00", 5, "Measurement beta", 0.25,
-                "1/(min*cm²)", QJsonValue::Null, ChistoryRec::SearchAlarm, "", "" },
+            { local(2026, 10, 25, 23, 59, 59), "2026-10-25T23:59:59+01:00", 5, "Measurement beta", 0.25, "1/(min*cm²)",
+                QJsonValue::Null, ChistoryRec::SearchAlarm, "", "" },
         };
         for (int i = 0; i < 4; ++i) {
             const QJsonObject row = rows[i].toObject();
@@ -202,7 +203,8 @@ private slots:
         }
         if (kind == "csv") {
             const QByteArray bytes = fileBytes(file);
-            QVERIFY(bytes.startsWith("time,instrument,type_code,type,value,unit,precision,alarm_code,alarm,comment\r\n"));
+            QVERIFY(
+                bytes.startsWith("time,instrument,type_code,type,value,unit,precision,alarm_code,alarm,comment\r\n"));
             QVERIFY(bytes.endsWith(",\r\n")); // the last row has an empty comment
         }
     }
@@ -225,8 +227,8 @@ private slots:
         QVERIFY(twoDays);
         const QString file = path("spring.jsonl");
         qint64 count = 0;
-        QVERIFY(HistoryExport::exportSpan(
-            *db, { "A1", twoDays->first, twoDays->second, false }, HistoryExport::Format::JsonLines, true, file, &count));
+        QVERIFY(HistoryExport::exportSpan(*db, { "A1", twoDays->first, twoDays->second, false },
+            HistoryExport::Format::JsonLines, true, file, &count));
         QCOMPARE(count, qint64(3));
         const QJsonArray rows = readBack("json", file).value("rows").toArray();
         QCOMPARE(rows.size(), 3);
@@ -291,8 +293,8 @@ private slots:
         for (const QJsonValue& row : rows)
             QCOMPARE(row.toObject().value("alarm_code").toInt(), 1);
         // An empty span still gives the header, a file a spreadsheet opens.
-        QVERIFY(HistoryExport::exportSpan(*db, { "A1", 0, 1, false }, HistoryExport::Format::Csv, false,
-            path("empty.csv"), &count));
+        QVERIFY(HistoryExport::exportSpan(
+            *db, { "A1", 0, 1, false }, HistoryExport::Format::Csv, false, path("empty.csv"), &count));
         QCOMPARE(count, qint64(0));
         QCOMPARE(fileBytes(path("empty.csv")), HistoryExport::Writer::header(HistoryExport::Format::Csv));
     }
@@ -331,6 +333,37 @@ private slots:
         QVERIFY(rows[1].toObject().value("value").isNull());
         QCOMPARE(rows[2].toObject().value("comment").toString(), QString("bell\a,tab\t"));
         QCOMPARE(rows[2].toObject().value("value").toDouble(), 0.01);
+    }
+
+    // A comment (or an identifier) that a spreadsheet would run as a formula is written as text
+    // in CSV and in the tab-separated text; numbers and JSON stay as they are.
+    void formulasAreWrittenAsText()
+    {
+        const qint64 t = local(2026, 6, 1, 12);
+        const std::vector<ChistoryRec> events { rec("A1", t, 3, 1, 0, QString("=HYPERLINK(\"http://x\",\"y\")")),
+            rec("A1", t + 1, 3, 1, 0, QString("+1+1")), rec("A1", t + 2, 3, 1, 0, QString("@SUM(A1)")),
+            rec("-A2", t + 3, 3, 1, 0, QString("-12.5")), rec("A1", t + 4, 3, 1, 0, QString("a=b")) };
+        QString error;
+        QVERIFY(HistoryExport::exportRecords(events, HistoryExport::Format::Csv, false, path("f.csv"), &error));
+        const QJsonArray rows = readBack("csv", path("f.csv")).value("rows").toArray();
+        QCOMPARE(rows.size(), 5);
+        const char* comments[] = { "'=HYPERLINK(\"http://x\",\"y\")", "'+1+1", "'@SUM(A1)", "-12.5", "a=b" };
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(rows[i].toObject().value("comment").toString(), QString(comments[i]));
+        QCOMPARE(rows[3].toObject().value("instrument").toString(), QString("'-A2"));
+        QCOMPARE(rows[0].toObject().value("value").toDouble(), 0.01);
+
+        QVERIFY(HistoryExport::exportRecords(events, HistoryExport::Format::JsonLines, false, path("f.jsonl"), &error));
+        QCOMPARE(readBack("json", path("f.jsonl")).value("rows").toArray()[1].toObject().value("comment").toString(),
+            QString("+1+1"));
+
+        CHistoryList day;
+        for (const ChistoryRec& r : events)
+            day.addRecord(r);
+        const QStringList lines = QString::fromUtf8(HistoryFiles::textLines(day, 0, false)).split('\n');
+        QVERIFY2(lines[0].endsWith("\t'=HYPERLINK(\"http://x\",\"y\")"), qPrintable(lines[0]));
+        QVERIFY2(lines[3].endsWith("\t-12.5"), qPrintable(lines[3]));
+        QVERIFY2(lines[4].endsWith("\ta=b"), qPrintable(lines[4]));
     }
 };
 

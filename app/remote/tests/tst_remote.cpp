@@ -1,6 +1,7 @@
 // The request protocol over real TCP on 127.0.0.1: a server on a thread of its own with a
 // backend holding real event data, and the client or raw sockets talking to it. Peers that must
 // count as different hosts bind to other loopback addresses (all of 127/8 is local).
+#include "config/applog.h"
 #include "config/password.h"
 #include "history/archivestream.h"
 #include "remote/remoteclient.h"
@@ -10,8 +11,10 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -207,9 +210,12 @@ public:
     {
         QMetaObject::invokeMethod(m_pool, std::move(work), Qt::BlockingQueuedConnection);
     }
+    // Set before startServer(): the pool's bounds for one test.
+    std::function<void(CPool&)> configure;
     std::atomic<int> connections { -1 };
     std::atomic<int> subscribers { -1 };
     std::atomic<int> served { 0 };
+    std::atomic<int> failedPasswordChecks { 0 };
     std::atomic<int> waiting { 0 };
 
 protected:
@@ -217,6 +223,8 @@ protected:
     {
         CPool pool(m_backend);
         pool.setDeadlineMs(m_deadlineMs);
+        if (configure)
+            configure(pool);
         pool.start(0);
         m_pool = &pool;
         QTimer sampler;
@@ -224,6 +232,7 @@ protected:
             connections = pool.connectionCount();
             subscribers = pool.subscriberCount();
             served = pool.requestsServed();
+            failedPasswordChecks = pool.failedPasswordChecks();
             waiting = pool.requestsWaiting();
         });
         sampler.start(10);
@@ -300,6 +309,25 @@ QByteArray askFrom(const QString& address, quint16 port, const QByteArray& reque
 QString loopback(int i)
 {
     return QStringLiteral("127.0.0.%1").arg(2 + i);
+}
+
+// An address of this machine that is not loopback: a peer that connects to it counts as
+// another computer. Empty when the machine has none.
+QString otherComputer()
+{
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback() && !a.isLinkLocal())
+            return a.toString();
+    }
+    return {};
+}
+
+QStringList logLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -467,6 +495,170 @@ private slots:
         QCOMPARE(check, RemoteClient::PasswordCheck::Refused);
         QVERIFY(m_client.readUserParams(value, params, &check));
         QCOMPARE(check, RemoteClient::PasswordCheck::Passed);
+    }
+
+    // Another computer may read, but changes the instrument's settings or a comment only with
+    // the station's password; this computer's own peers may as before. Each refusal is logged
+    // with the peer.
+    void writesFromOtherComputersNeedThePassword()
+    {
+        const QString other = otherComputer();
+        if (other.isEmpty())
+            QSKIP("this machine has no non-loopback IPv4 address to connect from");
+        QTemporaryDir dir;
+        QVERIFY(AppLog::start(dir.filePath("ProgLogFile.log")));
+        RemoteClient remote(other, m_port);
+        CUserParams params;
+        params.derThreshold1 = 777;
+        ChistoryRec record = ::event(QStringLiteral("4711"), DataBackend::base, 3, 1);
+        record.hComment = QStringLiteral("from afar");
+        RemoteClient::PasswordCheck check = RemoteClient::PasswordCheck::Passed;
+
+        {
+            std::lock_guard lock(m_backend.m_lock);
+            m_backend.written = CUserParams();
+            m_backend.comment.clear();
+        }
+        // No password: reads pass, writes from afar are refused, even after request 11.
+        CUserParams read;
+        QVERIFY(remote.readUserParams(QString(), read, &check));
+        QCOMPARE(remote.checkPassword(QString()), RemoteClient::PasswordCheck::Passed);
+        QVERIFY(!remote.writeUserParams(QStringLiteral("anything"), params, &check));
+        QCOMPARE(check, RemoteClient::PasswordCheck::Refused);
+        QVERIFY(!remote.updateComment(record));
+        {
+            std::lock_guard lock(m_backend.m_lock);
+            QCOMPARE(m_backend.written.derThreshold1, 0);
+            QVERIFY(m_backend.comment.isEmpty());
+        }
+        QVERIFY(m_client.writeUserParams(QString(), params, &check));
+        record.hComment = QStringLiteral("from here");
+        QVERIFY(m_client.updateComment(record));
+
+        // With a password: a comment from afar needs a check that passed first.
+        {
+            std::lock_guard lock(m_backend.m_lock);
+            m_backend.digest = Password::digest(QStringLiteral("secret"));
+            m_backend.written = CUserParams();
+        }
+        const QString value = Password::promptValue(QStringLiteral("secret"));
+        record.hComment = QStringLiteral("from afar");
+        QVERIFY(!remote.updateComment(record));
+        QCOMPARE(remote.checkPassword(value), RemoteClient::PasswordCheck::Passed);
+        QVERIFY(remote.updateComment(record));
+        QVERIFY(remote.writeUserParams(value, params, &check));
+        std::lock_guard lock(m_backend.m_lock);
+        QCOMPARE(m_backend.comment, QStringLiteral("from afar"));
+        QCOMPARE(m_backend.written.derThreshold1, 777);
+        AppLog::stop();
+        const QStringList lines = logLines(dir.filePath("ProgLogFile.log"));
+        QCOMPARE(lines.filter(QStringLiteral("request 4 from ") + other).size(), 1);
+        QVERIFY2(
+            lines.filter(QStringLiteral("this station has no password")).size() >= 2, qPrintable(lines.join('\n')));
+        QVERIFY(lines.filter(QStringLiteral("comment from ") + other).size() >= 1);
+        QCOMPARE(lines.filter(QStringLiteral("127.0.0.1")).size(), 0);
+    }
+
+    // Wrong guesses of one peer wait longer and longer, however many connections it uses at
+    // once; each is logged with the count; the right password still passes, and another peer
+    // is counted apart.
+    void guessingIsSlowedAndLogged()
+    {
+        DataBackend backend;
+        backend.digest = Password::digest(QStringLiteral("secret"));
+        ServerThread server(&backend);
+        server.configure = [](CPool& pool) { pool.setPasswordDelays(3, 10, 100); };
+        const quint16 port = server.startServer();
+        QTemporaryDir dir;
+        QVERIFY(AppLog::start(dir.filePath("ProgLogFile.log")));
+        RemoteClient client(QStringLiteral("127.0.0.1"), port);
+        const QString wrong = Password::promptValue(QStringLiteral("guess"));
+
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 50; ++i)
+            QCOMPARE(client.checkPassword(wrong), RemoteClient::PasswordCheck::Refused);
+        // Three free, then 10, 20, 40 and 80 ms, then 100 ms for each of the other 42.
+        QVERIFY2(clock.elapsed() >= 10 + 20 + 40 + 80 + 42 * 100, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(
+            client.checkPassword(Password::promptValue(QStringLiteral("secret"))), RemoteClient::PasswordCheck::Passed);
+
+        // Eight guesses at once from another peer take their turns: 0, 0, 0, 10, 20, 40, 80 ms.
+        std::vector<std::unique_ptr<QTcpSocket>> guesses;
+        QByteArray guess = word(Remote::CheckPassword);
+        StreamWriter(&guess).writeText(wrong);
+        clock.restart();
+        for (int i = 0; i < 8; ++i) {
+            guesses.push_back(connectFrom(loopback(0), port));
+            QVERIFY(guesses.back());
+            guesses.back()->write(guess);
+        }
+        for (auto& g : guesses)
+            QCOMPARE(readToClose(*g), word(0) + word(0));
+        QVERIFY2(clock.elapsed() >= 10 + 20 + 40 + 80, qPrintable(QString::number(clock.elapsed())));
+        AppLog::stop();
+
+        const QStringList lines = logLines(dir.filePath("ProgLogFile.log"));
+        QVERIFY2(!lines.isEmpty(), "nothing logged");
+        QVERIFY2(lines.filter(QStringLiteral("from 127.0.0.1 refused (wrong password)")).size() == 50,
+            qPrintable(lines.last()));
+        QCOMPARE(lines.filter(QStringLiteral("50 failed in a row from 127.0.0.1")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("8 failed in a row from ") + loopback(0)).size(), 1);
+        QTRY_COMPARE(server.failedPasswordChecks.load(), 58);
+    }
+
+    // A reply has a total deadline however steadily it is taken; a subscription ends.
+    void repliesAndSubscriptionsEnd()
+    {
+        DataBackend backend;
+        backend.bigName = QString(4 * 1024 * 1024, u'k');
+        ServerThread server(&backend, 2000);
+        server.configure = [](CPool& pool) {
+            pool.setReplyDeadlineMs(1500);
+            pool.setSubscriptionMs(300);
+        };
+        const quint16 port = server.startServer();
+        auto reader = connectFrom(QStringLiteral("127.0.0.1"), port, 4096);
+        QVERIFY(reader);
+        reader->setReadBufferSize(4096);
+        reader->write(word(Remote::InstrumentName));
+        QVERIFY(reader->waitForBytesWritten(5000));
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE(server.connections.load(), 1);
+        // A piece every 100 ms: steady, so the deadline of each piece never passes, but far too
+        // slow for 8 MB. The server lets go of the connection (what the kernel holds of the
+        // reply may still arrive).
+        while (server.connections.load() != 0 && clock.elapsed() < 20000) {
+            QThread::msleep(100);
+            reader->waitForReadyRead(100);
+            got += reader->read(4096);
+        }
+        QCOMPARE(server.connections.load(), 0);
+        QVERIFY(got.size() < nameReply(backend.bigName).size());
+        reader.reset();
+
+        auto subscriber = connectFrom(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(subscriber);
+        subscriber->write(word(Remote::Subscribe));
+        bool closed = false;
+        QCOMPARE(readToClose(*subscriber, &closed), word(1));
+        QVERIFY(closed);
+        QTRY_COMPARE(server.connections.load(), 0);
+    }
+
+    // Limits count an IPv6 peer by its /64 network; loopback in any form is this computer.
+    void peersAndTheirGroups()
+    {
+        QCOMPARE(CPool::peerGroup(QHostAddress("fd00::2")), CPool::peerGroup(QHostAddress("fd00::ffff:1:2:3")));
+        QVERIFY(CPool::peerGroup(QHostAddress("fd00::2")) != CPool::peerGroup(QHostAddress("fd00:0:0:1::2")));
+        QCOMPARE(CPool::peerGroup(QHostAddress("::ffff:192.0.2.7")), QStringLiteral("192.0.2.7"));
+        QVERIFY(CPool::peerGroup(QHostAddress("192.0.2.7")) != CPool::peerGroup(QHostAddress("192.0.2.8")));
+        for (const char* local : { "127.0.0.1", "127.3.2.1", "::1", "::ffff:127.0.0.1" })
+            QVERIFY2(CPool::isLocalPeer(QHostAddress(local)), local);
+        for (const char* far : { "192.0.2.7", "fd00::2", "::ffff:192.0.2.7", "::" })
+            QVERIFY2(!CPool::isLocalPeer(QHostAddress(far)), far);
     }
 
     void badPeersDoNotStallTheServer_data()

@@ -72,6 +72,7 @@ CProgramSettings::CProgramSettings(
         updateEnabling();
     }
     updatePortAdvice();
+    updateServerAdvice();
     m_ok->setFocus();
 }
 
@@ -98,6 +99,10 @@ void CProgramSettings::buildControls()
     m_portAdvice->setStyleSheet(QStringLiteral("color: #b00000"));
     m_portAdvice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_portAdvice->hide();
+    m_serverAdvice = new QLabel(this);
+    m_serverAdvice->setWordWrap(true);
+    m_serverAdvice->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_serverAdvice->hide();
 
     auto* local = new QGridLayout(m_localGroup);
     local->addWidget(m_selectLocal, 0, 0, 1, 3);
@@ -108,8 +113,9 @@ void CProgramSettings::buildControls()
     local->addWidget(m_operateServer, 4, 0, 1, 3);
     local->addWidget(m_serverPortLabel, 5, 0);
     local->addWidget(m_serverPort, 5, 1);
+    local->addWidget(m_serverAdvice, 6, 0, 1, 3);
     local->setColumnStretch(2, 1);
-    local->setRowStretch(6, 1);
+    local->setRowStretch(7, 1);
 
     // Remote mode.
     m_remoteGroup = new QGroupBox(tr("Remote Mode Settings"), this);
@@ -183,6 +189,7 @@ void CProgramSettings::buildControls()
     connect(m_selectLocal, &QCheckBox::clicked, this, [this] { setLocalMode(true); });
     connect(m_selectRemote, &QCheckBox::clicked, this, [this] { setLocalMode(false); });
     connect(m_autoDetect, &QCheckBox::clicked, this, &CProgramSettings::autoDetect);
+    connect(m_operateServer, &QCheckBox::toggled, this, &CProgramSettings::updateServerAdvice);
     connect(m_operateServer, &QCheckBox::clicked, this, &CProgramSettings::updateEnabling);
     connect(m_serverList, &QListWidget::itemSelectionChanged, this, &CProgramSettings::updateEnabling);
     connect(m_selectedServer, &QLineEdit::textChanged, this, &CProgramSettings::updateEnabling);
@@ -260,6 +267,15 @@ void CProgramSettings::updatePortAdvice()
     const QString advice = m_portList->currentData(Qt::ToolTipRole).toString();
     m_portAdvice->setText(advice);
     m_portAdvice->setVisible(!advice.isEmpty());
+}
+
+void CProgramSettings::updateServerAdvice()
+{
+    // Without a password other computers can read the station but change nothing; the person
+    // who serves should know it before a colleague's change is refused.
+    m_serverAdvice->setText(tr("This computer has no password: other computers can read it, but cannot change the "
+                               "instrument's settings or the comments. Set one with \"Change password\"."));
+    m_serverAdvice->setVisible(m_operateServer->isChecked() && !Password::isSet(m_config.passwordDigest));
 }
 
 void CProgramSettings::setLocalMode(bool local)
@@ -363,6 +379,7 @@ void CProgramSettings::changePassword()
     }
     CEnterNewPassword dialog(m_config, m_messenger, this);
     dialog.exec();
+    updateServerAdvice();
 }
 
 int CProgramSettings::normalisedInterval(const QString& text)

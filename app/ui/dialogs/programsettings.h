@@ -53,6 +53,7 @@ public:
     QCheckBox* serverBox() const { return m_operateServer; }
     QLineEdit* serverPortEdit() const { return m_serverPort; }
     QLabel* portAdvice() const { return m_portAdvice; }
+    QLabel* serverAdvice() const { return m_serverAdvice; }
     QListWidget* serverList() const { return m_serverList; }
     QLineEdit* selectedServerEdit() const { return m_selectedServer; }
     QPushButton* addButton() const { return m_add; }
@@ -75,6 +76,7 @@ private:
     void setLocalMode(bool local);
     void updateEnabling();
     void updatePortAdvice();
+    void updateServerAdvice();
     void onAdd();
     void onRemove();
     void onSelect();
@@ -97,6 +99,7 @@ private:
     QLabel* m_serverPortLabel = nullptr;
     QLineEdit* m_serverPort = nullptr;
     QLabel* m_portAdvice = nullptr;
+    QLabel* m_serverAdvice = nullptr;
     QListWidget* m_serverList = nullptr;
     QLineEdit* m_selectedServer = nullptr;
     QPushButton* m_add = nullptr;

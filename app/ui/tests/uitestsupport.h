@@ -104,9 +104,9 @@ inline const QString Id2 = QStringLiteral("KESTRA #100002");
 // A local moment days before today's midnight, plus seconds.
 inline qint64 at(int daysAgo, int seconds)
 {
+    // Noon of today less whole days lies in the wanted day across month ends and summer time.
     const qint64 today = LocalTime::dayKey(std::time(nullptr));
-    const std::tm tm = *LocalTime::toLocal(today);
-    return *LocalTime::fromLocal(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday - daysAgo) + seconds;
+    return LocalTime::dayKey(today + 12 * 3600 - qint64(daysAgo) * 86400) + seconds;
 }
 
 inline ChistoryRec makeEvent(const QString& id, qint64 t, qint32 alarm = 0, const QString& comment = {})

@@ -1,5 +1,6 @@
 // The program settings dialog through its widgets: the number rules of OK, the server entries,
 // the enabling rules, port discovery in a fake sysfs tree and the saved file.
+#include "config/password.h"
 #include "config/programconfig.h"
 #include "dialogtestkit.h"
 #include "document/appcontext.h"
@@ -177,6 +178,22 @@ private slots:
         QVERIFY(!m_config.localMode);
         QCOMPARE(m_config.remoteServer, QStringLiteral("beta:3133"));
         QCOMPARE(m_config.servers, QStringList { QStringLiteral("alpha:3133") });
+    }
+
+    // Beside "Operate as server" the dialog says when the station has no password.
+    void serverWithoutPassword()
+    {
+        m_config.operateAsServer = true;
+        {
+            CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
+            QVERIFY(!dialog.serverAdvice()->isHidden());
+            QVERIFY(dialog.serverAdvice()->text().contains(QStringLiteral("no password")));
+            dialog.serverBox()->click();
+            QVERIFY(dialog.serverAdvice()->isHidden());
+        }
+        m_config.passwordDigest = Password::digest(QStringLiteral("secret"));
+        CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
+        QVERIFY(dialog.serverAdvice()->isHidden());
     }
 
     // The restart message comes once, and only for a changed language.
