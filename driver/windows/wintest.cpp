@@ -154,12 +154,19 @@ int wmain(int argc, wchar_t** argv)
     const wchar_t* logDir = argv[4];
     std::string number = narrow(argv[5]);
 
+    // A crash ends the program with its code instead of starting a debugger.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     g_dll = LoadLibraryW(argv[1]);
     if (!g_dll) {
         std::printf("FAILED: cannot load %s (error %lu)\n", narrow(argv[1]).c_str(), GetLastError());
         return 1;
     }
     checkExports();
+    if (g_failed > 0) {
+        // Calling through a wrong ordinal would pass arguments of another function's type.
+        std::printf("%d checks passed, %d failed\n", g_passed, g_failed);
+        return 1;
+    }
 
     BIND(2, KESTRAdrv_Init);
     BIND(3, KESTRAdrv_Close);
