@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -255,15 +256,28 @@ int wmain(int argc, wchar_t** argv)
     check(clock.wYear >= 2020 && apart >= -2 && apart <= 5, "instrument clock is the local time",
         calendar(clock) + " vs " + calendar(local));
 
+    // A new number, given as wide text, addresses the instrument from then on; then the old one.
+    BIND(46, KESTRAdrv_SetDeviceNumber);
+    check(KESTRAdrv_SetDeviceNumber(L"314159") == 1, "SetDeviceNumber");
+    check(KESTRAdrv_FindDevice(nullptr, alone) == 1 && narrow(alone) == "314159", "new number", narrow(alone));
+    std::wstring oldNumber(argv[5]);
+    check(KESTRAdrv_SetDeviceNumber(oldNumber.c_str()) == 1, "number put back");
+
     // Init again on a name that needs "\\.\": the same instrument through another COM name.
     check(KESTRAdrv_Init(logDir, otherPort, 115200) == 1, "Init on the second name", narrow(otherPort));
     check(KESTRAdrv_FindDevice(fullId, nullptr) == 1 && narrow(fullId) == "KESTRA #" + number,
         "FindDevice on the second name");
     check(KESTRAdrv_Close() == 1, "Close");
     check(KESTRAdrv_IsDrvInit() == 0, "closed after Close");
-    // A port that is not there: refused, and the driver stays closed.
-    check(KESTRAdrv_Init(logDir, L"COM9", 115200) == 0, "Init on a missing port fails");
+    // A port that is not there: refused, and the driver stays closed. Its log goes to a folder
+    // whose name is not ASCII, which reaches the file system only when the wide text survives
+    // the driver's round trip through UTF-8.
+    std::wstring otherLogDir = std::wstring(logDir) + L"\\Protokoll-\u00e4\u00df\u6e2c";
+    check(CreateDirectoryW(otherLogDir.c_str(), nullptr) != 0, "log folder made");
+    check(KESTRAdrv_Init(otherLogDir.c_str(), L"COM9", 115200) == 0, "Init on a missing port fails");
     check(KESTRAdrv_IsDrvInit() == 0, "closed after a failed Init");
+    check(GetFileAttributesW((otherLogDir + L"\\KESTRAdrv.log").c_str()) != INVALID_FILE_ATTRIBUTES,
+        "log written in the folder of the wide name");
 
     FreeLibrary(g_dll);
     std::printf("%d checks passed, %d failed\n", g_passed, g_failed);
