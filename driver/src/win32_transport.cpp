@@ -72,8 +72,8 @@ OpenStep Win32Transport::open(const std::string& path, int baud, Status& status)
         return step;
     };
     // Not shared: a second program on the same port is refused by the system.
-    m_handle = CreateFileW(
-        windowsWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_handle
+        = CreateFileW(windowsWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE)
         return fail(OpenStep::Open);
 

@@ -83,16 +83,15 @@ void checkExports()
     auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-    check(exports->NumberOfNames == std::size(exportList), "59 exported names",
-        std::to_string(exports->NumberOfNames));
+    check(exports->NumberOfNames == std::size(exportList), "59 exported names", std::to_string(exports->NumberOfNames));
     auto names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
     auto ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
     std::set<std::string> listed;
     for (const ExportName& e : exportList)
         listed.insert(std::to_string(e.ordinal) + " " + e.name);
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        std::string entry = std::to_string(exports->Base + ordinals[i]) + " "
-            + reinterpret_cast<const char*>(base + names[i]);
+        std::string entry
+            = std::to_string(exports->Base + ordinals[i]) + " " + reinterpret_cast<const char*>(base + names[i]);
         check(listed.count(entry) == 1, "exported name and ordinal are in the interface", entry);
     }
 }
@@ -113,8 +112,8 @@ std::string shortest(double value)
 std::string calendar(const SYSTEMTIME& t)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-        t.wSecond);
+    std::snprintf(
+        text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     return text;
 }
 
@@ -127,8 +126,8 @@ bool writeHistory(const wchar_t* path, const KESTRAdrv_EventRecord* records, int
     for (int32_t i = 0; i < count; ++i) {
         const KESTRAdrv_EventRecord& r = records[i];
         std::string type = r.type >= 0x20 && r.type < 0x7F ? std::string(1, r.type) : "?";
-        std::string line = calendar(r.time) + "\t" + type + "\t" + shortest(r.value1) + "\t" + shortest(r.value2)
-            + "\t" + std::to_string(r.param1) + "\t" + std::to_string(r.param2) + "\n";
+        std::string line = calendar(r.time) + "\t" + type + "\t" + shortest(r.value1) + "\t" + shortest(r.value2) + "\t"
+            + std::to_string(r.param1) + "\t" + std::to_string(r.param2) + "\n";
         std::fputs(line.c_str(), out);
     }
     return std::fclose(out) == 0;
