@@ -11,8 +11,13 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             libqt6svg6 xvfb xauth \
             debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream systemd udev help2man pkgconf
 
+# The Windows DLL (make windows) and its stage of make test: Debian's MinGW-w64 cross compiler
+# (the POSIX thread model) and Wine 64-bit. Installed only by those two targets.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
+WINDOWS_BUILD ?= build-windows
+
 .PHONY: all deps build build-asan check test test-plain test-asan test-fuzz test-packages package package-check demo \
-        bench format clean
+        bench format clean deps-windows windows test-windows
 
 all: build
 
@@ -32,11 +37,11 @@ build-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # Both variants run: the plain build, then the same suites under ASan and UBSan, then a short
-# fuzzing run of the stream reader, then the Debian packages are built and checked. CI runs
-# exactly this.
+# fuzzing run of the stream reader, then the Windows DLL under Wine, then the Debian packages are
+# built and checked. CI runs exactly this.
 FUZZ_SECONDS ?= 30
 
-test: test-plain test-asan test-fuzz test-packages
+test: test-plain test-asan test-fuzz test-windows test-packages
 
 # The edit-and-test loop: the plain build and its tests only.
 check: test-plain
@@ -49,6 +54,28 @@ test-asan: build-asan
 
 test-fuzz: deps
 	./scripts/fuzz-stream $(FUZZ_SECONDS)
+
+# KESTRAdrv.dll with its import library KESTRAdrv.lib and KESTRAdrv.def, cross-built for 64-bit
+# Windows, and the test program that binds it by ordinal.
+deps-windows:
+	@./scripts/install-deps $(WINDOWS_PACKAGES)
+
+$(WINDOWS_BUILD)/build.ninja:
+	cmake -S driver/windows -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/driver/windows/mingw-w64-x86_64.cmake
+
+windows: deps-windows $(WINDOWS_BUILD)/build.ninja
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The DLL under Wine against the simulator; where the cross compiler and Wine cannot be
+# installed, or Wine cannot run, one line says so.
+test-windows: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target kestra-sim kestractl
+	@if ./scripts/install-deps $(WINDOWS_PACKAGES) >$(BUILD)/install-windows.log 2>&1; then \
+	    $(MAKE) --no-print-directory windows && ./scripts/test-windows $(BUILD) $(WINDOWS_BUILD); \
+	else \
+	    echo "test-windows: skipped: MinGW-w64 and Wine cannot be installed here (see $(BUILD)/install-windows.log)"; \
+	fi
 
 # The Debian packages, built from a clean copy of the tree into $(BUILD)/packages/, two jobs.
 PACKAGE_DIR ?= $(BUILD)/packages
@@ -82,4 +109,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)

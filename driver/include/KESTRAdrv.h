@@ -7,8 +7,8 @@
  *
  * Conventions:
  *  - booleans are uint8_t, 1 = true/success, 0 = false/failure;
- *  - texts naming things on the PC side are UTF-16, NUL-terminated (char16_t); output text
- *    buffers hold KESTRADRV_TEXT_SIZE code units;
+ *  - texts naming things on the PC side are UTF-16, NUL-terminated (KESTRAdrv_WChar: char16_t,
+ *    wchar_t on Windows); output text buffers hold KESTRADRV_TEXT_SIZE code units;
  *  - dose-rate integers are in 1e-8 Sv/h (0.01 uSv/h), doses in 1e-8 Sv, beta values unscaled;
  *  - outputs are written only on success unless a function says otherwise;
  *  - the reason of a failure is written to the driver log (KESTRAdrv.log in the log directory).
@@ -28,9 +28,18 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#define KESTRADRV_API __declspec(dllexport)
+/* The DLL's exports and their ordinals come from its module-definition file. */
+#ifdef KESTRADRV_BUILDING
+#define KESTRADRV_API
+#else
+#define KESTRADRV_API __declspec(dllimport)
+#endif
+/** PC-side text: UTF-16 as the platform's wide characters. */
+typedef wchar_t KESTRAdrv_WChar;
 #else
 #define KESTRADRV_API __attribute__((visibility("default")))
+/** PC-side text: UTF-16 code units. */
+typedef char16_t KESTRAdrv_WChar;
 /** Calendar time, the same eight 16-bit fields in the same order as on the desktop platform. */
 typedef struct SYSTEMTIME {
     uint16_t wYear;
@@ -67,12 +76,14 @@ typedef struct KESTRAdrv_EventRecord {
 /**
  * @ordinal 2
  * Opens the port and sets the log directory. A second call closes and reopens the port.
- * @param logDir directory of KESTRAdrv.log ("/" is added unless it ends in one); null: no log
- * @param portName device path, a bare name under /dev, or COMn (= /dev/ttyS(n-1))
+ * @param logDir directory of KESTRAdrv.log ("/", on Windows "\\", is added unless it ends in
+ *        one); null: no log
+ * @param portName device path, a bare name under /dev, or COMn (= /dev/ttyS(n-1)); on Windows
+ *        COMn or a device name (\\.\ is put in front of a name longer than four characters)
  * @param baudRate line rate, for example 115200
  * @returns 1 when the port is open and configured
  */
-KESTRADRV_API uint8_t KESTRAdrv_Init(const char16_t* logDir, const char16_t* portName, int32_t baudRate);
+KESTRADRV_API uint8_t KESTRAdrv_Init(const KESTRAdrv_WChar* logDir, const KESTRAdrv_WChar* portName, int32_t baudRate);
 
 /**
  * @ordinal 3
@@ -88,7 +99,7 @@ KESTRADRV_API uint8_t KESTRAdrv_Close(void);
  * @param number optional out, KESTRADRV_TEXT_SIZE units: the number alone
  * @returns 1 on success
  */
-KESTRADRV_API uint8_t KESTRAdrv_FindDevice(char16_t* fullId, char16_t* number);
+KESTRADRV_API uint8_t KESTRAdrv_FindDevice(KESTRAdrv_WChar* fullId, KESTRAdrv_WChar* number);
 
 /**
  * @ordinal 5
@@ -400,7 +411,7 @@ KESTRADRV_API uint8_t KESTRAdrv_GetCoeffBeta(int32_t* coefficient);
  * @param number new number, or null to send "nonumber"
  * @returns 1 on success
  */
-KESTRADRV_API uint8_t KESTRAdrv_SetDeviceNumber(const char16_t* number);
+KESTRADRV_API uint8_t KESTRAdrv_SetDeviceNumber(const KESTRAdrv_WChar* number);
 
 /**
  * @ordinal 47

@@ -2,6 +2,9 @@
 
 #include "fields.h"
 #include "frame.h"
+#ifdef _WIN32
+#include "win32_transport.h"
+#endif
 
 #include "kestracommon/portname.h"
 
@@ -44,7 +47,11 @@ Driver::~Driver()
 
 std::string Driver::devicePath(const std::string& portName)
 {
+#ifdef _WIN32
+    return windowsDeviceName(portName);
+#else
     return common::portDevicePath(portName);
+#endif
 }
 
 bool Driver::init(const std::string& logDirectory, const std::string& portName, int baud)
@@ -87,7 +94,7 @@ bool Driver::open(const std::string& portName, int baud)
         // The line above is the one every version wrote; the reason follows on its own line.
         int error = m_transport->lastError();
         m_log.entry("COM port error reason: " + std::string(statusText(status)) + ", "
-            + (error ? errnoText(error) : std::string("no system error")) + " (" + path + ")");
+            + (error ? m_transport->errorText(error) : std::string("no system error")) + " (" + path + ")");
         return false;
     }
     m_log.entry("COM port is initialized: " + portName);

@@ -66,6 +66,7 @@ public:
     std::time_t now() const { return m_wallClock(); }
 
     /// Device path for a configured port name: "COMn" is /dev/ttyS(n-1), a bare name lives in /dev.
+    /// On Windows the device name for CreateFileW ("COM3", "\\.\COM12").
     static std::string devicePath(const std::string& portName);
 
 private:

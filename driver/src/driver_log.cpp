@@ -1,9 +1,15 @@
 #include "driver_log.h"
 
+#include "localtime.h"
+
 #include <ctime>
+#ifdef _WIN32
+#include "win32_transport.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace kestra {
 
@@ -14,6 +20,10 @@ void DriverLog::setDirectory(std::string directory)
         m_path.clear();
         return;
     }
+#ifdef _WIN32
+    if (directory.back() != '\\' && directory.back() != '/')
+        directory += '\\';
+#else
     // Settings written on the other platform may use backslashes.
     for (char& c : directory) {
         if (c == '\\')
@@ -21,6 +31,7 @@ void DriverLog::setDirectory(std::string directory)
     }
     if (directory.back() != '/')
         directory += '/';
+#endif
     m_path = directory + "KESTRAdrv.log";
 }
 
@@ -33,8 +44,7 @@ std::string DriverLog::path() const
 std::string DriverLog::formatLine(
     std::time_t when, std::string_view message, const char* bytes, std::size_t length, Direction direction)
 {
-    tm local {};
-    localtime_r(&when, &local);
+    tm local = localCalendar(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%d.%m.%Y\t%H:%M:%S", &local);
 
@@ -66,6 +76,24 @@ void DriverLog::entry(std::string_view message, const char* bytes, std::size_t l
     if (m_path.empty())
         return;
     std::string line = formatLine(std::time(nullptr), message, bytes, length, direction);
+#ifdef _WIN32
+    // A text file of the platform: lines end in CR LF.
+    line.insert(line.size() - 1, 1, '\r');
+    HANDLE file = CreateFileW(windowsWide(m_path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    LARGE_INTEGER size {};
+    if (GetFileSizeEx(file, &size) && size.QuadPart > maxSize && !SetEndOfFile(file)) {
+        CloseHandle(file);
+        return;
+    }
+    LARGE_INTEGER end {};
+    DWORD written = 0;
+    if (SetFilePointerEx(file, LARGE_INTEGER {}, &end, FILE_END))
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+#else
     int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
@@ -77,6 +105,7 @@ void DriverLog::entry(std::string_view message, const char* bytes, std::size_t l
     // One write per line, so a line is never split by another process appending.
     [[maybe_unused]] auto written = ::write(fd, line.data(), line.size());
     ::close(fd);
+#endif
 }
 
 } // namespace kestra

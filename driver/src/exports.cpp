@@ -3,7 +3,11 @@
 #include "commands.h"
 #include "crc.h"
 #include "frame.h"
+#ifdef _WIN32
+#include "win32_transport.h"
+#else
 #include "posix_transport.h"
+#endif
 #include "text.h"
 
 #include "kestracommon/utf.h"
@@ -11,6 +15,7 @@
 #include <cstddef>
 
 static_assert(sizeof(SYSTEMTIME) == 16);
+static_assert(sizeof(KESTRAdrv_WChar) == sizeof(char16_t));
 static_assert(sizeof(KESTRAdrv_EventRecord) == 48);
 static_assert(offsetof(KESTRAdrv_EventRecord, type) == 0);
 static_assert(offsetof(KESTRAdrv_EventRecord, time) == 2);
@@ -23,9 +28,52 @@ namespace kestra {
 
 Driver& instance()
 {
+#ifdef _WIN32
+    static Driver driver(std::make_unique<Win32Transport>());
+#else
     static Driver driver(std::make_unique<PosixTransport>());
+#endif
     return driver;
 }
+
+namespace {
+
+// PC-side text is UTF-16 on both platforms; only its C type differs (wchar_t on Windows), so the
+// Windows build copies it unit by unit rather than reading one type through the other.
+std::string toUtf8(const KESTRAdrv_WChar* text, std::size_t maxUnits, std::size_t maxBytes)
+{
+#ifdef _WIN32
+    if (!text)
+        return {};
+    // A character of one or two units takes at least as many bytes: more units cannot fit.
+    std::size_t limit = maxBytes < maxUnits ? maxBytes + 1 : maxUnits;
+    std::u16string units;
+    for (std::size_t i = 0; i < limit && text[i]; ++i)
+        units.push_back(static_cast<char16_t>(text[i]));
+    return common::utf16ToUtf8(units.c_str(), units.size(), maxBytes);
+#else
+    return common::utf16ToUtf8(text, maxUnits, maxBytes);
+#endif
+}
+
+void toWide(std::string_view text, KESTRAdrv_WChar* buffer)
+{
+#ifdef _WIN32
+    if (!buffer)
+        return;
+    char16_t units[KESTRADRV_TEXT_SIZE];
+    common::utf8ToUtf16(text, units, KESTRADRV_TEXT_SIZE);
+    for (std::size_t i = 0; i < KESTRADRV_TEXT_SIZE; ++i) {
+        buffer[i] = static_cast<KESTRAdrv_WChar>(units[i]);
+        if (units[i] == 0)
+            break;
+    }
+#else
+    common::utf8ToUtf16(text, buffer, KESTRADRV_TEXT_SIZE);
+#endif
+}
+
+} // namespace
 
 void logEscapedException(const char* exportName, const char* what) noexcept
 {
@@ -40,11 +88,11 @@ void logEscapedException(const char* exportName, const char* what) noexcept
 
 extern "C" {
 
-uint8_t KESTRAdrv_Init(const char16_t* logDir, const char16_t* portName, int32_t baudRate)
+uint8_t KESTRAdrv_Init(const KESTRAdrv_WChar* logDir, const KESTRAdrv_WChar* portName, int32_t baudRate)
 {
     return kestra::guarded("KESTRAdrv_Init", uint8_t(0), [&] {
-        return kestra::instance().init(kestra::common::utf16ToUtf8(logDir, 4096, 4096),
-            kestra::common::utf16ToUtf8(portName, 4096, 4096), baudRate);
+        return kestra::instance().init(
+            kestra::toUtf8(logDir, 4096, 4096), kestra::toUtf8(portName, 4096, 4096), baudRate);
     });
 }
 
@@ -56,14 +104,14 @@ uint8_t KESTRAdrv_Close(void)
     });
 }
 
-uint8_t KESTRAdrv_FindDevice(char16_t* fullId, char16_t* number)
+uint8_t KESTRAdrv_FindDevice(KESTRAdrv_WChar* fullId, KESTRAdrv_WChar* number)
 {
     return kestra::guarded("KESTRAdrv_FindDevice", uint8_t(0), [&] {
         std::string full, alone;
         if (!kestra::instance().getId(&full, &alone))
             return 0;
-        kestra::common::utf8ToUtf16(full, fullId, KESTRADRV_TEXT_SIZE);
-        kestra::common::utf8ToUtf16(alone, number, KESTRADRV_TEXT_SIZE);
+        kestra::toWide(full, fullId);
+        kestra::toWide(alone, number);
         return 1;
     });
 }
@@ -314,10 +362,10 @@ uint8_t KESTRAdrv_GetCoeffBeta(int32_t* coefficient)
         [&] { return kestra::cmd::getCoeffBeta(kestra::instance(), coefficient); });
 }
 
-uint8_t KESTRAdrv_SetDeviceNumber(const char16_t* number)
+uint8_t KESTRAdrv_SetDeviceNumber(const KESTRAdrv_WChar* number)
 {
     return kestra::guarded("KESTRAdrv_SetDeviceNumber", uint8_t(0), [&] {
-        std::string text = kestra::common::utf16ToUtf8(number, SIZE_MAX, kestra::maxNumberLength);
+        std::string text = kestra::toUtf8(number, SIZE_MAX, kestra::maxNumberLength);
         return kestra::instance().setId(number ? &text : nullptr);
     });
 }
@@ -415,65 +463,9 @@ namespace kestra {
 std::span<const ExportEntry> exportTable()
 {
     static const ExportEntry table[] = {
-        { 2, "KESTRAdrv_Init", reinterpret_cast<void*>(&KESTRAdrv_Init) },
-        { 3, "KESTRAdrv_Close", reinterpret_cast<void*>(&KESTRAdrv_Close) },
-        { 4, "KESTRAdrv_FindDevice", reinterpret_cast<void*>(&KESTRAdrv_FindDevice) },
-        { 5, "KESTRAdrv_GetDeviceMode", reinterpret_cast<void*>(&KESTRAdrv_GetDeviceMode) },
-        { 6, "KESTRAdrv_SetDeviceMode", reinterpret_cast<void*>(&KESTRAdrv_SetDeviceMode) },
-        { 7, "KESTRAdrv_GetMeasUnits", reinterpret_cast<void*>(&KESTRAdrv_GetMeasUnits) },
-        { 8, "KESTRAdrv_SetMeasUnits", reinterpret_cast<void*>(&KESTRAdrv_SetMeasUnits) },
-        { 9, "KESTRAdrv_GetSound", reinterpret_cast<void*>(&KESTRAdrv_GetSound) },
-        { 10, "KESTRAdrv_SetSound", reinterpret_cast<void*>(&KESTRAdrv_SetSound) },
-        { 11, "KESTRAdrv_GetLight", reinterpret_cast<void*>(&KESTRAdrv_GetLight) },
-        { 12, "KESTRAdrv_SetLight", reinterpret_cast<void*>(&KESTRAdrv_SetLight) },
-        { 13, "KESTRAdrv_GetBattery", reinterpret_cast<void*>(&KESTRAdrv_GetBattery) },
-        { 14, "KESTRAdrv_GetDose", reinterpret_cast<void*>(&KESTRAdrv_GetDose) },
-        { 15, "KESTRAdrv_ResetDose", reinterpret_cast<void*>(&KESTRAdrv_ResetDose) },
-        { 16, "KESTRAdrv_ResetStatistic", reinterpret_cast<void*>(&KESTRAdrv_ResetStatistic) },
-        { 17, "KESTRAdrv_SetAutocalibration", reinterpret_cast<void*>(&KESTRAdrv_SetAutocalibration) },
-        { 18, "KESTRAdrv_GetAutocalParams", reinterpret_cast<void*>(&KESTRAdrv_GetAutocalParams) },
-        { 19, "KESTRAdrv_StopAutocalibration", reinterpret_cast<void*>(&KESTRAdrv_StopAutocalibration) },
-        { 20, "KESTRAdrv_GetAutocalibration", reinterpret_cast<void*>(&KESTRAdrv_GetAutocalibration) },
-        { 21, "KESTRAdrv_GetHistTime", reinterpret_cast<void*>(&KESTRAdrv_GetHistTime) },
-        { 22, "KESTRAdrv_SetHistTime", reinterpret_cast<void*>(&KESTRAdrv_SetHistTime) },
-        { 23, "KESTRAdrv_ClearHistory", reinterpret_cast<void*>(&KESTRAdrv_ClearHistory) },
-        { 24, "KESTRAdrv_SetDeviceLock", reinterpret_cast<void*>(&KESTRAdrv_SetDeviceLock) },
-        { 25, "KESTRAdrv_GetDeviceVersion", reinterpret_cast<void*>(&KESTRAdrv_GetDeviceVersion) },
-        { 26, "KESTRAdrv_GetDeviceTime", reinterpret_cast<void*>(&KESTRAdrv_GetDeviceTime) },
-        { 27, "KESTRAdrv_SetDeviceTime", reinterpret_cast<void*>(&KESTRAdrv_SetDeviceTime) },
-        { 28, "KESTRAdrv_SetCoeffN", reinterpret_cast<void*>(&KESTRAdrv_SetCoeffN) },
-        { 29, "KESTRAdrv_GetCoeffN", reinterpret_cast<void*>(&KESTRAdrv_GetCoeffN) },
-        { 30, "KESTRAdrv_SetQMTimeOut", reinterpret_cast<void*>(&KESTRAdrv_SetQMTimeOut) },
-        { 31, "KESTRAdrv_GetQMTimeOut", reinterpret_cast<void*>(&KESTRAdrv_GetQMTimeOut) },
-        { 32, "KESTRAdrv_GetDERThresh", reinterpret_cast<void*>(&KESTRAdrv_GetDERThresh) },
-        { 33, "KESTRAdrv_SetDERThresh", reinterpret_cast<void*>(&KESTRAdrv_SetDERThresh) },
-        { 34, "KESTRAdrv_GetDEThresh", reinterpret_cast<void*>(&KESTRAdrv_GetDEThresh) },
-        { 35, "KESTRAdrv_SetDEThresh", reinterpret_cast<void*>(&KESTRAdrv_SetDEThresh) },
-        { 36, "KESTRAdrv_SetCoeffHV", reinterpret_cast<void*>(&KESTRAdrv_SetCoeffHV) },
-        { 37, "KESTRAdrv_GetCoeffHV", reinterpret_cast<void*>(&KESTRAdrv_GetCoeffHV) },
-        { 38, "KESTRAdrv_SetCoeffDER", reinterpret_cast<void*>(&KESTRAdrv_SetCoeffDER) },
-        { 39, "KESTRAdrv_GetCoeffDER", reinterpret_cast<void*>(&KESTRAdrv_GetCoeffDER) },
-        { 40, "KESTRAdrv_GetDetBkg", reinterpret_cast<void*>(&KESTRAdrv_GetDetBkg) },
-        { 41, "KESTRAdrv_SetDetBkg", reinterpret_cast<void*>(&KESTRAdrv_SetDetBkg) },
-        { 42, "KESTRAdrv_GetMeasurementValue", reinterpret_cast<void*>(&KESTRAdrv_GetMeasurementValue) },
-        { 43, "KESTRAdrv_IsDrvInit", reinterpret_cast<void*>(&KESTRAdrv_IsDrvInit) },
-        { 44, "KESTRAdrv_SetCoeffBeta", reinterpret_cast<void*>(&KESTRAdrv_SetCoeffBeta) },
-        { 45, "KESTRAdrv_GetCoeffBeta", reinterpret_cast<void*>(&KESTRAdrv_GetCoeffBeta) },
-        { 46, "KESTRAdrv_SetDeviceNumber", reinterpret_cast<void*>(&KESTRAdrv_SetDeviceNumber) },
-        { 47, "KESTRAdrv_GetHistory", reinterpret_cast<void*>(&KESTRAdrv_GetHistory) },
-        { 48, "KESTRAdrv_GetAlarmInfo", reinterpret_cast<void*>(&KESTRAdrv_GetAlarmInfo) },
-        { 49, "KESTRAdrv_GetSearchBeep", reinterpret_cast<void*>(&KESTRAdrv_GetSearchBeep) },
-        { 50, "KESTRAdrv_SetSearchBeep", reinterpret_cast<void*>(&KESTRAdrv_SetSearchBeep) },
-        { 51, "KESTRAdrv_SetCoeffAlpha", reinterpret_cast<void*>(&KESTRAdrv_SetCoeffAlpha) },
-        { 52, "KESTRAdrv_GetCoeffAlpha", reinterpret_cast<void*>(&KESTRAdrv_GetCoeffAlpha) },
-        { 53, "KESTRAdrv_GetBetaThresh", reinterpret_cast<void*>(&KESTRAdrv_GetBetaThresh) },
-        { 54, "KESTRAdrv_SetBetaThresh", reinterpret_cast<void*>(&KESTRAdrv_SetBetaThresh) },
-        { 55, "KESTRAdrv_GetSearchBetaThr", reinterpret_cast<void*>(&KESTRAdrv_GetSearchBetaThr) },
-        { 56, "KESTRAdrv_SetSearchBetaThr", reinterpret_cast<void*>(&KESTRAdrv_SetSearchBetaThr) },
-        { 57, "KESTRAdrv_GetDeviceMenu", reinterpret_cast<void*>(&KESTRAdrv_GetDeviceMenu) },
-        { 58, "KESTRAdrv_SetDeviceMenu", reinterpret_cast<void*>(&KESTRAdrv_SetDeviceMenu) },
-        { 59, "KESTRAdrv_WriteDeviceProg", reinterpret_cast<void*>(&KESTRAdrv_WriteDeviceProg) },
-        { 60, "KESTRAdrv_GetCmdCRC", reinterpret_cast<void*>(&KESTRAdrv_GetCmdCRC) },
+#define KESTRADRV_EXPORT(ordinal, name) { ordinal, #name, reinterpret_cast<void*>(&name) },
+#include "export_list.inc"
+#undef KESTRADRV_EXPORT
     };
     return table;
 }

@@ -1,6 +1,7 @@
 #include "history_decoder.h"
 
 #include "fields.h"
+#include "localtime.h"
 #include "text.h"
 
 #include <cmath>
@@ -72,8 +73,7 @@ int64_t instrumentSecondsFromCalendar(int year, int month, int day, int hour, in
 
 int64_t instrumentSecondsAt(std::time_t when)
 {
-    tm local {};
-    localtime_r(&when, &local);
+    tm local = localCalendar(when);
     return instrumentSecondsFromCalendar(
         local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }

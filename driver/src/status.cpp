@@ -52,9 +52,13 @@ const char* statusText(Status status)
 std::string errnoText(int error)
 {
     char buffer[256] = {};
+#ifdef _WIN32
+    return strerror_s(buffer, sizeof buffer, error) == 0 ? buffer : "errno " + std::to_string(error);
+#else
     // The GNU strerror_r may return a static text instead of filling the buffer.
     const char* text = strerror_r(error, buffer, sizeof buffer);
     return text ? text : "errno " + std::to_string(error);
+#endif
 }
 
 } // namespace kestra

@@ -29,8 +29,11 @@ public:
     virtual Status write(const char* data, std::size_t length) = 0;
     /// Waits until bytes are there or the deadline passes; returns the count read (0: none).
     virtual std::size_t read(char* buffer, std::size_t capacity, Clock::time_point deadline) = 0;
-    /// The errno of the last failed call (0: none or unknown), for the log.
+    /// The system error of the last failed call (0: none or unknown), for the log: errno here,
+    /// the Windows error code in the Windows transport.
     virtual int lastError() const { return 0; }
+    /// The system's text for a lastError() value.
+    virtual std::string errorText(int error) const { return errnoText(error); }
     /// Whether the other end hung up since the last call; clears the mark.
     virtual bool takeHangUp() { return false; }
 };

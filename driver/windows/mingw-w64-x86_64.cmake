@@ -1,0 +1,12 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 toolchain (the POSIX thread model, which
+# the driver's std::recursive_mutex needs).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KESTRA_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KESTRA_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KESTRA_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${KESTRA_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTRA_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
