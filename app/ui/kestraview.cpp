@@ -29,7 +29,10 @@ CKESTRAView::CKESTRAView(CKESTRADoc& doc, QWidget* parent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    connect(this, &QAbstractItemView::clicked, this, &CKESTRAView::rowClicked);
+    // A row is chosen by a click or by the keyboard, whichever moves the current row.
+    connect(this, &QAbstractItemView::clicked, this, &CKESTRAView::rowChosen);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) { rowChosen(current); });
     connect(this, &QAbstractItemView::doubleClicked, this, &CKESTRAView::rowDoubleClicked);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CKESTRAView::listRefilled);
 }
@@ -124,11 +127,11 @@ bool CKESTRAView::eventSelected() const
     return selectionModel() && selectionModel()->hasSelection();
 }
 
-void CKESTRAView::rowClicked(const QModelIndex& index)
+void CKESTRAView::rowChosen(const QModelIndex& index)
 {
     if (!m_doc.mainDatabaseShown())
         return;
-    m_clickedRow = index.isValid() ? index.row() : -1;
+    m_chosen = index.isValid() ? QPersistentModelIndex(m_model->index(index.row(), 0)) : QPersistentModelIndex();
     emit eventSelectionChanged(eventSelected());
 }
 
@@ -139,22 +142,25 @@ void CKESTRAView::chooseRow(int row)
         return;
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scrollTo(index);
-    rowClicked(index);
+    rowChosen(index);
 }
 
 void CKESTRAView::rowDoubleClicked(const QModelIndex& index)
 {
     if (!m_doc.mainDatabaseShown() || !index.isValid())
         return;
-    m_clickedRow = index.row();
-    editComment(index.row());
+    rowChosen(index);
+    editComment();
 }
 
-bool CKESTRAView::editComment(int row)
+bool CKESTRAView::editComment()
 {
     // The comment goes to the store (or the server): not while an operation waits for its job.
-    if (row < 0 || row >= m_model->rowCount() || !m_doc.mainDatabaseShown() || m_doc.busy())
+    const int row = chosenRow();
+    if (row < 0 || !m_doc.mainDatabaseShown() || m_doc.busy())
         return false;
+    // The event itself is kept, not its row: events that arrive while the dialog is open push
+    // the rows down.
     ChistoryRec record = m_model->recordAt(row);
     CEditComment dialog(record.hComment, this);
     if (dialog.exec() != QDialog::Accepted)
@@ -172,6 +178,6 @@ bool CKESTRAView::editComment(int row)
 
 void CKESTRAView::listRefilled()
 {
-    m_clickedRow = -1;
+    m_chosen = QPersistentModelIndex();
     emit eventSelectionChanged(false);
 }

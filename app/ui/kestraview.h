@@ -2,6 +2,7 @@
 
 #include "history/historyrec.h"
 
+#include <QPersistentModelIndex>
 #include <QTableView>
 
 #include <vector>
@@ -34,13 +35,14 @@ public:
     // The rows from top to bottom, as printed.
     std::vector<ChistoryRec> rowsInViewOrder() const;
 
-    // The last clicked row, -1 when none.
-    int clickedRow() const { return m_clickedRow; }
+    // The row of the event the person chose (by mouse or keyboard), -1 when none. It follows
+    // its event when new events come in as top rows.
+    int chosenRow() const { return m_chosen.isValid() ? m_chosen.row() : -1; }
     bool eventSelected() const;
     // Selects a row and shows it, as a click on it does (the chart's points choose rows so).
     void chooseRow(int row);
-    // Edits the comment of the event of a row; false when nothing changed.
-    bool editComment(int row);
+    // Edits the comment of the chosen event; false when nothing changed.
+    bool editComment();
 
 signals:
     // A row was clicked or the list was refilled: whether a row is selected now.
@@ -52,11 +54,12 @@ protected:
 
 private:
     void setColumnWidths();
-    void rowClicked(const QModelIndex& index);
+    void rowChosen(const QModelIndex& index);
     void rowDoubleClicked(const QModelIndex& index);
     void listRefilled();
 
     CKESTRADoc& m_doc;
     EventListModel* m_model;
-    int m_clickedRow = -1;
+    // The chosen event's row, kept by the model across insertions; never a bare row number.
+    QPersistentModelIndex m_chosen;
 };

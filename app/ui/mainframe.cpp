@@ -356,7 +356,7 @@ Commands::Context CMainFrame::commandContext() const
     c.connected = m_doc.state().connected();
     c.daySelected = m_tree->daySelected();
     c.currentDateSet = m_doc.state().currentDate() != 0;
-    c.eventSelected = m_list->eventSelected();
+    c.eventSelected = m_list->chosenRow() >= 0;
     c.busy = m_doc.busy();
     return c;
 }

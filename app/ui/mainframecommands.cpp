@@ -234,9 +234,9 @@ void CMainFrame::readHistory()
 
 void CMainFrame::editComment()
 {
-    if (!m_doc.mainDatabaseShown() || m_list->clickedRow() < 0)
+    if (!m_doc.mainDatabaseShown() || m_list->chosenRow() < 0)
         return;
-    m_list->editComment(m_list->clickedRow());
+    m_list->editComment();
 }
 
 void CMainFrame::instrumentSettings()

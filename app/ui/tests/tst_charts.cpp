@@ -212,7 +212,7 @@ private slots:
         QCOMPARE(selected.size(), 1);
         QCOMPARE(list().eventModel().recordAt(selected.front().row()).hDateTime, at(2, 10000));
         QVERIFY(list().eventSelected());
-        QCOMPARE(list().clickedRow(), selected.front().row());
+        QCOMPARE(list().chosenRow(), selected.front().row());
         QVERIFY(m_frame->action(Commands::Id::EditComment)->isEnabled());
         point = chart().selectedPoint();
         QVERIFY(point && point->quantity == DoseQuantity::BetaFlux && point->index == 1);

@@ -264,7 +264,7 @@ private slots:
         if (selected == u"row") {
             const QRect row = list().visualRect(list().model()->index(1, 0));
             QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, row.center());
-            QCOMPARE(list().clickedRow(), archive ? -1 : 1); // clicks are ignored on an archive
+            QCOMPARE(list().chosenRow(), archive ? -1 : 1); // clicks are ignored on an archive
         }
         m_frame->updateCommands();
 
@@ -288,7 +288,8 @@ private slots:
             if (shown && during.isEmpty()) {
                 during = enabledCommands(*m_frame);
                 // Neither a comment nor a name goes to the store meanwhile.
-                editedWhileBusy = list().editComment(0);
+                list().chooseRow(0);
+                editedWhileBusy = list().editComment();
                 tree().edit(treeModel().indexOf(Id1));
                 renamedWhileBusy = tree().viewport()->findChild<QLineEdit*>() != nullptr;
             }
@@ -460,6 +461,53 @@ private slots:
         pressCtrl(Qt::Key_M);
         QVERIFY(answerer.done());
         QCOMPARE(list().eventModel().recordAt(0).hComment, expected);
+    }
+
+    // Edit Comment edits the event the person chose, by mouse or keyboard, even when new
+    // events have come in as top rows since.
+    void editCommentFollowsTheChosenEvent()
+    {
+        select(Id1, at(2, 0));
+        QVERIFY(list().model()->rowCount() >= 3);
+        const auto editTo = [&](const QString& text) {
+            ModalAnswerer answerer;
+            answerer.then([&](QWidget* w) {
+                auto* dialog = qobject_cast<CEditComment*>(w);
+                QVERIFY(dialog);
+                dialog->editor()->setText(text);
+                dialog->accept();
+            });
+            pressCtrl(Qt::Key_M);
+            QVERIFY(answerer.done());
+        };
+        const auto storedComment = [&](const ChistoryRec& r) {
+            const CHistoryList stored = storedDay(m_context->store(), Id1, at(2, 0));
+            const ChistoryRec* mine = stored.findEqual(r);
+            return mine ? mine->hComment : QStringLiteral("<missing>");
+        };
+
+        // Chosen with the mouse, then two events arrive at the top.
+        const QRect row = list().visualRect(list().model()->index(1, 0));
+        QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, row.center());
+        const ChistoryRec clicked = list().eventModel().recordAt(1);
+        list().insertEvents({ makeEvent(Id1, at(2, 23 * 3600)), makeEvent(Id1, at(2, 23 * 3600 + 1)) });
+        QCOMPARE(list().chosenRow(), 3);
+        editTo(QStringLiteral("chosen by mouse"));
+        QCOMPARE(storedComment(clicked), QStringLiteral("chosen by mouse"));
+        QCOMPARE(list().eventModel().recordAt(3).hComment, QStringLiteral("chosen by mouse"));
+        QVERIFY(list().eventModel().recordAt(1).hComment != QStringLiteral("chosen by mouse"));
+
+        // Chosen with the keyboard alone.
+        list().setFocus();
+        QTest::keyClick(list().viewport(), Qt::Key_Down);
+        QTest::keyClick(list().viewport(), Qt::Key_Down);
+        QCOMPARE(list().chosenRow(), 5);
+        m_frame->updateCommands();
+        QVERIFY(enabledCommands(*m_frame).contains(QStringLiteral("EditComment")));
+        const ChistoryRec keyed = list().eventModel().recordAt(5);
+        editTo(QStringLiteral("chosen by keyboard"));
+        QCOMPARE(storedComment(keyed), QStringLiteral("chosen by keyboard"));
+        QCOMPARE(storedComment(clicked), QStringLiteral("chosen by mouse"));
     }
 
     // A client changes a comment through this station (request 10): the station's row follows.
