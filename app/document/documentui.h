@@ -28,7 +28,8 @@ public:
     virtual std::optional<QString> promptPassword() = 0;
     // Opens the program settings dialog; true when it was confirmed.
     virtual bool openProgramSettings() = 0;
-    // The application's exit step, run when the database cannot be opened at start-up.
+    // The application's exit step, run when the database cannot be opened at start-up. The
+    // program goes on without one; it must not give up what keeps it the only running copy.
     virtual void exitApplication() = 0;
     // Called between polls while the document waits for a job, so that the window stays
     // painted. The default does nothing.

@@ -64,8 +64,9 @@ int main(int argc, char** argv)
     AppContext context(folder);
     QTranslator translator;
     Startup::loadTranslation(app, context.config().language, translator, folder.path());
-    AppLog::start(folder.logPath());
 
+    // The one-copy check comes before the log is started (which empties it): a second copy
+    // must not empty the log of the copy that runs. The lock is held until the program ends.
     Startup::InstanceLock lock;
     if (!lock.acquire(2000)) {
         WidgetMessenger::runBox(nullptr, QString::fromLatin1(CKESTRADoc::ApplicationName),
@@ -73,6 +74,7 @@ int main(int argc, char** argv)
             Messenger::Icon::Warning, 0, unattendedMs);
         return 1;
     }
+    AppLog::start(folder.logPath());
     for (const QString& problem : context.configProblems())
         AppLog::write(QStringLiteral("Configuration: ") + problem);
 
@@ -81,7 +83,6 @@ int main(int argc, char** argv)
         CKESTRADoc doc(context);
         CMainFrame frame(doc);
         frame.setUnattended(unattendedMs);
-        frame.setExitStep([&lock] { lock.release(); });
         // Without a window manager (a virtual screen) maximising does nothing; the size is set first.
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             frame.resize(screen->availableSize());

@@ -58,11 +58,9 @@ public:
     }
     std::optional<QString> promptPassword() override { return m_frame.promptPassword(); }
     bool openProgramSettings() override { return m_frame.openProgramSettingsDialog(); }
-    void exitApplication() override
-    {
-        if (m_frame.m_exitStep)
-            m_frame.m_exitStep();
-    }
+    // Without a database the window goes on (another can be chosen); it keeps its one-copy
+    // lock until it ends, so that a second copy cannot start beside it.
+    void exitApplication() override { }
     // The window stays painted while the document waits for a job. Commands that would start
     // a second job are off meanwhile (updateCommands), and what touches the document waits
     // for the operation to end (whenIdle).

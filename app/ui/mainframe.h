@@ -68,8 +68,6 @@ public:
 
     // Message boxes close themselves (see WidgetMessenger::setUnattended).
     void setUnattended(int ms);
-    // Run when the document gives up at start-up (no database); the program releases its lock.
-    void setExitStep(std::function<void()> step) { m_exitStep = std::move(step); }
 
     // DocumentViews
     void addInstrumentNode(const CPager& pager) override;
@@ -148,7 +146,6 @@ private:
     QToolBar* m_toolbar = nullptr;
     QComboBox* m_filter = nullptr;
     std::array<QAction*, static_cast<size_t>(Command::Count)> m_actions {};
-    std::function<void()> m_exitStep;
     bool m_closing = false;
     bool m_stopped = false;
 };

@@ -2,6 +2,7 @@
 #include "ui/startup.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -142,12 +143,21 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
+        // The first copy's log is its own: a second copy does not empty it.
+        QFile log(home.filePath(QStringLiteral("ProgLogFile.log")));
+        QTRY_VERIFY_WITH_TIMEOUT(log.size() > 0, 30000); // the first copy has started its log
+        QVERIFY(log.open(QIODevice::Append));
+        log.write("marker of the first copy\n");
+        log.close();
         QProcess* second = launch(home.path());
         QVERIFY(second->waitForFinished(60000));
         QVERIFY(clock.elapsed() >= 1500);
         QCOMPARE(second->exitCode(), 1);
         QVERIFY2(second->readAllStandardError().contains("Software is already running."), "no message");
         QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("marker of the first copy"));
+        log.close();
 
         first->kill();
         QVERIFY(first->waitForFinished(30000));
@@ -157,6 +167,27 @@ private slots:
         QVERIFY(third->waitForFinished(60000));
         QCOMPARE(third->exitCode(), 0);
         QVERIFY(QFile::exists(home.filePath(QStringLiteral("w.png"))));
+    }
+
+    // A copy whose database cannot be opened goes on without one, and still keeps the lock.
+    void lockHeldWithoutADatabase()
+    {
+        QTemporaryDir home;
+        QVERIFY(writeIni(home.path()));
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral("DB/DataBase.db"))); // a folder, not a store
+        QProcess* first = launch(home.path());
+        QVERIFY(first->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lockPath()), 30000);
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += first->readAllStandardError()).contains("Error during connection to database"), 30000);
+        QProcess* second = launch(home.path());
+        QVERIFY(second->waitForFinished(60000));
+        QCOMPARE(second->exitCode(), 1);
+        QVERIFY2(second->readAllStandardError().contains("Software is already running."), "no message");
+        QCOMPARE(first->state(), QProcess::Running);
+        first->kill();
+        QVERIFY(first->waitForFinished(30000));
     }
 };
 
