@@ -204,6 +204,10 @@ Check program settings</source>
 <context>
     <name>CMainFrame</name>
     <message>
+        <source>The list could not be printed to %1.</source>
+        <translation>Не удалось напечатать список на %1.</translation>
+    </message>
+    <message>
         <source>&amp;Import History	Ctrl+I</source>
         <translation>&amp;Импорт истории	Ctrl+I</translation>
     </message>

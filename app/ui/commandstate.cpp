@@ -53,8 +53,7 @@ QString name(Id command)
 {
     static const char* const names[] = { "ImportHistory", "ExportHistory", "SaveHistoryAs", "DownloadHistory", "Print",
         "PrintPreview", "ArchiveDatabase", "ViewArchive", "SwitchToMain", "Exit", "OnlineMode", "ReadHistory",
-        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "RangeView", "Filter",
-        "DoseReport" };
+        "EditComment", "InstrumentSettings", "ProgramSettings", "About", "RangeView", "Filter", "DoseReport" };
     static_assert(std::size(names) == static_cast<size_t>(Id::Count));
     const auto i = static_cast<size_t>(command);
     return i < std::size(names) ? QString::fromLatin1(names[i]) : QString();

@@ -93,14 +93,14 @@ QString DoseReportPrinter::thresholdText() const
     const auto value = [this](double v) {
         return v > 0 ? QString::number(v, 'f', m_report.unitsRoentgen() ? 0 : 2) + u' ' + m_report.unit() : tr("off");
     };
-    return tr("Thresholds: Warning %1, Danger %2").arg(value(m_report.warningThreshold()),
-        value(m_report.dangerThreshold()));
+    return tr("Thresholds: Warning %1, Danger %2")
+        .arg(value(m_report.warningThreshold()), value(m_report.dangerThreshold()));
 }
 
 QStringList DoseReportPrinter::columnTitles(const QString& unit)
 {
-    return { tr("Date"), tr("Highest\n%1").arg(unit), tr("Mean\n%1").arg(unit), tr("Alarms"),
-        tr("Above\nWarning"), tr("Above\nDanger"), tr("Dose\ncleared") };
+    return { tr("Date"), tr("Highest\n%1").arg(unit), tr("Mean\n%1").arg(unit), tr("Alarms"), tr("Above\nWarning"),
+        tr("Above\nDanger"), tr("Dose\ncleared") };
 }
 
 QString DoseReportPrinter::duration(qint64 seconds)
@@ -324,8 +324,8 @@ bool DoseReportPrinter::savePdf(const QString& path, int pageSizeId) const
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
-    printer.setPageLayout(QPageLayout(QPageSize(static_cast<QPageSize::PageSizeId>(pageSizeId)),
-        QPageLayout::Portrait, QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
+    printer.setPageLayout(QPageLayout(QPageSize(static_cast<QPageSize::PageSizeId>(pageSizeId)), QPageLayout::Portrait,
+        QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
     printer.setDocName(titleText());
     return print(printer);
 }
@@ -347,8 +347,8 @@ void DoseReportPrinter::paintDailyChart(QPainter& painter, const QRect& area, co
     double top = std::max({ report.total().highest, report.warningThreshold(), report.dangerThreshold() });
     top = top > 0 ? top * 1.1 : 1;
     const int labelWidth = fm.horizontalAdvance(QString::number(top, 'f', decimals)) + line / 2;
-    const QRect plot(area.left() + labelWidth, area.top() + line * 3 / 2, area.width() - labelWidth,
-        area.height() - line * 3);
+    const QRect plot(
+        area.left() + labelWidth, area.top() + line * 3 / 2, area.width() - labelWidth, area.height() - line * 3);
     const auto yOf = [&](double v) { return plot.bottom() - static_cast<int>(std::lround(v / top * plot.height())); };
 
     painter.setPen(Qt::black);

@@ -150,10 +150,19 @@ void EventListPrinter::paintPage(QPainter& painter, const Layout& layout, int pa
     painter.restore();
 }
 
-void EventListPrinter::preview(EventListPrinter& list, QWidget* parent)
+QString EventListPrinter::preview(EventListPrinter& list, QWidget* parent)
 {
     QPrintPreviewDialog dialog(parent);
-    QObject::connect(
-        &dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&list](QPrinter* printer) { list.print(*printer); });
+    QString failed;
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&list, &failed](QPrinter* printer) {
+        if (!list.print(*printer))
+            failed = target(*printer);
+    });
     dialog.exec();
+    return failed;
+}
+
+QString EventListPrinter::target(const QPrinter& printer)
+{
+    return printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName();
 }

@@ -51,8 +51,11 @@ public:
     // be opened or fails while printing.
     bool print(QPrinter& printer) const;
 
-    // Opens a modal print preview of the list.
-    static void preview(EventListPrinter& list, QWidget* parent);
+    // Opens a modal print preview of the list; what a print from it that failed went to (see
+    // target()), else an empty text.
+    static QString preview(EventListPrinter& list, QWidget* parent);
+    // The file or printer a printer writes to, for a person.
+    static QString target(const QPrinter& printer);
 
 private:
     void paintPage(QPainter& painter, const Layout& layout, int page, int pages) const;

@@ -103,6 +103,7 @@ private:
     void downloadHistory();
     void printHistory();
     void printPreview();
+    void tellPrintFailed(const QString& target);
     void doseReport(); // mainframereport.cpp
     DoseReport buildDoseReport(const QString& id, qint64 from, qint64 to, const std::optional<CUserParams>& thresholds);
     // The store whose events are the ones shown: this computer's, or an archive viewed here.

@@ -173,15 +173,26 @@ EventListPrinter CMainFrame::eventListPrinter() const
 void CMainFrame::printHistory()
 {
     QPrinter printer(QPrinter::HighResolution);
+    const EventListPrinter list = eventListPrinter();
     QPrintDialog dialog(&printer, this);
-    if (dialog.exec() == QDialog::Accepted)
-        eventListPrinter().print(printer);
+    // The dialog offers a range of the pages there are.
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange);
+    dialog.setMinMax(1, std::max(1, list.pageCount(printer)));
+    if (dialog.exec() == QDialog::Accepted && !list.print(printer))
+        tellPrintFailed(EventListPrinter::target(printer));
 }
 
 void CMainFrame::printPreview()
 {
-    EventListPrinter printer = eventListPrinter();
-    EventListPrinter::preview(printer, this);
+    EventListPrinter list = eventListPrinter();
+    if (const QString failed = EventListPrinter::preview(list, this); !failed.isEmpty())
+        tellPrintFailed(failed);
+}
+
+void CMainFrame::tellPrintFailed(const QString& target)
+{
+    m_doc.messenger().tell(
+        tr("Error!"), tr("The list could not be printed to %1.").arg(target), Messenger::Icon::Error);
 }
 
 void CMainFrame::archiveDatabase()

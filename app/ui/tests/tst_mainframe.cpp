@@ -22,6 +22,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
@@ -219,10 +221,11 @@ private slots:
         QTest::newRow("main local online instrument")
             << false << true << true << "instrument"
             << "ImportHistory ArchiveDatabase OnlineMode ReadHistory InstrumentSettings" + always;
-        QTest::newRow("main local online row") << false << true << true << "row"
-                                               << "ImportHistory ExportHistory SaveHistoryAs Print PrintPreview DoseReport "
-                                                  "ArchiveDatabase OnlineMode ReadHistory EditComment "
-                                                  "InstrumentSettings"
+        QTest::newRow("main local online row")
+            << false << true << true << "row"
+            << "ImportHistory ExportHistory SaveHistoryAs Print PrintPreview DoseReport "
+               "ArchiveDatabase OnlineMode ReadHistory EditComment "
+               "InstrumentSettings"
                 + always;
         QTest::newRow("main local offline day")
             << false << true << false << "day"
@@ -236,7 +239,8 @@ private slots:
             << "ImportHistory ArchiveDatabase OnlineMode ReadHistory InstrumentSettings" + always;
         QTest::newRow("archive local online row")
             << true << true << true << "row"
-            << "ExportHistory SaveHistoryAs Print PrintPreview DoseReport SwitchToMain OnlineMode InstrumentSettings" + always;
+            << "ExportHistory SaveHistoryAs Print PrintPreview DoseReport SwitchToMain OnlineMode InstrumentSettings"
+                + always;
         QTest::newRow("archive remote offline day")
             << true << false << false << "day"
             << "ExportHistory SaveHistoryAs Print PrintPreview DoseReport SwitchToMain" + always;
@@ -606,6 +610,30 @@ private slots:
         QVERIFY(!treeModel().indexOf(Id1, at(2, 0)).isValid()); // archived away from the main store
         QVERIFY(answerer.unexpected.isEmpty());
         QCOMPARE(QDir::currentPath() + u'/', m_context->folder().path());
+    }
+
+    // The print dialog offers the list's pages; a print that cannot be written is reported.
+    void printFailureIsReported()
+    {
+        select(Id1, at(1, 0));
+        const QString nowhere = m_home.filePath(QStringLiteral("missing-folder/list.pdf"));
+        int maxPage = -1;
+        ModalAnswerer answerer;
+        answerer.then([&](QWidget* w) {
+            auto* dialog = qobject_cast<QPrintDialog*>(w);
+            QVERIFY(dialog);
+            maxPage = dialog->maxPage();
+            dialog->printer()->setOutputFileName(nowhere);
+            if (auto* file = dialog->findChild<QLineEdit*>(QStringLiteral("filename")))
+                file->setText(nowhere);
+            dialog->accept();
+        });
+        answerer.thenBox(QMessageBox::Ok);
+        QVERIFY(m_frame->runCommand(Command::Print));
+        QTRY_VERIFY(answerer.done());
+        QCOMPARE(maxPage, 1);
+        QCOMPARE(answerer.texts, QStringList { QStringLiteral("The list could not be printed to %1.").arg(nowhere) });
+        QVERIFY(answerer.unexpected.isEmpty());
     }
 
     // Refusing the question keeps the window.
