@@ -86,6 +86,13 @@ void TestPassword::newPassword()
     ProgramConfig r;
     QVERIFY(r.load(c.iniPath));
     QCOMPARE(r.passwordDigest, QStringLiteral("19fab0dd18aeb2d4f39f50e77787c18d"));
+
+    // A password that cannot be saved is not in force: the old one stays.
+    c.iniPath = dir.filePath("KESTRA.ini/inside-a-file.ini");
+    error.clear();
+    QVERIFY(!Password::storeNewPassword(c, "other", &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(c.passwordDigest, QStringLiteral("19fab0dd18aeb2d4f39f50e77787c18d"));
 }
 
 QTEST_GUILESS_MAIN(TestPassword)
