@@ -17,6 +17,14 @@ qint32 wordAt(const QByteArray& bytes)
     return qFromLittleEndian<qint32>(bytes.constData());
 }
 
+// An IPv4 peer reached on a dual-stack socket shows as ::ffff:a.b.c.d; it is that IPv4 address.
+QHostAddress plainAddress(const QHostAddress& peer)
+{
+    bool mapped = false;
+    const quint32 v4 = peer.toIPv4Address(&mapped);
+    return mapped && peer.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(v4) : peer;
+}
+
 QByteArray word(qint32 value)
 {
     QByteArray bytes(4, Qt::Uninitialized);
@@ -318,18 +326,15 @@ void CPool::setPasswordDelays(int freeFailures, int firstMs, int capMs)
 
 bool CPool::isLocalPeer(const QHostAddress& peer)
 {
-    bool mapped = false;
-    const quint32 v4 = peer.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(v4).isLoopback() : peer.isLoopback();
+    return plainAddress(peer).isLoopback();
 }
 
 QString CPool::peerGroup(const QHostAddress& peer)
 {
-    bool mapped = false;
-    const quint32 v4 = peer.toIPv4Address(&mapped);
-    if (mapped || peer.protocol() != QAbstractSocket::IPv6Protocol)
-        return mapped ? QHostAddress(v4).toString() : peer.toString();
-    Q_IPV6ADDR bytes = peer.toIPv6Address();
+    const QHostAddress plain = plainAddress(peer);
+    if (plain.protocol() != QAbstractSocket::IPv6Protocol)
+        return plain.toString();
+    Q_IPV6ADDR bytes = plain.toIPv6Address();
     std::fill(bytes.c + 8, bytes.c + 16, quint8(0));
     return QHostAddress(bytes).toString() + QStringLiteral("/64");
 }
@@ -425,6 +430,11 @@ void CPool::prunePeers()
         return r.pending == 0 && r.nextCheckMs <= now
             && (r.failures == 0 || now - r.lastFailureMs > Remote::passwordFailuresForgottenMs);
     });
+    // Guessed at from very many addresses at once: the memory stays bounded, at the price of
+    // forgetting the failures of peers that wait for nothing now.
+    if (m_peers.size() > 4 * bound)
+        m_peers.removeIf(
+            [now](const auto& peer) { return peer.value().pending == 0 && peer.value().nextCheckMs <= now; });
 }
 
 int CPool::subscriberCount() const
@@ -455,13 +465,7 @@ void CPool::accept(qintptr descriptor)
         delete client;
         return;
     }
-    // A peer of an IPv4 address reached on a dual-stack socket is that IPv4 address.
-    client->m_peer = client->peerAddress();
-    if (bool mapped = false; client->m_peer.protocol() == QAbstractSocket::IPv6Protocol) {
-        const quint32 v4 = client->m_peer.toIPv4Address(&mapped);
-        if (mapped)
-            client->m_peer = QHostAddress(v4);
-    }
+    client->m_peer = plainAddress(client->peerAddress());
     if (m_clients.size() >= Remote::maxConnections
         || connectionsFrom(client->m_peer) >= Remote::maxConnectionsPerPeer) {
         // Closed at once: whoever holds the slots, they are freed by their deadlines, and one
