@@ -1,6 +1,7 @@
 // The document's background threads (the instrument watcher in local mode, the remote poll
 // thread in remote mode) and what they hand over to the document's thread.
 #include "document/kestradoc.h"
+#include "history/viewflags.h"
 
 #include "device/devworker.h"
 #include "history/messenger.h"
@@ -145,6 +146,8 @@ void CKESTRADoc::watcherProbe()
         updateTitle();
         if (s.connected() && s.timeSynchronize.load())
             DevWorker::synchronizeClock(m_context.device());
+        if (s.connected())
+            refreshUnits();
     }
     if (s.connected()) {
         const int bits = static_cast<int>(status) & DocState::AlarmMask;
@@ -221,8 +224,18 @@ void CKESTRADoc::pollLoop()
         m_outageReported = false; // the server answers again
         if (!busy && !events.isEmpty())
             emit remoteEventsArrived(events);
+        refreshUnits();
     }
     s.pollRunning = false;
+}
+
+void CKESTRADoc::refreshUnits()
+{
+    // Asked here, off the window's thread: the views show what the flags hold.
+    const ViewFlags& flags = m_context.viewFlags();
+    const bool before = flags.unitsRoentgen();
+    if (m_source.load()->units() && flags.unitsRoentgen() != before)
+        emit unitsChanged(flags.unitsRoentgen());
 }
 
 void CKESTRADoc::stopBackground()

@@ -162,6 +162,9 @@ signals:
     void historyStored(const QString& pagerId, int count, int added, bool committed);
     // Emitted from the poll thread; handled on the document's thread.
     void remoteEventsArrived(const CHistoryList& events);
+    // The instrument's units changed (read by the watcher when the link comes up, or by the
+    // poll thread from the station); emitted from that thread.
+    void unitsChanged(bool roentgen);
 
 private:
     friend class LocalSource;
@@ -179,6 +182,8 @@ private:
         CKESTRADoc* m_doc;
     };
     void runDeferred();
+    // Reads the units on the calling (background) thread and tells when they changed.
+    void refreshUnits();
     void tellUnreachable(int error);
 
     void tellError(const QString& text);

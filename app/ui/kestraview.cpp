@@ -35,6 +35,7 @@ CKESTRAView::CKESTRAView(CKESTRADoc& doc, QWidget* parent)
         [this](const QModelIndex& current) { rowChosen(current); });
     connect(this, &QAbstractItemView::doubleClicked, this, &CKESTRAView::rowDoubleClicked);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CKESTRAView::listRefilled);
+    connect(&m_doc, &CKESTRADoc::unitsChanged, m_model, &EventListModel::setUnitsRoentgen);
 }
 
 CKESTRAView::~CKESTRAView() = default;
@@ -70,7 +71,7 @@ void CKESTRAView::showDay(const QString& pagerId, const QString& dateText)
         return;
     }
     const CHistoryList* list = m_doc.dayEvents(pagerId, day, 0);
-    m_doc.units();
+    // The units are what the document knows; the instrument is not asked on this thread.
     m_model->setUnitsRoentgen(m_doc.context().viewFlags().unitsRoentgen());
     if (!list)
         return;

@@ -5,6 +5,7 @@
 
 #include "../../document/tests/simhistory.h"
 
+#include "config/applog.h"
 #include "device/driverlock.h"
 #include "document/kestradoc.h"
 #include "models/eventlistmodel.h"
@@ -102,6 +103,33 @@ private slots:
         // The shown day had an alarm arrive: it is red now.
         QVERIFY(tree.indexOf(simhistory::Id, simhistory::at(1, 0)).data(Qt::ForegroundRole).isValid());
         QVERIFY(m_doc->state().pollNow.load());
+    }
+
+    // The instrument's units are read off the window's thread when the link comes up; the
+    // shown rows follow, and showing a day does not ask the instrument.
+    void unitsComeWithTheLink()
+    {
+        QVERIFY(AppLog::start(m_home.filePath(QStringLiteral("units.log"))));
+        const auto unitReads = [&] {
+            QFile log(m_home.filePath(QStringLiteral("units.log")));
+            return log.open(QIODevice::ReadOnly) ? log.readAll().count("Begin getting measurenment units") : -1;
+        };
+        Settings settings = m_sim->settings();
+        settings.roentgen = true;
+        m_sim->setSettings(settings);
+        m_doc->state().setConnected(false);
+        m_doc->watcherProbe(); // the link comes up again
+        QCOMPARE(unitReads(), 1);
+        const QModelIndex value = m_frame->listView().model()->index(0, EventListModel::Value);
+        QTRY_VERIFY(value.data().toString().endsWith(QStringLiteral("mR/h")));
+
+        CKESTRADevView& tree = m_frame->treeView();
+        tree.setCurrentIndex(tree.treeModel().indexOf(simhistory::Id, simhistory::at(2, 0)));
+        QTRY_COMPARE(m_frame->listView().model()->rowCount(), 1);
+        tree.setCurrentIndex(tree.treeModel().indexOf(simhistory::Id, simhistory::at(1, 0)));
+        QTRY_COMPARE(m_frame->listView().model()->rowCount(), 4);
+        QCOMPARE(unitReads(), 1);
+        AppLog::stop();
     }
 };
 
