@@ -30,5 +30,4 @@ public:
 
 private:
     CKESTRADoc& m_doc;
-    CPagerList m_empty;
 };
