@@ -12,9 +12,8 @@ static_assert(std::endian::native == std::endian::little, "the stream codec assu
 
 namespace {
 
-// Longest text the reader accepts, in bytes: far beyond any comment or name (the record's
-// own rule is tighter), and small enough that a peer cannot make it hold much memory.
-constexpr qint64 maxTextBytes = qint64(1) << 21;
+// Longest text the reader accepts, in bytes: far beyond any comment, well within QString.
+constexpr qint64 maxTextBytes = qint64(1) << 28;
 // Texts are read in pieces of this size when the device cannot tell how much is left.
 constexpr qint64 chunkSize = 64 * 1024;
 
