@@ -254,6 +254,29 @@ private slots:
         edit.hComment = QString(HistoryText::MaxComment, 'c');
         QVERIFY(db->updateComment(edit));
 
+        // An import of a file that holds one imports nothing and names the event.
+        {
+            CHistoryList day;
+            day.addRecord(rec("I", local(2009, 7, 3, 9), 1, "fine"));
+            day.addRecord(rec("I", local(2009, 7, 3, 10), 1, lone));
+            QByteArray bytes;
+            StreamWriter out(&bytes);
+            day.write(out);
+            QFile file(m_stores.file("lone.ksexp"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+            file.close();
+            Recorder recorder;
+            CPagerList into;
+            QVERIFY(!HistoryFiles::importFile(recorder, file.fileName(), into, *db));
+            QVERIFY2(recorder.messages.join("").contains("I at 2009-07-03 10:00:00"),
+                qPrintable(recorder.messages.join("")));
+            QVERIFY(!into.contains("I"));
+            CPagerList stored;
+            QVERIFY(db->loadDayEvents(stored, "I", "2009-07-03", 0));
+            QVERIFY(stored.find("I")->days().empty() || stored.find("I")->days().begin()->second.records().empty());
+        }
+
         // The stream reader (imports, requests) refuses such a record and names it.
         const struct {
             QString comment;
