@@ -12,3 +12,6 @@ target_link_libraries(bench_history_pgstations PRIVATE kestra_history)
 target_compile_definitions(bench_history_pgstations PRIVATE PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster")
 add_executable(bench_history_export ${CMAKE_CURRENT_LIST_DIR}/history_export.cpp)
 target_link_libraries(bench_history_export PRIVATE kestra_history benchmark::benchmark)
+# Opening a large file warm and cold; takes the number of events (default ten million).
+add_executable(bench_history_open ${CMAKE_CURRENT_LIST_DIR}/history_open.cpp)
+target_link_libraries(bench_history_open PRIVATE kestra_history)

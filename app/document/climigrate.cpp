@@ -138,6 +138,14 @@ void reportText(const StoreMigration::Step& s)
     case Kind::Names:
         progressLine(QStringLiteral("%1 instrument names copied").arg(s.copied));
         break;
+    case Kind::NameKept:
+        progressLine(QStringLiteral("the name of %1 differs and TO keeps its own: %2").arg(s.day.pagerId, s.detail));
+        break;
+    case Kind::TextMended:
+        progressLine(QStringLiteral("%1 %2: %3 events with a NUL or broken UTF-16 character in a text, stored with "
+                                    "U+FFFD in its place (the first: %4)")
+                         .arg(s.day.pagerId, s.day.dateText(), QString::number(s.copied), s.detail));
+        break;
     case Kind::DayCopied:
         progressLine(QStringLiteral("%1: %2 events, %3 copied, verified")
                          .arg(day, QString::number(s.events), QString::number(s.copied)));
@@ -174,6 +182,13 @@ void reportJson(const StoreMigration::Step& s)
         break;
     case Kind::Names:
         o = { { "step", "names" }, { "copied", s.copied } };
+        break;
+    case Kind::NameKept:
+        o = { { "step", "name-kept" }, { "instrument", s.day.pagerId }, { "detail", s.detail } };
+        break;
+    case Kind::TextMended:
+        o = { { "step", "text-mended" }, { "instrument", s.day.pagerId }, { "date", s.day.dateText() },
+            { "events", s.copied }, { "first", s.detail } };
         break;
     case Kind::DayCopied:
     case Kind::DayPresent:

@@ -9,8 +9,10 @@
 
 const CPagerList& DocumentRequestHandler::loadInstrumentList()
 {
+    // A failed query leaves the list as it was: the peer gets the last one read, never an
+    // empty one for a store that is only briefly out of reach.
     const CPagerList* list = m_doc.loadInstrumentList();
-    return list ? *list : m_empty;
+    return list ? *list : m_doc.pagers();
 }
 
 CHistoryList DocumentRequestHandler::dayEvents(const QString& pagerId, const QString& dateText, int queryMode)

@@ -46,5 +46,4 @@ private:
     const int m_keptDays;
     // Most recently asked first.
     std::list<RequestedDay> m_requestedDays;
-    CPagerList m_empty;
 };

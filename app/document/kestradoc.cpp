@@ -8,6 +8,7 @@
 #include "device/historyspool.h"
 #include "device/portdiscovery.h"
 #include "history/historydb.h"
+#include "history/historytext.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
 #include "history/viewflags.h"
@@ -522,7 +523,22 @@ bool CKESTRADoc::units()
 bool CKESTRADoc::updateComment(const ChistoryRec& record)
 {
     const Operation operation(*this);
-    return m_source.load()->updateComment(record);
+    // The text rule of the store, also before a request to a station.
+    if (const QString why = HistoryText::problem(record.commentText(), HistoryText::MaxComment); !why.isEmpty()) {
+        messenger().tell(tr("Database Error!"),
+            tr("The comment of %1 was not stored: it %2").arg(HistoryText::recordName(record), why),
+            Messenger::Icon::Error);
+        return false;
+    }
+    DocumentSource* source = m_source.load();
+    if (source->updateComment(record))
+        return true;
+    // This computer's store has told why; a station answers only yes or no.
+    if (source == &m_station)
+        messenger().tell(tr("Error!"),
+            tr("The station %1 did not store the comment of %2").arg(serverText(), HistoryText::recordName(record)),
+            Messenger::Icon::Error);
+    return false;
 }
 
 bool CKESTRADoc::downloadFromRemote(const QString& pagerId, qint64 date)

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -21,6 +22,11 @@
 #include <set>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <limits>
+#include <signal.h>
+#include <unistd.h>
+
 namespace {
 
 QString tr(const char* text)
@@ -34,6 +40,14 @@ QString openCaption()
 {
     return QStringLiteral("Ошибка базы данных");
 }
+
+// The test probe of the archive's steps.
+QMutex s_probeLock;
+HistoryDb::ArchiveProbe s_archiveProbe;
+
+// The wait of a writer for a locked file: per statement, and in all.
+std::atomic<int> s_busyStatementMs { 5000 };
+std::atomic<int> s_busyTotalMs { 120000 };
 
 // Numbers the handles of the process, so that connection names never repeat; a handle's
 // number stays in the live set while it exists.
@@ -108,6 +122,10 @@ HistoryDb::HistoryDb(const QString& path, const StoreAddress& address)
 
 HistoryDb::~HistoryDb()
 {
+    // Closed cleanly: the next open need not read the whole file. A damaged file keeps its
+    // mark and is checked (and refused) at the next open.
+    if (!m_mark.isEmpty() && !m_damaged.load())
+        QFile::remove(m_mark);
     {
         QMutexLocker lock(&s_liveLock);
         s_live.erase(m_generation);
@@ -211,7 +229,7 @@ QSqlDatabase HistoryDb::connection()
                 db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
             if (db.open()) {
                 QSqlQuery q(db);
-                q.exec(QStringLiteral("PRAGMA busy_timeout = 5000"));
+                q.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(s_busyStatementMs.load()));
                 // A lost event is the worst fault: every commit reaches the disk.
                 q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
             }
@@ -230,8 +248,19 @@ bool HistoryDb::prepareStore(OpenMode mode, QString* error, bool* missing)
     if (isServer())
         return HistorySchema::preparePostgres(db, m_path, mode == OpenMode::Create, error, missing);
     const bool writable = QFileInfo(m_path).isWritable();
-    if (!HistorySchema::prepare(db, m_path, writable, error))
+    // The whole file is read only after an unclean end of a program that had it open.
+    const QStringList stale = writable ? staleMarks() : QStringList();
+    if (!HistorySchema::prepare(db, m_path, writable, error, !stale.isEmpty()))
         return false;
+    if (writable) {
+        for (const QString& mark : stale)
+            QFile::remove(mark);
+        const QString mark
+            = m_path + QStringLiteral(".open-%1-%2").arg(QString::number(::getpid()), QString::number(m_generation));
+        QFile file(mark);
+        if (file.open(QIODevice::WriteOnly))
+            m_mark = mark;
+    }
     QSqlQuery q(db);
     if (writable) {
         // WAL lets a job thread read while another connection writes; a read-only folder keeps
@@ -241,6 +270,49 @@ bool HistoryDb::prepareStore(OpenMode mode, QString* error, bool* missing)
     m_hasSummary = q.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'DaySummary'"))
         && q.next();
     return true;
+}
+
+QStringList HistoryDb::staleMarks() const
+{
+    const QFileInfo info(m_path);
+    const QString prefix = info.fileName() + QStringLiteral(".open-");
+    QStringList stale;
+    const QStringList marks = info.absoluteDir().entryList({ prefix + QLatin1Char('*') }, QDir::Files | QDir::Hidden);
+    for (const QString& name : marks) {
+        bool ok = false;
+        const qint64 pid = name.mid(prefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        // A mark of a live process is a program that has the file open now (this one among
+        // them); one that cannot be read is taken as stale.
+        const bool alive = ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max()
+            && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+        if (!alive)
+            stale.append(info.absoluteDir().filePath(name));
+    }
+    return stale;
+}
+
+QString HistoryDb::damagedText(const QString& reason) const
+{
+    return tr("%1 is damaged: %2. Nothing more is written into it; close the program and repair or replace the file")
+        .arg(m_path, reason);
+}
+
+bool HistoryDb::noteDamage(const QSqlError& error)
+{
+    if (isServer())
+        return false;
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    if (!ok || (code != 11 && code != 26)) // SQLITE_CORRUPT, SQLITE_NOTADB
+        return false;
+    m_damaged = true;
+    return true;
+}
+
+void HistoryDb::refuseDamaged() const
+{
+    if (m_damaged.load())
+        throw DbError(damagedText(tr("a corruption error was met earlier")));
 }
 
 bool HistoryDb::canStoreTime(qint64 seconds)
@@ -277,12 +349,12 @@ double HistoryDb::dayNumber(const QString& dateText)
     return LocalTime::automationDay(y, m, d);
 }
 
-bool HistoryDb::backupTo(const QString& destination, QString* error, int* code)
+bool HistoryDb::backupTo(const QString& destination, QString* error, int* code, QString* written)
 {
-    return writeCopy(destination, std::nullopt, error, code);
+    return writeCopy(destination, std::nullopt, error, code, written);
 }
 
-bool HistoryDb::archiveTo(const QString& destination, qint64 now, QString* error, int* code)
+bool HistoryDb::archiveTo(const QString& destination, qint64 now, QString* error, int* code, QString* written)
 {
     const auto yesterday = LocalTime::toAutomation(now - 86400);
     if (!yesterday) {
@@ -292,20 +364,148 @@ bool HistoryDb::archiveTo(const QString& destination, qint64 now, QString* error
             *code = -1;
         return false;
     }
-    return writeCopy(destination, yesterday->first, error, code);
+    return writeCopy(destination, yesterday->first, error, code, written);
 }
 
-bool HistoryDb::writeCopy(const QString& destination, std::optional<double> deleteBefore, QString* error, int* code)
+void HistoryDb::setBusyWait(int statementMs, int totalMs)
 {
+    s_busyStatementMs = std::max(0, statementMs);
+    s_busyTotalMs = std::max(0, totalMs);
+}
+
+int HistoryDb::busyTotalMs()
+{
+    return s_busyTotalMs.load();
+}
+
+void HistoryDb::setArchiveProbe(ArchiveProbe probe)
+{
+    QMutexLocker lock(&s_probeLock);
+    s_archiveProbe = std::move(probe);
+}
+
+QString HistoryDb::numberedName(const QString& destination, int number)
+{
+    if (number <= 1)
+        return destination;
+    const QString file = QFileInfo(destination).fileName();
+    const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
+    const qsizetype cut = dot > 0 ? destination.size() - (file.size() - dot) : destination.size();
+    return destination.left(cut) + QLatin1Char('-') + QString::number(number) + destination.mid(cut);
+}
+
+bool HistoryDb::writeCopy(
+    const QString& destination, std::optional<double> deleteBefore, QString* error, int* code, QString* written)
+{
+    bool lost = false;
+    if (writeCopyOnce(destination, deleteBefore, error, code, written, &lost))
+        return true;
+    if (!lost)
+        return false;
+    // The server connection was gone before anything was deleted (a restarted server): the
+    // copy is made once more on a new connection.
+    dropConnection();
+    return writeCopyOnce(destination, deleteBefore, error, code, written, &lost);
+}
+
+namespace {
+
+void probe(const char* step, const QString& path)
+{
+    QMutexLocker lock(&s_probeLock);
+    if (s_archiveProbe)
+        s_archiveProbe(step, path);
+}
+
+// Flushes a file or a folder to the disk; false with errno set when it cannot be.
+bool syncPath(const QString& path, bool folder)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
+}
+
+// Gives from the name to without replacing a file there: false with errno EEXIST when the name
+// is taken. A file system without the no-replace rename gets a hard link and an unlink, which
+// refuse a taken name as well.
+bool renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::link(source.constData(), target.constData()) != 0)
+        return false;
+    ::unlink(source.constData());
+    return true;
+}
+
+// Brings the written .part file to its final name: synced first, so that the name never
+// stands for a copy that is not on the disk; renamed to the first free name; the folder
+// synced, so that the name itself survives a power cut. Only after this may an archive delete.
+QString settleCopy(const QString& part, const QString& destination, QString* finalName, int* code)
+{
+    const auto failed = [&] {
+        *code = errno != 0 ? errno : -1;
+        return QString::fromLocal8Bit(std::strerror(errno));
+    };
+    errno = 0;
+    if (!syncPath(part, false))
+        return failed();
+    probe("synced", part);
+    // A thousand archives of one day is far more than any program folder sees.
+    for (int number = 1; number <= 1000; ++number) {
+        const QString name = HistoryDb::numberedName(destination, number);
+        if (QFileInfo::exists(name) || QFileInfo(name).isSymLink())
+            continue;
+        if (!renameNoReplace(part, name)) {
+            if (errno == EEXIST)
+                continue; // taken meanwhile
+            return failed();
+        }
+        probe("renamed", name);
+        *finalName = name;
+        const QString folder = QFileInfo(name).absolutePath();
+        if (!syncPath(folder, true))
+            return failed();
+        probe("folder-synced", folder);
+        return {};
+    }
+    errno = EEXIST;
+    return failed();
+}
+
+} // namespace
+
+bool HistoryDb::writeCopyOnce(const QString& destination, std::optional<double> deleteBefore, QString* error, int* code,
+    QString* written, bool* lost)
+{
+    *lost = false;
+    if (deleteBefore && m_damaged.load()) {
+        if (error)
+            *error = damagedText(tr("a corruption error was met earlier"));
+        if (code)
+            *code = -1;
+        return false;
+    }
     const QString part = destination + QStringLiteral(".part");
     QFile::remove(part);
     QString failure;
+    QString finalName;
     int failureCode = 0;
     const auto failWith = [&](const QSqlError& e) {
-        failure = e.text();
+        failure = noteDamage(e) ? damagedText(e.text()) : e.text();
         failureCode = e.nativeErrorCode().toInt();
         if (failureCode == 0)
             failureCode = -1;
+        *lost = isServer() && connectionLost(e);
     };
     const QString lockName
         = QStringLiteral("kestra-archive-lock-%1").arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
@@ -329,20 +529,32 @@ bool HistoryDb::writeCopy(const QString& destination, std::optional<double> dele
             // Before the first read, which takes the snapshot.
             else if (deleteBefore && !q.exec(QStringLiteral("LOCK TABLE History IN SHARE ROW EXCLUSIVE MODE")))
                 failWith(q.lastError());
-            else if (!copyToFile(part, &failure))
+            else if (!copyToFile(part, &failure)) {
                 failureCode = -1;
+                // The copy reads through this connection: a dead one fails it first.
+                QSqlQuery alive(writer);
+                *lost = !alive.exec(QStringLiteral("SELECT 1")) && connectionLost(alive.lastError());
+            }
         } else {
             if (deleteBefore) {
                 writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), lockName);
                 writer.setDatabaseName(m_path);
                 QSqlQuery q(writer);
-                open = writer.open() && q.exec(QStringLiteral("PRAGMA busy_timeout = 5000"))
-                    && q.exec(QStringLiteral("PRAGMA synchronous = FULL")) && q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+                open = writer.open() && q.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(s_busyStatementMs.load()))
+                    && q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+                if (open) {
+                    // Another archive or a long write holds the lock: wait as any writer does.
+                    QElapsedTimer waited;
+                    waited.start();
+                    while (!(open = q.exec(QStringLiteral("BEGIN IMMEDIATE"))) && fileBusy(q.lastError())
+                        && waited.elapsed() < s_busyTotalMs.load())
+                        QThread::msleep(50);
+                }
                 if (!open)
                     failWith(writer.isOpen() ? q.lastError() : writer.lastError());
             }
             // VACUUM INTO reads one snapshot of the store: the copy is consistent however the
-            // file changes meanwhile. It writes a new file, which then replaces the destination.
+            // file changes meanwhile.
             QSqlQuery q(connection());
             if (failure.isEmpty()) {
                 bool copied = q.prepare(QStringLiteral("VACUUM INTO ?"));
@@ -354,11 +566,8 @@ bool HistoryDb::writeCopy(const QString& destination, std::optional<double> dele
                     failWith(q.lastError());
             }
         }
-        if (failure.isEmpty()
-            && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(destination).constData()) != 0) {
-            failure = QString::fromLocal8Bit(std::strerror(errno));
-            failureCode = errno;
-        }
+        if (failure.isEmpty())
+            failure = settleCopy(part, destination, &finalName, &failureCode);
         if (failure.isEmpty() && deleteBefore) {
             QSqlQuery q(writer);
             if (!q.prepare(QStringLiteral("DELETE FROM History WHERE hDate < ?")))
@@ -369,6 +578,10 @@ bool HistoryDb::writeCopy(const QString& destination, std::optional<double> dele
             q.finish();
             if (failure.isEmpty() && !writer.commit())
                 failWith(writer.lastError());
+            if (failure.isEmpty())
+                probe("deleted", m_path);
+            // The copy is in place under its name: a second try would only make another.
+            *lost = false;
         }
         // A backup only read; a failed archive keeps every event.
         if (open && (!deleteBefore || !failure.isEmpty()))
@@ -386,5 +599,51 @@ bool HistoryDb::writeCopy(const QString& destination, std::optional<double> dele
         QFile::remove(part);
         return false;
     }
+    if (written)
+        *written = finalName;
     return true;
+}
+
+bool HistoryDb::connectionLost(const QSqlError& error)
+{
+    if (error.type() == QSqlError::NoError)
+        return false;
+    const QString state = error.nativeErrorCode();
+    return state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
+}
+
+bool HistoryDb::fileBusy(const QSqlError& error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (code == 5 || code == 6); // SQLITE_BUSY, SQLITE_LOCKED and their extended codes
+}
+
+void HistoryDb::retrying(const std::function<void(QSqlDatabase&)>& op)
+{
+    QElapsedTimer waited;
+    waited.start();
+    bool reconnected = false;
+    for (;;) {
+        try {
+            QSqlDatabase db = connection();
+            if (isServer() && !db.isOpen())
+                throw DbError(db.lastError());
+            op(db);
+            return;
+        } catch (const DbError& e) {
+            if (noteDamage(e.sqlError()))
+                throw DbError(damagedText(e.sqlError().text()), e.sqlError());
+            if (isServer() && !reconnected && connectionLost(e.sqlError())) {
+                reconnected = true;
+                dropConnection();
+                continue;
+            }
+            if (!isServer() && fileBusy(e.sqlError()) && waited.elapsed() < s_busyTotalMs.load()) {
+                QThread::msleep(50);
+                continue;
+            }
+            throw;
+        }
+    }
 }

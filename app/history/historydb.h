@@ -6,8 +6,10 @@
 
 #include <QMutex>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,13 +19,28 @@
 
 class Messenger;
 
-// A statement or query the store rejected. Carries the driver's description.
+// A statement or query the store rejected. Carries the driver's description and, when the
+// store gave one, its code (SQLite's result code, the server's SQLSTATE).
 class DbError : public std::runtime_error {
 public:
     explicit DbError(const QString& text)
         : std::runtime_error(text.toStdString())
     {
     }
+    explicit DbError(const QSqlError& error)
+        : std::runtime_error(error.text().toStdString())
+        , m_error(error)
+    {
+    }
+    DbError(const QString& text, const QSqlError& error)
+        : std::runtime_error(text.toStdString())
+        , m_error(error)
+    {
+    }
+    const QSqlError& sqlError() const { return m_error; }
+
+private:
+    QSqlError m_error;
 };
 
 // The event database: the tables History and Pagers (and the day summary DaySummary) in one
@@ -39,6 +56,19 @@ public:
 // is one transaction, and equal events from two stations are stored once. Only one operation
 // runs at a time (the document waits for its jobs); Open and Close belong to the
 // user-interface thread and are not called while a job runs.
+//
+// A lost server connection (a restarted server, a network drop) costs no operation: every
+// operation that fails on it is run once more, whole, on a new connection of the same thread.
+// On a file that another program shares, a writer that finds the file locked (an archive holds
+// the write lock while it copies) waits: each statement waits up to busyStatementMs, and the
+// operation is tried again until busyTotalMs have passed, then fails as before.
+//
+// Damage: an open reads the file's catalogue and first pages, not the whole file. The whole
+// file is checked (PRAGMA quick_check) when a program that had it open ended without closing
+// it (each open handle keeps a mark "<file>.open-<process>-<handle>" beside the file, removed
+// when it closes), and before an upgrade. The first corruption error that any operation meets
+// ends all writing through the handle, with the file named; its mark then stays, so that the
+// next open checks the whole file and refuses it.
 class HistoryDb {
 public:
     enum class OpenMode { Existing, Create };
@@ -63,7 +93,9 @@ public:
     // file in *error. added receives the number of new rows.
     bool insertEvents(std::span<const ChistoryRec> records, int* added = nullptr, QString* error = nullptr);
     bool insertEvents(const CHistoryList& list, int* added = nullptr, QString* error = nullptr);
-    // Sets the comment text of exactly that event. Throws DbError when rejected.
+    // Sets the comment text of exactly that event. Throws DbError when rejected, and when no
+    // stored event is that one (one only in memory, a row of an old store without its exact
+    // time): the comment is then not stored, and the caller says so.
     bool updateComment(const ChistoryRec& record);
     // Removes events dated before the local day before now. Throws DbError when rejected.
     bool deleteOldEvents(qint64 now);
@@ -75,16 +107,35 @@ public:
     // the day summary (counted from the events in a read-only store of an earlier layout).
     // A row that cannot be read is told through the messenger and skipped.
     bool loadDaySummary(CPagerList& list, Messenger& messenger);
-    // Writes a consistent copy of the store to destination, replacing an existing file. The
-    // copy is a SQLite store whichever engine holds the events, so an archive opens anywhere.
-    // On failure returns false with a description and a code.
-    bool backupTo(const QString& destination, QString* error = nullptr, int* code = nullptr);
+    // Writes a consistent copy of the store to destination. The copy is a SQLite store
+    // whichever engine holds the events, so an archive opens anywhere. An existing file is
+    // never replaced: when destination is taken, the copy takes the first free name of
+    // numberedName(destination, 2, 3, ...) ("DBArchive[2026-01-05]-2.db"), also when another
+    // program takes the name meanwhile; *written receives the name used. The copy is written
+    // as "<name>.part", synced, renamed without replacing, and its folder synced. On failure
+    // returns false with a description and a code.
+    bool backupTo(
+        const QString& destination, QString* error = nullptr, int* code = nullptr, QString* written = nullptr);
     // Archives: writes the copy as backupTo does, then deletes the events dated before the day
     // before now's local day (deleteOldEvents). Both see one moment of the store: an event that
     // another station or program stores meanwhile is neither copied nor deleted, and the next
-    // archive takes it. Nothing is deleted before the copy is in place. Other writers wait
-    // while the store is archived (its write lock is held from before the copy).
-    bool archiveTo(const QString& destination, qint64 now, QString* error = nullptr, int* code = nullptr);
+    // archive takes it. Nothing is deleted before the copy and its name are on the disk. Other
+    // writers wait while the store is archived (its write lock is held from before the copy).
+    bool archiveTo(const QString& destination, qint64 now, QString* error = nullptr, int* code = nullptr,
+        QString* written = nullptr);
+    // destination with "-number" before its extension; destination itself for number 1.
+    static QString numberedName(const QString& destination, int number);
+
+    // The steps of writing a copy, in their order, for tests: "synced" (the .part file),
+    // "renamed" (to the final name), "folder-synced", and for an archive "deleted" (the delete
+    // of the old events committed). path is the file or folder of the step.
+    using ArchiveProbe = std::function<void(const char* step, const QString& path)>;
+    static void setArchiveProbe(ArchiveProbe probe);
+
+    // How long a writer waits for a file that another connection has locked: each statement
+    // up to statementMs, and in all up to totalMs (5 s and 120 s unless set). Applies to
+    // connections made afterwards.
+    static void setBusyWait(int statementMs, int totalMs);
 
     // Automation day number of a "%Y-%m-%d" text; negative when the text is no date.
     static double dayNumber(const QString& dateText);
@@ -118,14 +169,40 @@ private:
     // Copies the server store's rows into a new file store at destination, read in the
     // transaction the caller has begun on connection().
     bool copyToFile(const QString& destination, QString* error);
-    bool writeCopy(const QString& destination, std::optional<double> deleteBefore, QString* error, int* code);
+    bool writeCopy(
+        const QString& destination, std::optional<double> deleteBefore, QString* error, int* code, QString* written);
+    bool writeCopyOnce(const QString& destination, std::optional<double> deleteBefore, QString* error, int* code,
+        QString* written, bool* lost);
     // Forgets the calling thread's connection to this store, so that the next operation connects anew.
     void dropConnection();
+    // Runs op on the calling thread's connection, again on a new connection when the server
+    // connection was lost, and again while a shared file stays locked (the bound above). op
+    // must start afresh each time: nothing it filled on a failed run may stay.
+    void retrying(const std::function<void(QSqlDatabase&)>& op);
+    static int busyTotalMs();
 
+public:
+    // The error says the server connection is gone (no SQLSTATE, or the classes "connection
+    // exception" and "operator intervention").
+    static bool connectionLost(const QSqlError& error);
+    // The error says another connection holds the file's lock (SQLite's BUSY or LOCKED).
+    static bool fileBusy(const QSqlError& error);
+
+private:
     QString m_path;
     StoreAddress m_address;
     quint64 m_generation; // names this handle's connections; unique in the process
     bool m_hasSummary = true;
+    QString m_mark; // this handle's open mark beside the file; empty when none could be made
+    std::atomic<bool> m_damaged { false };
+
+    // The marks of programs that ended with the file open (their process is gone).
+    QStringList staleMarks() const;
+    // Notes a corruption error; true when the error is one.
+    bool noteDamage(const QSqlError& error);
+    // Throws DbError naming the file when a corruption error was met before.
+    void refuseDamaged() const;
+    QString damagedText(const QString& reason) const;
 };
 
 // The open store of one program: at most one handle at a time. Each program's context holds

@@ -1,13 +1,16 @@
 #include "history/historydb.h"
 
+#include "history/historytext.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <algorithm>
 #include <array>
@@ -56,7 +59,7 @@ QString textField(const QVariant& value)
 
 [[noreturn]] void fail(const QSqlQuery& query)
 {
-    throw DbError(query.lastError().text());
+    throw DbError(query.lastError());
 }
 
 // The columns every event query selects, in the order recordOf reads them.
@@ -82,6 +85,8 @@ ChistoryRec recordOf(const QSqlQuery& q)
     r.hPrecision = intField(q.value(7));
     r.hVariation = intField(q.value(8));
     r.hPagerID = textField(q.value(10));
+    // A file of an earlier version may hold what the text rule keeps out.
+    HistoryText::mendRecord(r);
     return r;
 }
 
@@ -95,6 +100,9 @@ constexpr int InsertRows = 200;
 // statement costs one round trip and one parse however many rows it carries; the summary
 // trigger also runs once per statement.
 constexpr int ServerInsertRows = 5000;
+// ...and at most this many UTF-16 units of text, far below the server's statement limit of
+// 1 GB whatever the comments hold.
+constexpr qsizetype ServerInsertText = 16 * 1024 * 1024;
 
 // One insert statement for rows events; an event already stored (the unique index HistoryEvent)
 // is skipped, also when another station stores it at the same moment.
@@ -172,13 +180,12 @@ bool mayRetry(const QSqlError& error)
     return state == QLatin1String("40P01") || state == QLatin1String("40001");
 }
 
-// The connection to the server is gone (the server restarted, a network drop, an
-// administrator ended it): no SQLSTATE, or the classes "connection exception" and
-// "operator intervention".
-bool connectionLost(const QSqlError& error)
+// The text the store keeps of a record's text: the same on both engines.
+QString stored(const QString& text)
 {
-    const QString state = error.nativeErrorCode();
-    return state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
+    QString mended = text;
+    HistoryText::mend(mended);
+    return mended;
 }
 
 // Stores the events in an SQLite store inside the open transaction, counting the rows added.
@@ -197,7 +204,7 @@ QSqlError storeInFile(QSqlDatabase& db, const std::vector<const ChistoryRec*>& s
             const ChistoryRec& r = *storable[done + i];
             const auto when = LocalTime::toAutomation(r.hDateTime);
             const int at = i * InsertColumns;
-            q.bindValue(at + 0, r.hID);
+            q.bindValue(at + 0, stored(r.hID));
             q.bindValue(at + 1, r.hType);
             q.bindValue(at + 2, r.hAlarm);
             q.bindValue(at + 3, when->first);
@@ -206,8 +213,8 @@ QSqlError storeInFile(QSqlDatabase& db, const std::vector<const ChistoryRec*>& s
             q.bindValue(at + 6, r.hValue2);
             q.bindValue(at + 7, r.hPrecision);
             q.bindValue(at + 8, r.hVariation);
-            q.bindValue(at + 9, r.hComment);
-            q.bindValue(at + 10, r.hPagerID);
+            q.bindValue(at + 9, stored(r.hComment));
+            q.bindValue(at + 10, stored(r.hPagerID));
             q.bindValue(at + 11, r.hDateTime);
         }
         if (!q.exec())
@@ -227,10 +234,12 @@ QSqlError storeOnServer(QSqlDatabase& db, const std::vector<const ChistoryRec*>&
     std::array<ArrayText, InsertColumns> columns;
     for (size_t done = 0; done < storable.size();) {
         const size_t end = std::min(storable.size(), done + ServerInsertRows);
-        for (; done < end; ++done) {
+        qsizetype text = 0;
+        for (; done < end && text < ServerInsertText; ++done) {
             const ChistoryRec& r = *storable[done];
             const auto when = LocalTime::toAutomation(r.hDateTime);
-            columns[0].add(r.hID);
+            text += r.hID.size() + r.hComment.size() + r.hPagerID.size();
+            columns[0].add(stored(r.hID));
             columns[1].add(qint64 { r.hType });
             columns[2].add(qint64 { r.hAlarm });
             columns[3].add(when->first);
@@ -239,8 +248,8 @@ QSqlError storeOnServer(QSqlDatabase& db, const std::vector<const ChistoryRec*>&
             columns[6].add(r.hValue2);
             columns[7].add(qint64 { r.hPrecision });
             columns[8].add(qint64 { r.hVariation });
-            columns[9].add(r.hComment);
-            columns[10].add(r.hPagerID);
+            columns[9].add(stored(r.hComment));
+            columns[10].add(stored(r.hPagerID));
             columns[11].add(r.hDateTime);
         }
         for (int c = 0; c < InsertColumns; ++c)
@@ -264,29 +273,35 @@ bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString
         if (queryMode & 1)
             condition += QStringLiteral(" AND hAlarm > 0");
     }
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT %1 FROM History %2 ORDER BY hDate DESC, hTime DESC;")
-                       .arg(QLatin1String(eventColumns), condition)))
-        fail(q);
-    if (!id.isEmpty()) {
-        q.bindValue(QStringLiteral(":id"), id);
-        if (!dateText.isEmpty()) {
-            const double day = dayNumber(dateText);
-            q.bindValue(QStringLiteral(":date"), day < 0 ? QVariant() : QVariant(day));
+    // Read whole before anything is filed: a run that fails leaves the list as it was.
+    std::vector<ChistoryRec> rows;
+    retrying([&](QSqlDatabase& db) {
+        rows.clear();
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.prepare(QStringLiteral("SELECT %1 FROM History %2 ORDER BY hDate DESC, hTime DESC;")
+                           .arg(QLatin1String(eventColumns), condition)))
+            fail(q);
+        if (!id.isEmpty()) {
+            q.bindValue(QStringLiteral(":id"), id);
+            if (!dateText.isEmpty()) {
+                const double day = dayNumber(dateText);
+                q.bindValue(QStringLiteral(":date"), day < 0 ? QVariant() : QVariant(day));
+            }
         }
-    }
-    if (!q.exec())
-        fail(q);
+        if (!q.exec())
+            fail(q);
+        while (q.next())
+            rows.push_back(recordOf(q));
+        if (q.lastError().isValid())
+            fail(q);
+    });
     CPager* pager = id.isEmpty() ? nullptr : &list.findOrCreate(id);
-    while (q.next()) {
-        CPager* owner = pager ? pager : &list.findOrCreate(textField(q.value(10)));
-        ChistoryRec r = recordOf(q);
+    for (ChistoryRec& r : rows) {
+        CPager* owner = pager ? pager : &list.findOrCreate(r.hPagerID);
         r.hPagerID = owner->identifier();
         owner->addEvent(r);
     }
-    if (q.lastError().isValid())
-        fail(q);
     return true;
 }
 
@@ -300,6 +315,11 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, Q
 {
     if (added)
         *added = 0;
+    if (m_damaged.load()) {
+        if (error)
+            *error = damagedText(tr("a corruption error was met earlier"));
+        return false;
+    }
     std::vector<const ChistoryRec*> storable;
     storable.reserve(records.size());
     for (const ChistoryRec& r : records) {
@@ -309,6 +329,9 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, Q
     QString failure;
     int count = 0;
     QSqlDatabase db = connection();
+    QElapsedTimer waited;
+    waited.start();
+    bool reconnected = false;
     for (int attempt = 0;; ++attempt) {
         failure.clear();
         count = 0;
@@ -329,18 +352,26 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, Q
         if (!cause.isValid())
             break;
         failure = cause.text();
-        if (attempt >= 4)
+        if (noteDamage(cause)) {
+            failure = damagedText(cause.text());
             break;
-        if (isServer() && connectionLost(cause)) {
+        }
+        if (isServer() && connectionLost(cause) && !reconnected) {
             // Nothing of the batch was committed: it goes again on a new connection.
+            reconnected = true;
             dropConnection();
             db = connection();
-        } else if (!mayRetry(cause)) {
+        } else if (!isServer() && fileBusy(cause) && waited.elapsed() < busyTotalMs()) {
+            // Another program holds the file (an archive): wait for it.
+            QThread::msleep(50);
+        } else if (!mayRetry(cause) || attempt >= 4) {
             break;
         }
     }
     if (!failure.isEmpty()) {
-        if (error)
+        if (error && m_damaged.load())
+            *error = failure;
+        else if (error)
             *error = tr("The events could not be stored in %1; none of this batch of %2 was kept: %3")
                          .arg(m_path, QString::number(records.size()), failure);
         return false;
@@ -352,20 +383,45 @@ bool HistoryDb::insertEvents(std::span<const ChistoryRec> records, int* added, Q
 
 bool HistoryDb::updateComment(const ChistoryRec& record)
 {
-    QSqlQuery q(connection());
-    // The key alone is shared by events of one second; the event's own fields pick it out.
-    if (!q.prepare(QStringLiteral("UPDATE History SET hComment = ? WHERE hID = ? AND hPagerID = ? AND hDateTime = ? "
-                                  "AND hType = ? AND hAlarm = ? AND hValue = ?")))
-        fail(q);
-    q.addBindValue(record.commentText());
-    q.addBindValue(record.hID);
-    q.addBindValue(record.hPagerID);
-    q.addBindValue(record.hDateTime);
-    q.addBindValue(record.hType);
-    q.addBindValue(record.hAlarm);
-    q.addBindValue(record.hValue);
-    if (!q.exec())
-        fail(q);
+    if (const QString why = HistoryText::problem(record.commentText(), HistoryText::MaxComment); !why.isEmpty())
+        throw DbError(tr("The comment of %1 was not stored: it %2").arg(HistoryText::recordName(record), why));
+    refuseDamaged();
+    retrying([&](QSqlDatabase& db) {
+        if (!db.transaction())
+            throw DbError(db.lastError());
+        QSqlQuery q(db);
+        const auto failed = [&](const QSqlError& e) {
+            q.finish();
+            db.rollback();
+            throw DbError(e);
+        };
+        // The key alone is shared by events of one second; the event's own fields pick it out.
+        if (!q.prepare(QStringLiteral("UPDATE History SET hComment = ? WHERE hID = ? AND hPagerID = ? AND "
+                                      "hDateTime = ? AND hType = ? AND hAlarm = ? AND hValue = ?")))
+            failed(q.lastError());
+        q.addBindValue(record.commentText());
+        q.addBindValue(record.hID);
+        q.addBindValue(record.hPagerID);
+        q.addBindValue(record.hDateTime);
+        q.addBindValue(record.hType);
+        q.addBindValue(record.hAlarm);
+        q.addBindValue(record.hValue);
+        if (!q.exec())
+            failed(q.lastError());
+        // Exactly that one event: none means it is not in the store (only in memory after a
+        // failed commit, or a row of an old store without its exact time).
+        const int changed = q.numRowsAffected();
+        q.finish();
+        if (changed != 1) {
+            db.rollback();
+            throw DbError(changed == 0 ? tr("The comment of %1 was not stored: the event is not in the database %2")
+                                             .arg(HistoryText::recordName(record), m_path)
+                                       : tr("The comment of %1 was not stored: %2 events of the database match it")
+                                             .arg(HistoryText::recordName(record), QString::number(changed)));
+        }
+        if (!db.commit())
+            failed(db.lastError());
+    });
     return true;
 }
 
@@ -374,93 +430,139 @@ bool HistoryDb::deleteOldEvents(qint64 now)
     const auto yesterday = LocalTime::toAutomation(now - 86400);
     if (!yesterday)
         throw DbError(tr("The current time has no local date"));
-    QSqlQuery q(connection());
-    if (!q.prepare(QStringLiteral("DELETE FROM History WHERE hDate < ?")))
-        fail(q);
-    q.addBindValue(yesterday->first);
-    if (!q.exec())
-        fail(q);
+    refuseDamaged();
+    retrying([&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.prepare(QStringLiteral("DELETE FROM History WHERE hDate < ?")))
+            fail(q);
+        q.addBindValue(yesterday->first);
+        if (!q.exec())
+            fail(q);
+    });
     return true;
 }
 
 bool HistoryDb::saveInstrumentName(const CPager& pager)
 {
-    QSqlQuery q(connection());
+    refuseDamaged();
     if (isServer()) {
-        // Two stations may name one instrument at once: one statement, whichever comes last wins.
-        if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?) ON CONFLICT (pID) DO UPDATE SET "
-                                      "pName = excluded.pName")))
-            fail(q);
-        q.addBindValue(pager.identifier());
-        q.addBindValue(pager.displayName());
-        if (!q.exec())
-            fail(q);
+        retrying([&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            // Two stations may name one instrument at once: one statement, whichever comes last wins.
+            if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?) ON CONFLICT (pID) DO UPDATE "
+                                          "SET pName = excluded.pName")))
+                fail(q);
+            q.addBindValue(pager.identifier());
+            q.addBindValue(stored(pager.displayName()));
+            if (!q.exec())
+                fail(q);
+        });
         return true;
     }
-    if (!q.prepare(QStringLiteral("SELECT pID, pName FROM Pagers WHERE pID = ?")))
-        return false;
-    q.addBindValue(pager.identifier());
-    if (!q.exec())
-        return false;
-    const bool exists = q.next();
-    q.finish();
-    if (!exists) {
-        if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?);")))
-            fail(q);
+    bool saved = true;
+    retrying([&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.prepare(QStringLiteral("SELECT pID, pName FROM Pagers WHERE pID = ?"))) {
+            saved = false;
+            return;
+        }
         q.addBindValue(pager.identifier());
-        q.addBindValue(pager.displayName());
-    } else {
-        if (!q.prepare(QStringLiteral("UPDATE Pagers SET pName = ? WHERE pID = ?;")))
+        if (!q.exec()) {
+            saved = false;
+            return;
+        }
+        const bool exists = q.next();
+        q.finish();
+        if (!exists) {
+            if (!q.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?);")))
+                fail(q);
+            q.addBindValue(pager.identifier());
+            q.addBindValue(stored(pager.displayName()));
+        } else {
+            if (!q.prepare(QStringLiteral("UPDATE Pagers SET pName = ? WHERE pID = ?;")))
+                fail(q);
+            q.addBindValue(stored(pager.displayName()));
+            q.addBindValue(pager.identifier());
+        }
+        if (!q.exec())
             fail(q);
-        q.addBindValue(pager.displayName());
-        q.addBindValue(pager.identifier());
-    }
-    if (!q.exec())
-        fail(q);
-    return true;
+    });
+    return saved;
 }
 
 bool HistoryDb::loadInstrumentNames(CPagerList& list)
 {
+    CPagerList::NameTable names;
+    retrying([&](QSqlDatabase& db) {
+        names.clear();
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT pID, coalesce(pName, pID) as Name FROM Pagers;")))
+            fail(q);
+        while (q.next())
+            names[textField(q.value(0))] = stored(textField(q.value(1)));
+        if (q.lastError().isValid())
+            fail(q);
+    });
+    // Replaced only once the whole table is read.
     list.clearNameTable();
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT pID, coalesce(pName, pID) as Name FROM Pagers;")))
-        fail(q);
-    while (q.next())
-        list.setTableName(textField(q.value(0)), textField(q.value(1)));
-    if (q.lastError().isValid())
-        fail(q);
+    for (const auto& [id, name] : names)
+        list.setTableName(id, name);
     return true;
 }
 
 bool HistoryDb::loadDaySummary(CPagerList& list, Messenger& messenger)
 {
-    list.clearInstruments();
+    // Built apart and put in place only when the query succeeded: a failure (a server that
+    // is restarting) leaves the instruments shown as they were.
+    CPagerList fresh;
     try {
-        loadInstrumentNames(list);
+        loadInstrumentNames(fresh);
     } catch (const DbError& e) {
+        if (isServer() && connectionLost(e.sqlError()))
+            throw;
         messenger.tell(summaryCaption(), QString::fromStdString(e.what()), Messenger::Icon::Error);
     }
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
     // The summary the store keeps; a read-only store of an earlier layout has none, and its
     // days are counted from the events.
     const QString statement = m_hasSummary
         ? QStringLiteral("SELECT sPagerID, sDate, sAlarms FROM DaySummary ORDER BY sPagerID, sDate")
         : QStringLiteral("SELECT coalesce(hPagerID, ''), coalesce(hDate, 0), sum(CASE WHEN hAlarm = 0 THEN 0 ELSE 1 "
                          "END) FROM History GROUP BY 1, 2 ORDER BY 1, 2");
-    if (!q.exec(statement))
+    struct Row {
+        QString id;
+        QVariant date;
+        double alarms;
+    };
+    std::vector<Row> rows;
+    QSqlError rowError;
+    try {
+        retrying([&](QSqlDatabase& db) {
+            rows.clear();
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.exec(statement))
+                fail(q);
+            while (q.next())
+                rows.push_back({ stored(textField(q.value(0))), q.value(1), numberField(q.value(2)) });
+            rowError = q.lastError();
+            // A connection lost in the middle is tried again; another error keeps what was read.
+            if (rowError.isValid() && isServer() && connectionLost(rowError))
+                fail(q);
+        });
+    } catch (const DbError&) {
         return false;
+    }
+    if (rowError.isValid())
+        messenger.tell(summaryCaption(), rowError.text(), Messenger::Icon::Error);
     // Many instruments share each date: every date is turned into its day once (a local-time
     // conversion costs far more than the rest of a row), and the rows of one instrument come
     // together, so it is looked up once.
     QHash<double, std::optional<qint64>> dayKeys;
     CPager* pager = nullptr;
     QString pagerId;
-    while (q.next()) {
-        const QString id = textField(q.value(0));
-        const double date = numberField(q.value(1));
+    for (const Row& row : rows) {
+        const double date = numberField(row.date);
         auto known = dayKeys.find(date);
         if (known == dayKeys.end()) {
             std::optional<qint64> key;
@@ -474,40 +576,42 @@ bool HistoryDb::loadDaySummary(CPagerList& list, Messenger& messenger)
         }
         if (!*known) {
             messenger.tell(summaryCaption(),
-                tr("The date of a day of %1 cannot be read: %2").arg(id, q.value(1).toString()),
+                tr("The date of a day of %1 cannot be read: %2").arg(row.id, row.date.toString()),
                 Messenger::Icon::Error);
             continue;
         }
-        if (!pager || id != pagerId) {
-            pager = &list.findOrCreate(id);
-            pager->setName(list.tableName(id));
-            pagerId = id;
+        if (!pager || row.id != pagerId) {
+            pager = &fresh.findOrCreate(row.id);
+            pager->setName(fresh.tableName(row.id));
+            pagerId = row.id;
         }
-        pager->setDayAlarmOfKey(**known, numberField(q.value(2)) > 0);
+        pager->setDayAlarmOfKey(**known, row.alarms > 0);
     }
-    if (q.lastError().isValid())
-        messenger.tell(summaryCaption(), q.lastError().text(), Messenger::Icon::Error);
+    list = std::move(fresh);
     return true;
 }
 
 std::vector<ChistoryRec> HistoryDb::eventsAfter(const QString& id, qint64 since)
 {
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    // A range of the unique index HistoryEvent (instrument, exact time, ...), which also gives
-    // the order.
-    if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime > ? ORDER BY hDateTime")
-                       .arg(QLatin1String(eventColumns))))
-        fail(q);
-    q.addBindValue(id);
-    q.addBindValue(since);
-    if (!q.exec())
-        fail(q);
     std::vector<ChistoryRec> events;
-    while (q.next())
-        events.push_back(recordOf(q));
-    if (q.lastError().isValid())
-        fail(q);
+    retrying([&](QSqlDatabase& db) {
+        events.clear();
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        // A range of the unique index HistoryEvent (instrument, exact time, ...), which also gives
+        // the order.
+        if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime > ? ORDER BY hDateTime")
+                           .arg(QLatin1String(eventColumns))))
+            fail(q);
+        q.addBindValue(id);
+        q.addBindValue(since);
+        if (!q.exec())
+            fail(q);
+        while (q.next())
+            events.push_back(recordOf(q));
+        if (q.lastError().isValid())
+            fail(q);
+    });
     return events;
 }
 
@@ -516,44 +620,67 @@ void HistoryDb::forEachEvent(const QString& id, qint64 from, qint64 to, int batc
 {
     QStringList ids;
     if (id.isEmpty()) {
-        QSqlQuery q(connection());
-        q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT DISTINCT hPagerID FROM History ORDER BY hPagerID")))
-            fail(q);
-        while (q.next())
-            ids.append(textField(q.value(0)));
-        if (q.lastError().isValid())
-            fail(q);
+        retrying([&](QSqlDatabase& db) {
+            ids.clear();
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.exec(QStringLiteral("SELECT DISTINCT hPagerID FROM History ORDER BY hPagerID")))
+                fail(q);
+            while (q.next())
+                ids.append(textField(q.value(0)));
+            if (q.lastError().isValid())
+                fail(q);
+        });
     } else {
         ids.append(id);
     }
     const size_t limit = static_cast<size_t>(std::max(1, batchSize));
     std::vector<ChistoryRec> batch;
     batch.reserve(limit);
+    // Once a batch went to the sink, a failure can no longer be run again from the start.
+    bool handed = false;
     for (const QString& pager : ids) {
-        QSqlQuery q(connection());
-        // Forward-only: the driver steps the statement row by row and keeps no copy of the
-        // rows already read.
-        q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime >= ? AND hDateTime < ? "
-                                      "ORDER BY hDateTime")
-                           .arg(QLatin1String(eventColumns))))
-            fail(q);
-        q.addBindValue(pager);
-        q.addBindValue(from);
-        q.addBindValue(to);
-        if (!q.exec())
-            fail(q);
-        while (q.next()) {
-            batch.push_back(recordOf(q));
-            if (batch.size() == limit) {
-                if (!sink(batch))
-                    return;
-                batch.clear();
+        bool stopped = false;
+        const auto scan = [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            // Forward-only: the driver steps the statement row by row and keeps no copy of the
+            // rows already read.
+            q.setForwardOnly(true);
+            if (!q.prepare(QStringLiteral("SELECT %1 FROM History WHERE hPagerID = ? AND hDateTime >= ? AND "
+                                          "hDateTime < ? ORDER BY hDateTime")
+                               .arg(QLatin1String(eventColumns))))
+                fail(q);
+            q.addBindValue(pager);
+            q.addBindValue(from);
+            q.addBindValue(to);
+            if (!q.exec())
+                fail(q);
+            while (q.next()) {
+                batch.push_back(recordOf(q));
+                if (batch.size() == limit) {
+                    handed = true;
+                    if (!sink(batch)) {
+                        stopped = true;
+                        return;
+                    }
+                    batch.clear();
+                }
             }
+            if (q.lastError().isValid())
+                fail(q);
+        };
+        if (handed) {
+            QSqlDatabase db = connection();
+            scan(db);
+        } else {
+            const size_t kept = batch.size();
+            retrying([&](QSqlDatabase& db) {
+                batch.resize(kept);
+                scan(db);
+            });
         }
-        if (q.lastError().isValid())
-            fail(q);
+        if (stopped)
+            return;
     }
     if (!batch.empty())
         sink(batch);

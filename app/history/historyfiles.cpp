@@ -152,13 +152,19 @@ bool archive(Messenger& messenger, HistoryDb& db, const QString& destination, qi
 {
     QString error;
     int code = 0;
-    if (!db.archiveTo(destination, now, &error, &code)) {
+    QString written;
+    if (!db.archiveTo(destination, now, &error, &code, &written)) {
         messenger.tell(tr("Error!"),
             tr("Error during database archiving!\nError:%1").arg(code) + QLatin1Char('\n') + error,
             Messenger::Icon::Error);
         return false;
     }
-    messenger.tell(tr("Attention!"), tr("Database is successfully archived"), Messenger::Icon::Information);
+    // An archive never replaces another: the person learns the name the copy took instead.
+    messenger.tell(tr("Attention!"),
+        written == destination
+            ? tr("Database is successfully archived")
+            : tr("Database is successfully archived into %1 (%2 exists already)").arg(written, destination),
+        Messenger::Icon::Information);
     return true;
 }
 

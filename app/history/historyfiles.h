@@ -45,8 +45,10 @@ QByteArray textLines(const CHistoryList& day, int filterIndex, bool unitsRoentge
 bool saveAsText(
     Messenger& messenger, const CHistoryList* day, const QString& path, int filterIndex, bool unitsRoentgen);
 
-// The archive step: a consistent copy of the open store to destination, then removal of the
-// events before yesterday. Tells "Database is successfully archived" or the error.
+// The archive step: a consistent copy of the open store to destination (another name when that
+// is taken, HistoryDb::archiveTo), then removal of the events before yesterday. Tells
+// "Database is successfully archived" (with the name used when it is not destination) or the
+// error.
 bool archive(Messenger& messenger, HistoryDb& db, const QString& destination, qint64 now);
 
 } // namespace HistoryFiles

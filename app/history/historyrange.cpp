@@ -76,15 +76,15 @@ namespace {
 //   such rows) has no lead; the second part sums those buckets the ordinary way.
 // Integer division of whole seconds is the same in every engine the program uses; rows before
 // the span's start are excluded, so truncation is the floor.
-#define RANGE_VALUES(h, types)                                                                                 \
-    "MIN(" h ".hValue) FILTER (WHERE " types " AND " h ".hValue >= 0), "                                         \
-    "MAX(" h ".hValue) FILTER (WHERE " types " AND " h ".hValue >= 0), "                                         \
-    "SUM(" h ".hValue) FILTER (WHERE " types " AND " h ".hValue >= 0), "                                         \
+#define RANGE_VALUES(h, types)                                                                                         \
+    "MIN(" h ".hValue) FILTER (WHERE " types " AND " h ".hValue >= 0), "                                               \
+    "MAX(" h ".hValue) FILTER (WHERE " types " AND " h ".hValue >= 0), "                                               \
+    "SUM(" h ".hValue) FILTER (WHERE " types " AND " h ".hValue >= 0), "                                               \
     "COUNT(*) FILTER (WHERE " types " AND " h ".hValue >= 0), "
-#define RANGE_AGGREGATES                                                                                       \
-    RANGE_VALUES("h", "h.hType = 3")                                                                           \
-    RANGE_VALUES("h", "h.hType = 5")                                                                           \
-    RANGE_VALUES("h", "h.hType BETWEEN 4 AND 8 AND h.hType <> 5")                                              \
+#define RANGE_AGGREGATES                                                                                               \
+    RANGE_VALUES("h", "h.hType = 3")                                                                                   \
+    RANGE_VALUES("h", "h.hType = 5")                                                                                   \
+    RANGE_VALUES("h", "h.hType BETWEEN 4 AND 8 AND h.hType <> 5")                                                      \
     "COUNT(*) FILTER (WHERE (h.hAlarm & {M}) <> 0), COUNT(*) "
 #define RANGE_FULL_KEY(o) o ".hType IS NOT NULL AND " o ".hAlarm IS NOT NULL AND " o ".hValue IS NOT NULL"
 #define RANGE_BUCKET_END(t) "{F} + (" t " - {F}) / {W} * {W} + {W}"
@@ -94,26 +94,38 @@ constexpr const char* NamedStatement
       "SELECT MIN(hDateTime) FROM History WHERE hPagerID = {P} AND hDateTime >= {F} AND hDateTime < {T} "
       "UNION ALL "
       "SELECT (SELECT MIN(n.hDateTime) FROM History n WHERE n.hPagerID = {P} "
-      "AND n.hDateTime >= " RANGE_BUCKET_END("b.t") " AND n.hDateTime < {T}) "
-      "FROM b WHERE b.t IS NOT NULL), "
-      "c(t, head) AS (SELECT t, (SELECT MIN(o.hDateTime) FROM History o WHERE o.hPagerID = {P} "
-      "AND o.hDateTime >= b.t AND o.hDateTime < " RANGE_BUCKET_END("b.t") " AND o.hDateTime < {T} "
-      "AND " RANGE_FULL_KEY("o") ") FROM b WHERE b.t IS NOT NULL) "
-      "SELECT (s.hDateTime - {F}) / {W}, " RANGE_AGGREGATES
-      "FROM History s CROSS JOIN History h "
-      "WHERE s.hPagerID = {P} AND s.hDateTime IN (SELECT head FROM c) AND " RANGE_FULL_KEY("s") " "
-      "AND NOT EXISTS (SELECT 1 FROM History o WHERE o.hPagerID = s.hPagerID AND o.hDateTime = s.hDateTime "
-      "AND " RANGE_FULL_KEY("o") " AND (o.hType < s.hType OR (o.hType = s.hType "
-      "AND (o.hAlarm < s.hAlarm OR (o.hAlarm = s.hAlarm AND o.hValue < s.hValue))))) "
-      "AND h.hPagerID = s.hPagerID AND h.hDateTime >= {F} + (s.hDateTime - {F}) / {W} * {W} "
-      "AND h.hDateTime < " RANGE_BUCKET_END("s.hDateTime") " AND h.hDateTime < {T} "
-      "GROUP BY s.hDateTime "
-      "UNION ALL "
-      "SELECT (c.t - {F}) / {W}, " RANGE_AGGREGATES
-      "FROM c CROSS JOIN History h "
-      "WHERE c.head IS NULL AND h.hPagerID = {P} AND h.hDateTime >= c.t "
-      "AND h.hDateTime < " RANGE_BUCKET_END("c.t") " AND h.hDateTime < {T} "
-      "GROUP BY c.t";
+      "AND n.hDateTime >= " RANGE_BUCKET_END(
+          "b.t") " AND n.hDateTime < {T}) "
+                 "FROM b WHERE b.t IS NOT NULL), "
+                 "c(t, head) AS (SELECT t, (SELECT MIN(o.hDateTime) FROM History o WHERE o.hPagerID = {P} "
+                 "AND o.hDateTime >= b.t AND o.hDateTime < " RANGE_BUCKET_END(
+                     "b.t") " AND o.hDateTime < {T} "
+                            "AND " RANGE_FULL_KEY(
+                                "o") ") FROM b WHERE b.t IS NOT NULL) "
+                                     "SELECT (s.hDateTime - {F}) / {W}, " RANGE_AGGREGATES
+                                     "FROM History s CROSS JOIN History h "
+                                     "WHERE s.hPagerID = {P} AND s.hDateTime IN (SELECT head FROM c) "
+                                     "AND " RANGE_FULL_KEY(
+                                         "s") " "
+                                              "AND NOT EXISTS (SELECT 1 FROM History o WHERE o.hPagerID = s.hPagerID "
+                                              "AND o.hDateTime = s.hDateTime "
+                                              "AND " RANGE_FULL_KEY(
+                                                  "o") " AND (o.hType < s.hType OR (o.hType = s.hType "
+                                                       "AND (o.hAlarm < s.hAlarm OR (o.hAlarm = s.hAlarm AND o.hValue "
+                                                       "< s.hValue))))) "
+                                                       "AND h.hPagerID = s.hPagerID AND h.hDateTime >= {F} + "
+                                                       "(s.hDateTime - {F}) / {W} * {W} "
+                                                       "AND h.hDateTime < " RANGE_BUCKET_END(
+                                                           "s.hDateTime") " AND h.hDateTime < {T} "
+                                                                          "GROUP BY s.hDateTime "
+                                                                          "UNION ALL "
+                                                                          "SELECT (c.t - {F}) / {W}, " RANGE_AGGREGATES
+                                                                          "FROM c CROSS JOIN History h "
+                                                                          "WHERE c.head IS NULL AND h.hPagerID = {P} "
+                                                                          "AND h.hDateTime >= c.t "
+                                                                          "AND h.hDateTime < " RANGE_BUCKET_END(
+                                                                              "c.t") " AND h.hDateTime < {T} "
+                                                                                     "GROUP BY c.t";
 
 #undef RANGE_VALUES
 #undef RANGE_AGGREGATES
@@ -171,61 +183,64 @@ RangeSummary HistoryDb::rangeSummary(const RangeRequest& request)
     if (std::max(std::abs(request.from), std::abs(request.to)) > MaxTime)
         throw std::invalid_argument("span outside the times a store can hold");
 
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    const QByteArray& names = prepared().names;
-    if (!q.prepare(QString::fromLatin1(HistoryRange::statement())))
-        throw DbError(q.lastError().text());
-    // A bucket wider than the span holds all of it, as one of exactly the span's width does;
-    // the narrower width keeps the sums small.
-    const qint64 width = std::min(request.bucketSeconds, request.to - request.from);
-    for (const char name : names) {
-        switch (name) {
-        case 'P':
-            q.addBindValue(request.pagerId);
-            break;
-        case 'F':
-            q.addBindValue(request.from);
-            break;
-        case 'T':
-            q.addBindValue(request.to);
-            break;
-        case 'W':
-            q.addBindValue(width);
-            break;
-        case 'M':
-            q.addBindValue(AlarmTextBits);
-            break;
-        default:
-            throw std::logic_error("unknown value in the range statement");
-        }
-    }
-    if (!q.exec())
-        throw DbError(q.lastError().text());
-
-    // One row per bucket that holds events, the buckets with a lead event first, in time
-    // order, then those without one; each list is put in order at the end.
     RangeSummary summary;
-    summary.request = request;
-    while (q.next()) {
-        const qint64 bucket = q.value(0).toLongLong();
-        summary.events += q.value(EventColumn).toLongLong();
-        const qint64 alarms = q.value(AlarmColumn).toLongLong();
-        if (alarms > 0)
-            summary.alarms.emplace_back(bucket, alarms);
-        for (size_t i = 0; i < summary.series.size(); ++i) {
-            const int column = 1 + ValueColumns * int(i);
-            const qint64 count = q.value(column + 3).toLongLong();
-            if (count <= 0)
-                continue;
-            const double min = q.value(column).toDouble();
-            const double max = q.value(column + 1).toDouble();
-            const double mean = q.value(column + 2).toDouble() / double(count);
-            summary.series[i].push_back({ bucket, min, max, mean, count });
+    retrying([&](QSqlDatabase& db) {
+        summary = RangeSummary();
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        const QByteArray& names = prepared().names;
+        if (!q.prepare(QString::fromLatin1(HistoryRange::statement())))
+            throw DbError(q.lastError());
+        // A bucket wider than the span holds all of it, as one of exactly the span's width does;
+        // the narrower width keeps the sums small.
+        const qint64 width = std::min(request.bucketSeconds, request.to - request.from);
+        for (const char name : names) {
+            switch (name) {
+            case 'P':
+                q.addBindValue(request.pagerId);
+                break;
+            case 'F':
+                q.addBindValue(request.from);
+                break;
+            case 'T':
+                q.addBindValue(request.to);
+                break;
+            case 'W':
+                q.addBindValue(width);
+                break;
+            case 'M':
+                q.addBindValue(AlarmTextBits);
+                break;
+            default:
+                throw std::logic_error("unknown value in the range statement");
+            }
         }
-    }
-    if (q.lastError().isValid())
-        throw DbError(q.lastError().text());
+        if (!q.exec())
+            throw DbError(q.lastError());
+
+        // One row per bucket that holds events, the buckets with a lead event first, in time
+        // order, then those without one; each list is put in order at the end.
+        summary.request = request;
+        while (q.next()) {
+            const qint64 bucket = q.value(0).toLongLong();
+            summary.events += q.value(EventColumn).toLongLong();
+            const qint64 alarms = q.value(AlarmColumn).toLongLong();
+            if (alarms > 0)
+                summary.alarms.emplace_back(bucket, alarms);
+            for (size_t i = 0; i < summary.series.size(); ++i) {
+                const int column = 1 + ValueColumns * int(i);
+                const qint64 count = q.value(column + 3).toLongLong();
+                if (count <= 0)
+                    continue;
+                const double min = q.value(column).toDouble();
+                const double max = q.value(column + 1).toDouble();
+                const double mean = q.value(column + 2).toDouble() / double(count);
+                summary.series[i].push_back({ bucket, min, max, mean, count });
+            }
+        }
+        if (q.lastError().isValid())
+            throw DbError(q.lastError());
+    });
     auto byIndex = [](const RangeBucket& a, const RangeBucket& b) { return a.index < b.index; };
     for (auto& series : summary.series) {
         if (!std::is_sorted(series.begin(), series.end(), byIndex))

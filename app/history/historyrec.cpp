@@ -1,4 +1,5 @@
 #include "history/historyrec.h"
+#include "history/historytext.h"
 
 #include "history/archivestream.h"
 #include "history/localtime.h"
@@ -181,5 +182,10 @@ void ChistoryRec::read(StreamReader& in)
     r.hValue2 = in.readDouble();
     r.hPrecision = in.readInt32();
     r.hVariation = in.readInt32();
+    // The texts of a record from outside follow the store's rule; the record is named.
+    if (const QString why = HistoryText::recordProblem(r); !why.isEmpty()) {
+        const QString text = HistoryText::recordName(r) + QStringLiteral(": ") + why;
+        throw StreamError(StreamError::Kind::Format, text.toUtf8().constData());
+    }
     *this = std::move(r);
 }

@@ -153,7 +153,26 @@ void addDaySummary(QSqlDatabase& db)
 
 } // namespace
 
-bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error)
+namespace {
+
+// Reads every page once: a damaged page is found now, not when a day is shown.
+bool quickCheck(QSqlQuery& q, const QString& path, QString* error)
+{
+    if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next()) {
+        *error = tr("%1 is damaged: %2").arg(path, q.lastError().text());
+        return false;
+    }
+    if (q.value(0).toString() != QLatin1String("ok")) {
+        *error = tr("%1 is damaged: %2").arg(path, q.value(0).toString());
+        return false;
+    }
+    q.finish();
+    return true;
+}
+
+} // namespace
+
+bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error, bool fullCheck)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -175,16 +194,8 @@ bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* erro
         return unreadable();
     q.finish();
 
-    // Every page is read once: a damaged page is found now, not when a day is shown.
-    if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next()) {
-        *error = tr("%1 is damaged: %2").arg(path, q.lastError().text());
+    if (fullCheck && !quickCheck(q, path, error))
         return false;
-    }
-    if (q.value(0).toString() != QLatin1String("ok")) {
-        *error = tr("%1 is damaged: %2").arg(path, q.value(0).toString());
-        return false;
-    }
-    q.finish();
 
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
         *error = tr("%1 is not an event database: %2").arg(path, q.lastError().text());
@@ -234,6 +245,9 @@ bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* erro
     }
 
     const bool upgrade = hasHistory;
+    // An upgrade rewrites much of the file: never into a damaged one.
+    if (upgrade && !fullCheck && !quickCheck(q, path, error))
+        return false;
     if (!db.transaction()) {
         *error = tr("%1 cannot be prepared: %2").arg(path, db.lastError().text());
         return false;

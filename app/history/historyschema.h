@@ -16,13 +16,15 @@ constexpr int Version = 2;
 // Makes the file behind db a current event database, or says why it cannot be one.
 //
 // A file that is not a database, is damaged, is written by a newer program, or has a History
-// table without the documented columns is refused, and nothing in it is written. An empty
+// table without the documented columns is refused, and nothing in it is written. Damage in
+// the first pages shows at once; the rest of the file is read through (PRAGMA quick_check,
+// which reads every page) only with fullCheck, and always before an upgrade writes into it. An empty
 // database gets the tables; a store of an earlier version is upgraded in place (exact-time
 // column computed from the local date and time, rows that are now equal merged, indexes,
 // version), all in one transaction: a failure rolls everything back and leaves the file as it
 // was. A read-only file is used as it is when its layout is current, refused otherwise.
 // Returns false with a text naming path in *error.
-bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error);
+bool prepare(QSqlDatabase& db, const QString& path, bool writable, QString* error, bool fullCheck = true);
 
 // The same for a PostgreSQL database (address names it in texts). A database without event
 // tables gets them when create is set; otherwise it is reported as *missing, without an error

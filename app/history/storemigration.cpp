@@ -2,6 +2,7 @@
 
 #include "history/historydb.h"
 #include "history/historyrec.h"
+#include "history/historytext.h"
 #include "history/localtime.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ namespace {
 
 [[noreturn]] void fail(const QSqlQuery& query)
 {
-    throw DbError(query.lastError().text());
+    throw DbError(query.lastError());
 }
 
 // The integer columns as the program reads them: numbers as they are, texts by the C rule.
@@ -55,6 +56,15 @@ ChistoryRec recordOf(const QSqlQuery& q)
     r.hComment = q.value(7).isNull() ? QStringLiteral(" ") : q.value(7).toString();
     r.hPagerID = q.value(8).toString();
     r.hDateTime = q.value(9).toLongLong();
+    return r;
+}
+
+// The mended texts of the store's rule (historytext.h), on both sides of a comparison.
+ChistoryRec mendedRecordOf(const QSqlQuery& q, int* mended)
+{
+    ChistoryRec r = recordOf(q);
+    if (HistoryText::mendRecord(r) > 0)
+        ++*mended;
     return r;
 }
 
@@ -99,8 +109,14 @@ public:
         if (!q.exec())
             fail(q);
         m_batch.reserve(StoreReader::BatchSize);
-        while (q.next())
-            m_batch.push_back(recordOf(q));
+        m_mended = 0;
+        m_firstMended.reset();
+        while (q.next()) {
+            const int before = m_mended;
+            m_batch.push_back(mendedRecordOf(q, &m_mended));
+            if (m_mended != before && !m_firstMended)
+                m_firstMended = m_batch.back();
+        }
         if (q.lastError().isValid())
             fail(q);
         q.finish();
@@ -110,6 +126,9 @@ public:
             m_last = m_batch.back();
         return m_batch;
     }
+    // Events of the last batch whose texts were mended, and the first of them.
+    int mended() const { return m_mended; }
+    const std::optional<ChistoryRec>& firstMended() const { return m_firstMended; }
 
 private:
     QSqlQuery m_first;
@@ -119,6 +138,8 @@ private:
     ChistoryRec m_last;
     bool m_started = false;
     bool m_done = false;
+    int m_mended = 0;
+    std::optional<ChistoryRec> m_firstMended;
 };
 
 void addNumber(QCryptographicHash& hash, quint64 value)
@@ -171,6 +192,28 @@ std::map<StoreDay, qint64> dayCounts(const QSqlDatabase& db)
     if (q.lastError().isValid())
         fail(q);
     return days;
+}
+
+std::optional<StoreDay> otherZoneDay(const QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT hPagerID, hDate, min(hDateTime), max(hDateTime) FROM History WHERE hDateTime "
+                               "IS NOT NULL GROUP BY hPagerID, hDate")))
+        fail(q);
+    // A shift of the zone moves the latest event of a day past its midnight first (or the
+    // earliest before it): the two ends of each day tell.
+    while (q.next()) {
+        const StoreDay day { q.value(0).toString(), q.value(1).toDouble() };
+        for (const int column : { 2, 3 }) {
+            const auto local = LocalTime::toAutomation(q.value(column).toLongLong());
+            if (!local || local->first != day.date)
+                return day;
+        }
+    }
+    if (q.lastError().isValid())
+        fail(q);
+    return std::nullopt;
 }
 
 DayDigest digest(const QSqlDatabase& db, const StoreDay& day)
@@ -249,6 +292,15 @@ bool StoreMigration::run(QString* error)
             survey.events += count;
         m_progress(survey);
 
+        // Before the first write: a refused run has copied nothing at all.
+        if (const std::optional<StoreDay> other = StoreReader::otherZoneDay(m_source)) {
+            *error = QCoreApplication::translate("StoreMigration",
+                "the events of %1 on %2 were dated in another time zone than this one (TZ); nothing was copied. "
+                "Run the migration in the time zone of the stations")
+                         .arg(other->pagerId, other->dateText());
+            return false;
+        }
+
         if (!copyNames(error))
             return false;
 
@@ -313,9 +365,10 @@ void StoreMigration::closingCount(const std::set<StoreDay>& reported)
     // Names last: a name given meanwhile is a change like an event.
     const std::map<QString, QVariant> sourceNames = StoreReader::names(m_source);
     const std::map<QString, QVariant> targetNames = StoreReader::names(m_target.connection());
-    for (const auto& [id, name] : sourceNames) {
-        const auto there = targetNames.find(id);
-        if (there == targetNames.end() || there->second != name) {
+    for (const auto& entry : sourceNames) {
+        const QString& id = entry.first;
+        // A name the target holds otherwise was kept on purpose and reported at the start.
+        if (!targetNames.count(id)) {
             Step wrong;
             wrong.kind = Step::Kind::DayMismatch;
             wrong.reason = Step::Reason::Name;
@@ -331,31 +384,43 @@ void StoreMigration::closingCount(const std::set<StoreDay>& reported)
 bool StoreMigration::copyNames(QString* error)
 {
     const std::map<QString, QVariant> names = StoreReader::names(m_source);
+    const std::map<QString, QVariant> present = StoreReader::names(m_target.connection());
     QSqlDatabase db = m_target.connection();
     if (!db.transaction()) {
         *error = db.lastError().text();
         return false;
     }
-    QSqlQuery update(db);
+    // Only names the target lacks: a name given there (a rename on the server) is not
+    // reverted by a later run.
     QSqlQuery insert(db);
-    const bool prepared = update.prepare(QStringLiteral("UPDATE Pagers SET pName = ? WHERE pID = ?"))
-        && insert.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?)"));
-    QString failure = prepared ? QString() : (update.lastError().isValid() ? update : insert).lastError().text();
+    QString failure = insert.prepare(QStringLiteral("INSERT INTO Pagers (pID, pName) VALUES (?, ?) ON CONFLICT (pID) "
+                                                    "DO NOTHING"))
+        ? QString()
+        : insert.lastError().text();
+    qint64 added = 0;
+    std::vector<Step> kept;
     for (auto it = names.begin(); failure.isEmpty() && it != names.end(); ++it) {
+        const auto there = present.find(it->first);
+        if (there != present.end()) {
+            if (there->second != it->second) {
+                Step step;
+                step.kind = Step::Kind::NameKept;
+                step.day.pagerId = it->first;
+                step.detail = QStringLiteral("\"%1\" in TO, \"%2\" in FROM")
+                                  .arg(there->second.toString(), it->second.toString());
+                kept.push_back(step);
+            }
+            continue;
+        }
         // A null name stays null: the program shows the identifier for it.
         const QVariant name = it->second.isNull() ? QVariant(QMetaType(QMetaType::QString)) : it->second;
-        update.bindValue(0, name);
-        update.bindValue(1, it->first);
-        if (!update.exec()) {
-            failure = update.lastError().text();
-        } else if (update.numRowsAffected() == 0) {
-            insert.bindValue(0, it->first);
-            insert.bindValue(1, name);
-            if (!insert.exec())
-                failure = insert.lastError().text();
-        }
+        insert.bindValue(0, it->first);
+        insert.bindValue(1, name);
+        if (!insert.exec())
+            failure = insert.lastError().text();
+        else
+            added += insert.numRowsAffected();
     }
-    update.finish();
     insert.finish();
     if (failure.isEmpty() && !db.commit())
         failure = db.lastError().text();
@@ -366,8 +431,10 @@ bool StoreMigration::copyNames(QString* error)
     }
     Step step;
     step.kind = Step::Kind::Names;
-    step.copied = static_cast<qint64>(names.size());
+    step.copied = added;
     m_progress(step);
+    for (const Step& k : kept)
+        m_progress(k);
     return true;
 }
 
@@ -390,6 +457,14 @@ bool StoreMigration::copyDay(const StoreDay& day, qint64* copied, QString* error
                              .arg(day.pagerId, day.dateText());
                 return false;
             }
+        }
+        if (batches.mended() > 0) {
+            Step step;
+            step.kind = Step::Kind::TextMended;
+            step.day = day;
+            step.copied = batches.mended();
+            step.detail = HistoryText::recordName(*batches.firstMended());
+            m_progress(step);
         }
         int added = 0;
         if (!m_target.insertEvents(batch, &added, error))

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -43,6 +44,10 @@ constexpr int BatchSize = 2000;
 
 // Every day of the store with its number of events (one grouped query). Throws DbError.
 std::map<StoreDay, qint64> dayCounts(const QSqlDatabase& db);
+// The first day whose earliest or latest event has another local date in this process's time
+// zone than the store gave it (one grouped query): a store written in another zone. Throws
+// DbError.
+std::optional<StoreDay> otherZoneDay(const QSqlDatabase& db);
 // The day's digest, read in batches. Throws DbError.
 DayDigest digest(const QSqlDatabase& db, const StoreDay& day);
 // The name table: identifier to name (a null QVariant for a null name). Throws DbError.
@@ -54,7 +59,11 @@ bool isEventStore(const QSqlDatabase& db, QString* error);
 } // namespace StoreReader
 
 // Copies the events and instrument names of one store into another, one instrument-day at a
-// time, and checks each day on both sides by its count and checksum.
+// time, and checks each day on both sides by its count and checksum. Names are added where
+// the target has none; a name the target holds already is kept (a rename made there stays)
+// and reported when it differs. Texts that break the store's text rule (HistoryText) are
+// mended on the way and reported; the checksums compare the mended texts. A source written in
+// another time zone is refused before anything is written.
 //
 // The target's own insert does the writing, so its uniqueness rule and whatever it keeps beside
 // the events stay true; each batch is one transaction. A run that was stopped is taken up again
@@ -71,6 +80,8 @@ public:
             DayPresent, // a day agreed already (day, index, events)
             DayMismatch, // a day or a name disagrees after the copy (day, events, targetEvents, reason)
             Finished, // the closing count over both stores (days, events, targetEvents, mismatches, extraDays)
+            NameKept, // the target names the instrument otherwise and keeps its name (day.pagerId, detail)
+            TextMended, // texts of a day's events broke the text rule and were mended (day, copied, detail)
         };
         enum class Reason {
             None,
@@ -91,6 +102,7 @@ public:
         qsizetype extraDays = 0; // days only the target holds
         qint64 unmovable = 0;
         Reason reason = Reason::None;
+        QString detail; // NameKept: the two names; TextMended: the first such event
     };
     using Progress = std::function<void(const Step&)>;
 

@@ -193,6 +193,14 @@ Check program settings</source>
         <source>Incorrect password!</source>
         <translation>Неверный пароль!</translation>
     </message>
+    <message>
+        <source>The comment of %1 was not stored: it %2</source>
+        <translation>Комментарий к %1 не сохранён: он %2</translation>
+    </message>
+    <message>
+        <source>The station %1 did not store the comment of %2</source>
+        <translation>Станция %1 не сохранила комментарий к %2</translation>
+    </message>
 </context>
 <context>
     <name>CKESTRAView</name>
@@ -1199,6 +1207,26 @@ cleared</source>
         <source>The date of a day of %1 cannot be read: %2</source>
         <translation>Не удаётся прочитать дату дня в %1: %2</translation>
     </message>
+    <message>
+        <source>%1 is damaged: %2. Nothing more is written into it; close the program and repair or replace the file</source>
+        <translation>%1 повреждён: %2. В него больше ничего не записывается; закройте программу и восстановите или замените файл</translation>
+    </message>
+    <message>
+        <source>a corruption error was met earlier</source>
+        <translation>ранее встретилась ошибка повреждения</translation>
+    </message>
+    <message>
+        <source>The comment of %1 was not stored: it %2</source>
+        <translation>Комментарий к %1 не сохранён: он %2</translation>
+    </message>
+    <message>
+        <source>The comment of %1 was not stored: the event is not in the database %2</source>
+        <translation>Комментарий к %1 не сохранён: этого события нет в базе данных %2</translation>
+    </message>
+    <message>
+        <source>The comment of %1 was not stored: %2 events of the database match it</source>
+        <translation>Комментарий к %1 не сохранён: ему соответствуют %2 событий базы данных</translation>
+    </message>
 </context>
 <context>
     <name>HistoryExport</name>
@@ -1255,6 +1283,10 @@ Error:%1</source>
         <source>Database is successfully archived</source>
         <translation>База данных успешно заархивирована</translation>
     </message>
+    <message>
+        <source>Database is successfully archived into %1 (%2 exists already)</source>
+        <translation>База данных успешно заархивирована в %1 (%2 уже существует)</translation>
+    </message>
 </context>
 <context>
     <name>HistorySchema</name>
@@ -1305,6 +1337,41 @@ Error:%1</source>
     <message>
         <source>%1 is not an event database: it has a table History without a layout version</source>
         <translation>%1 не является базой событий: в ней есть таблица History без версии структуры</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryText</name>
+    <message>
+        <source>is longer than %1 characters</source>
+        <translation>длиннее %1 символов</translation>
+    </message>
+    <message>
+        <source>holds a NUL character at position %1</source>
+        <translation>содержит символ NUL в позиции %1</translation>
+    </message>
+    <message>
+        <source>holds a broken UTF-16 character (a lone surrogate) at position %1</source>
+        <translation>содержит повреждённый символ UTF-16 (одиночный суррогат) в позиции %1</translation>
+    </message>
+    <message>
+        <source>comment</source>
+        <translation>комментарий</translation>
+    </message>
+    <message>
+        <source>instrument identifier</source>
+        <translation>идентификатор прибора</translation>
+    </message>
+    <message>
+        <source>key</source>
+        <translation>ключ</translation>
+    </message>
+    <message>
+        <source>its %1 %2</source>
+        <translation>его %1 %2</translation>
+    </message>
+    <message>
+        <source>the event of %1 at %2 %3</source>
+        <translation>событие %1 в %2 %3</translation>
     </message>
 </context>
 <context>
@@ -1651,6 +1718,10 @@ values: %7</source>
     <message>
         <source>the events of %1 on %2 were dated in another time zone than this one (TZ); nothing of them was copied. Run the migration in the time zone of the stations</source>
         <translation>события %1 за %2 датированы в другом часовом поясе, чем текущий (TZ); ни одно из них не скопировано. Запустите перенос в часовом поясе станций</translation>
+    </message>
+    <message>
+        <source>the events of %1 on %2 were dated in another time zone than this one (TZ); nothing was copied. Run the migration in the time zone of the stations</source>
+        <translation>события %1 за %2 датированы в другом часовом поясе, чем этот (TZ); ничего не скопировано. Запустите перенос в часовом поясе станций</translation>
     </message>
 </context>
 </TS>

@@ -167,7 +167,9 @@ bool CKESTRAView::editComment()
     if (dialog.exec() != QDialog::Accepted)
         return false;
     record.hComment = dialog.comment();
-    m_doc.updateComment(record);
+    // A comment the store did not take stays off the list too (the document said why).
+    if (!m_doc.updateComment(record))
+        return false;
     // The document's copy of the event carries the comment too, for export and printing.
     if (CPager* pager = m_doc.pagers().find(record.hPagerID)) {
         if (ChistoryRec* mine = pager->findEvent(record))

@@ -265,6 +265,113 @@ private slots:
         QVERIFY(pgstores::rows(m_source) == m_expected);
     }
 
+    // A name given in the target (a rename on the server) survives a later run and is
+    // reported, not reverted; a missing one is added.
+    void keepsTheTargetsNames()
+    {
+        QVERIFY(!m_back.isEmpty());
+        {
+            QSqlDatabase copy = pgstores::open(QStringLiteral("copy"), m_back);
+            QSqlQuery q(copy);
+            QVERIFY(q.exec(QStringLiteral("UPDATE Pagers SET pName = 'Lab' WHERE pID = 'KESTRA #1001'")));
+            QVERIFY(q.exec(QStringLiteral("DELETE FROM Pagers WHERE pID = 'KESTRA #9999'")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+        // (The comment changed by the test before still differs: that day alone is a mismatch.)
+        const Run r = migrate({ m_original, m_back, QStringLiteral("--json") });
+        QVERIFY2(r.code != -1, qPrintable(r.errors));
+        QStringList kept;
+        for (const QJsonObject& step : r.steps) {
+            if (step.value(QStringLiteral("step")).toString() == u"name-kept")
+                kept << step.value(QStringLiteral("instrument")).toString();
+            QVERIFY(step.value(QStringLiteral("step")).toString() != u"name");
+        }
+        QCOMPARE(kept, QStringList { QStringLiteral("KESTRA #1001") });
+        QSqlDatabase copy = pgstores::open(QStringLiteral("copy"), m_back);
+        QCOMPARE(nameOf(copy, QStringLiteral("KESTRA #1001")), QStringLiteral("Lab"));
+        QCOMPARE(nameOf(copy, QStringLiteral("KESTRA #9999")), QStringLiteral("no events"));
+        copy = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+    }
+
+    // A source whose first days would keep their dates in another zone and a later one that
+    // would not: refused before anything at all (names included) is written.
+    void zoneCheckedBeforeTheFirstWrite()
+    {
+        const QString source = m_dir.filePath(QStringLiteral("zones.db"));
+        {
+            HistoryDb* db = m_store.open(source, HistoryDb::OpenMode::Create);
+            QVERIFY(db);
+            std::vector<ChistoryRec> events;
+            for (int day = 1; day <= 3; ++day)
+                events.push_back(makeEvent(QStringLiteral("A"), *LocalTime::fromLocal(2021, 6, day, 12), day));
+            events.push_back(makeEvent(QStringLiteral("B"), *LocalTime::fromLocal(2021, 6, 5, 0, 30), 4));
+            QVERIFY(db->insertEvents(events));
+            CPager named(QStringLiteral("A"));
+            named.setName(QStringLiteral("first"));
+            QVERIFY(db->saveInstrumentName(named));
+            m_store.close();
+        }
+        const QString to = m_dir.filePath(QStringLiteral("zones-to.db"));
+        const Run r = migrate({ source, to }, QStringLiteral("UTC"));
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.errors.contains(QStringLiteral("B on 2021-06-05"))
+                && r.errors.contains(QStringLiteral("nothing was copied")),
+            qPrintable(r.errors));
+        QSqlDatabase target = pgstores::open(QStringLiteral("zones"), to);
+        QCOMPARE(count(target), qint64(0));
+        QCOMPARE(nameOf(target, QStringLiteral("A")), QStringLiteral("<no row>"));
+        target = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("zones"));
+    }
+
+    // A comment with a NUL (a file of an earlier version may hold one) no longer stops the
+    // copy to a server at that day: it is mended, reported with its event, and the day agrees.
+    void nulCommentReachesTheServer()
+    {
+        const QString source = m_dir.filePath(QStringLiteral("nul.db"));
+        {
+            HistoryDb* db = m_store.open(source, HistoryDb::OpenMode::Create);
+            QVERIFY(db);
+            std::vector<ChistoryRec> events;
+            for (int k = 0; k < 10; ++k)
+                events.push_back(makeEvent(QStringLiteral("N"), *LocalTime::fromLocal(2021, 7, 1, 8) + k * 60, 10 + k));
+            QVERIFY(db->insertEvents(events));
+            m_store.close();
+        }
+        // Written past the program, as an earlier version could have.
+        {
+            QSqlDatabase raw = pgstores::open(QStringLiteral("raw"), source);
+            QSqlQuery q(raw);
+            QVERIFY(q.prepare(QStringLiteral("UPDATE History SET hComment = ? WHERE hDateTime = ?")));
+            q.addBindValue(QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("b"));
+            q.addBindValue(*LocalTime::fromLocal(2021, 7, 1, 8, 2));
+            QVERIFY(q.exec());
+            QCOMPARE(q.numRowsAffected(), 1);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        QString error;
+        const QString server = pgstores::createDatabase(QStringLiteral("nul"), &error);
+        QVERIFY2(!server.isEmpty(), qPrintable(error));
+        Run r = migrate({ source, server, QStringLiteral("--json") });
+        QVERIFY2(r.code == 0, qPrintable(r.errors));
+        bool reported = false;
+        for (const QJsonObject& step : r.steps) {
+            if (step.value(QStringLiteral("step")).toString() == u"text-mended")
+                reported = step.value(QStringLiteral("first"))
+                               .toString()
+                               .contains(QStringLiteral("N at 2021-07-01 08:02:00"));
+        }
+        QVERIFY(reported);
+        QSqlDatabase target = pgstores::open(QStringLiteral("nul-server"), server);
+        QCOMPARE(count(target), qint64(10));
+        target = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("nul-server"));
+        r = migrate({ source, server, QStringLiteral("--json") });
+        QVERIFY2(r.code == 0, qPrintable(r.errors));
+        QCOMPARE(r.steps.last().value(QStringLiteral("ok")).toBool(), true);
+    }
+
     // Mistakes on the command line or in the stores end at once with the usual statuses and
     // write nothing.
     void refusals_data()

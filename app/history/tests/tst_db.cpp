@@ -466,6 +466,10 @@ private slots:
                 writeBytes(file, c.bytes);
             else
                 rawSql(file, c.sql);
+            // An open reads the whole file after an unclean end only: a mark left by a
+            // process that is gone.
+            if (QLatin1String(c.name) == QLatin1String("a page of garbage"))
+                writeBytes(file + QStringLiteral(".open-2147483646-1"), {});
             const QByteArray before = fileBytes(file);
             QVERIFY(m_store.open(path("good.db")));
             QString error;

@@ -207,10 +207,15 @@ private slots:
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("old archive");
         stale.close();
+        // The file there is another's: it stays, and the archive takes the next free name.
+        const QString taken = HistoryDb::numberedName(target, 2);
         QVERIFY(HistoryFiles::archive(recorder, *db, target, local(2009, 3, 2, 0, 30)));
-        QCOMPARE(recorder.messages, QStringList({ "Attention!|Database is successfully archived" }));
+        QCOMPARE(recorder.messages,
+            QStringList({ QStringLiteral("Attention!|Database is successfully archived into %1 (%2 exists already)")
+                              .arg(taken, target) }));
+        QCOMPARE(fileBytes(target), QByteArray("old archive"));
         QCOMPARE(rows(db), 2);
-        HistoryDb* archive = m_store.open(target);
+        HistoryDb* archive = m_store.open(taken);
         QVERIFY(archive);
         QCOMPARE(rows(archive), 3);
 
