@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
+PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql postgresql qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n libgl-dev sqlite3 locales \
             libcli11-dev nlohmann-json3-dev python3 \
             fonts-liberation poppler-utils \
@@ -17,7 +17,7 @@ WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
 WINDOWS_BUILD ?= build-windows
 
 .PHONY: all deps build build-asan check test test-plain test-asan test-fuzz test-packages package package-check demo \
-        bench format clean deps-windows windows test-windows
+        bench format format-check clean deps-windows windows test-windows
 
 all: build
 
@@ -41,10 +41,14 @@ build-asan: deps $(ASAN_BUILD)/build.ninja
 # built and checked. CI runs exactly this.
 FUZZ_SECONDS ?= 30
 
-test: test-plain test-asan test-fuzz test-windows test-packages
+test: format-check test-plain test-asan test-fuzz test-windows test-packages
 
 # The edit-and-test loop: the plain build and its tests only.
-check: test-plain
+check: format-check test-plain
+
+# The house format (.clang-format) holds for every C++ file; `make format` mends what it finds.
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -96,7 +100,7 @@ test-packages: deps
 	fi
 
 # Only the programs the demo runs (and what they link), not every test and benchmark.
-DEMO_TARGETS := kestra-sim kestractl kestra-cli KESTRA
+DEMO_TARGETS := kestra-sim kestractl kestra-cli KESTRA kestra-window-demo
 
 demo: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)

@@ -22,7 +22,6 @@ namespace {
 // The benchmark's one open store, as a program holds it.
 HistoryStore s_store;
 
-
 constexpr QSize ChartSize(1000, 420);
 
 ChistoryRec event(const QString& id, qint64 t, qint32 type, double value, qint32 alarm)

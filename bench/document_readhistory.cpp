@@ -79,7 +79,7 @@ HistoryDb* store(HistoryStore& stores)
 // 10,000 records of today, 8 s apart, newest last as the instrument keeps them.
 std::vector<RawRecord> todaysRecords()
 {
-    const qint64 midnight = LocalTime::dayKey(std::time(nullptr));
+    const qint64 midnight = LocalTime::dayKey(std::time(nullptr)).value();
     std::vector<RawRecord> records;
     for (int i = 0; i < Events; ++i) {
         const auto t = static_cast<std::time_t>(midnight + i * 8);
@@ -132,7 +132,7 @@ struct Fixture {
     {
         doc->pagers().clearInstruments();
         CPager& pager = doc->pagers().findOrCreate(Id);
-        const qint64 today = LocalTime::dayKey(std::time(nullptr));
+        const qint64 today = LocalTime::dayKey(std::time(nullptr)).value();
         pager.ensureDay(today).loaded = true;
         doc->state().setCurrentInstrument(Id);
         doc->state().setCurrentDate(today);

@@ -40,7 +40,6 @@ public:
     std::optional<QString> promptPassword() override { return std::nullopt; }
     bool openProgramSettings() override { return false; }
     void exitApplication() override { }
-    void keepAlive() override { QCoreApplication::processEvents(); }
 };
 
 long residentKiB()

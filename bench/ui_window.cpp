@@ -121,7 +121,7 @@ void fillTwoYears(HistoryDb& db)
         const int day = (i / 50) % 730;
         const int slot = i / (50 * 730);
         const QString id = QStringLiteral("KESTRA #%1").arg(200000 + instrument);
-        const qint64 dayStart = LocalTime::dayKey(first + qint64(day) * 86400 + 43200);
+        const qint64 dayStart = LocalTime::dayKey(first + qint64(day) * 86400 + 43200).value();
         batch.push_back(makeRecord(id, dayStart + 600 + slot * 2000 + instrument, i));
         if (batch.size() == 50000) {
             db.insertEvents(batch);

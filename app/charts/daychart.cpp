@@ -28,11 +28,7 @@ void DayChart::build(qint64 day, int rows, const std::function<const ChistoryRec
     m_day = day;
     m_dayEnd = 0;
     if (day != 0) {
-        try {
-            m_dayEnd = LocalTime::dayKey(day + 36 * 3600);
-        } catch (const std::invalid_argument&) {
-            m_dayEnd = day + 86400;
-        }
+        m_dayEnd = LocalTime::dayKey(day + 36 * 3600).value_or(day + 86400);
     }
     // Newest first in the list: walked from the bottom, the series come out in time order.
     for (int row = rows - 1; row >= 0; --row) {

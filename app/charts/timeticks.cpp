@@ -19,11 +19,8 @@ constexpr qint64 Steps[] = { MinuteMs, 5 * MinuteMs, 10 * MinuteMs, 15 * MinuteM
 // The local midnight on or before a moment (ms); the moment itself when it has no local day.
 qint64 localMidnight(qint64 ms)
 {
-    try {
-        return LocalTime::dayKey(ms / 1000) * 1000;
-    } catch (const std::invalid_argument&) {
-        return ms;
-    }
+    const std::optional<qint64> key = LocalTime::dayKey(ms / 1000);
+    return key ? *key * 1000 : ms;
 }
 
 qint64 nextLocalDay(qint64 midnightMs)

@@ -4,6 +4,7 @@
 #include "document/kestradoc.h"
 #include "history/historydb.h"
 #include "history/historyexport.h"
+#include "history/querymode.h"
 
 #include <algorithm>
 #include <limits>
@@ -54,7 +55,7 @@ HistoryExport::Producer daysOfServer(CKESTRADoc& doc, const QStringList& ids, qi
                     keys.push_back(day);
             }
             for (const qint64 day : keys) {
-                const CHistoryList* list = doc.dayEvents(id, day, 0);
+                const CHistoryList* list = doc.dayEvents(id, day, QueryMode::AllEvents);
                 if (!list) {
                     *failure = QStringLiteral("the events of %1 cannot be read from the server").arg(id);
                     return false;
@@ -95,8 +96,8 @@ Outcome run(CKESTRADoc& doc, const CliArgs& args, bool remote, bool unitsRoentge
         HistoryDb* db = doc.context().store().current();
         if (!db)
             return { Outcome::Failed, QStringLiteral("no event database is open") };
-        ok = HistoryExport::exportSpan(*db, { id, span->first, span->second, args.alarms }, *format,
-            unitsRoentgen, file, &count, &error);
+        ok = HistoryExport::exportSpan(
+            *db, { id, span->first, span->second, args.alarms }, *format, unitsRoentgen, file, &count, &error);
     } else {
         QStringList ids;
         if (!id.isEmpty()) {

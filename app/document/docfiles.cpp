@@ -8,6 +8,7 @@
 #include "history/historydb.h"
 #include "history/historyfiles.h"
 #include "history/localtime.h"
+#include "history/querymode.h"
 
 #include <ctime>
 
@@ -30,7 +31,7 @@ bool CKESTRADoc::storeTo(QIODevice* device)
 {
     const Operation operation(*this);
     const DocState& s = state();
-    const CHistoryList* day = dayEvents(s.currentInstrument(), s.currentDate(), 0);
+    const CHistoryList* day = dayEvents(s.currentInstrument(), s.currentDate(), QueryMode::AllEvents);
     if (!day)
         return false;
     try {
@@ -41,6 +42,53 @@ bool CKESTRADoc::storeTo(QIODevice* device)
         return false;
     }
     return true;
+}
+
+bool CKESTRADoc::importHistory(const QString& path, int* added)
+{
+    const Operation operation(*this);
+    HistoryDb* db = m_context.store().current();
+    if (!db) {
+        tellError(tr("No event database is open."));
+        return false;
+    }
+    bool ok = false;
+    std::vector<ChistoryRec> stored;
+    if (!runJob(tr("Data writing"), [&] { ok = HistoryFiles::readAndStore(messenger(), path, *db, stored, added); })
+        || !ok)
+        return false;
+    for (const ChistoryRec& r : stored) {
+        ensureInstrument(r.hPagerID);
+        addAndShowEvent(*m_pagers.find(r.hPagerID), r);
+    }
+    return true;
+}
+
+bool CKESTRADoc::renameInstrument(const QString& pagerId, const QString& name)
+{
+    const Operation operation(*this);
+    CPager* pager = m_pagers.find(pagerId);
+    if (!pager)
+        return false;
+    pager->setName(name);
+    m_pagers.setTableName(pagerId, name);
+    HistoryDb* db = m_context.store().current();
+    if (!db)
+        return false;
+    CPager named(pagerId); // the job gets its own copy: the list stays this thread's
+    named.setName(name);
+    bool saved = false;
+    QString error;
+    const bool ran = runJob(tr("Data writing"), [&] {
+        try {
+            saved = db->saveInstrumentName(named);
+        } catch (const DbError& e) {
+            error = QString::fromUtf8(e.what());
+        }
+    });
+    if (!error.isEmpty())
+        messenger().tell(tr("Database Error!"), error, Messenger::Icon::Error);
+    return ran && saved;
 }
 
 bool CKESTRADoc::archiveDue(qint64 last, qint64 now, int intervalMonths)

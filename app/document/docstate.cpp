@@ -34,6 +34,18 @@ bool DocState::unitsRoentgen() const
     return m_flags.unitsRoentgen();
 }
 
+QString DocState::attachedInstrument() const
+{
+    std::lock_guard guard(m_textLock);
+    return m_attachedInstrument;
+}
+
+void DocState::setAttachedInstrument(const QString& identifier)
+{
+    std::lock_guard guard(m_textLock);
+    m_attachedInstrument = identifier;
+}
+
 QString DocState::currentInstrument() const
 {
     std::lock_guard guard(m_textLock);

@@ -51,6 +51,11 @@ public:
     void setPortName(const QString& port);
     bool unitsRoentgen() const;
 
+    // The identifier of the instrument on the link, as the title last read it; empty while
+    // the link is down. Read this instead of asking the instrument on the window's thread.
+    QString attachedInstrument() const;
+    void setAttachedInstrument(const QString& identifier);
+
     // What the event list shows (set by the instrument tree).
     QString currentInstrument() const;
     void setCurrentInstrument(const QString& identifier);
@@ -62,5 +67,6 @@ private:
     ViewFlags& m_flags;
     mutable std::mutex m_textLock;
     QString m_currentInstrument;
+    QString m_attachedInstrument;
     std::atomic<qint64> m_currentDate { 0 };
 };

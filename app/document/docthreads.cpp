@@ -158,6 +158,11 @@ void CKESTRADoc::watcherProbe()
     }
 }
 
+bool CKESTRADoc::probeJob()
+{
+    return runJob(tr("Connecting to the instrument"), [this] { watcherProbe(); });
+}
+
 void CKESTRADoc::startPoll()
 {
     DocState& s = state();

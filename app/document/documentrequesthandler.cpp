@@ -2,6 +2,7 @@
 
 #include "config/programconfig.h"
 #include "document/kestradoc.h"
+#include "history/querymode.h"
 #include "history/viewflags.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ CHistoryList DocumentRequestHandler::dayEvents(const QString& pagerId, const QSt
         return {}; // a date that is no date: the day is empty
     }
     // An instrument the server does not know is answered with an empty list.
-    if (queryMode & 1)
+    if (QueryMode::alarmsOnly(queryMode))
         return m_doc.alarmEvents(pagerId, date, queryMode);
     const CPager* pager = m_doc.pagers().find(pagerId);
     const bool loadedBefore = pager && pager->isDayLoaded(date);

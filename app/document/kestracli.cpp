@@ -14,6 +14,7 @@
 #include "history/historyfiles.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
+#include "history/querymode.h"
 #include "history/viewflags.h"
 #include "remote/remoteserver.h"
 
@@ -63,7 +64,7 @@ public:
         else
             err(line);
     }
-    void progressStart(const QString&, int) override { }
+    void progressStart(const QString&, int, ProgressKind) override { }
     void progressStep() override { }
     void progressStop() override { }
 };
@@ -82,8 +83,8 @@ public:
         return false;
     }
     void exitApplication() override { }
-    // A station serves other computers while it waits for its own jobs.
-    void keepAlive() override { QCoreApplication::processEvents(); }
+    // A station serves other computers while it waits for its own jobs (the default keepAlive
+    // runs the event loop).
 
 private:
     QString m_iniPath;
@@ -177,7 +178,7 @@ public:
             return usage(QStringLiteral("not a date: ") + m_args.positional[1]);
         if (c == u"events")
             return events(*pager, date);
-        const CHistoryList* day = m_doc.dayEvents(pager->identifier(), date, 0);
+        const CHistoryList* day = m_doc.dayEvents(pager->identifier(), date, QueryMode::AllEvents);
         const QString& file = m_args.positional[2];
         if (c == u"export")
             return HistoryFiles::exportDay(m_context.messenger(), day, file, ViewFlags::AllEvents) ? Ok : Failed;
@@ -276,7 +277,7 @@ private:
         CHistoryList sorted;
         if (m_args.alarms) {
             sorted = m_doc.alarmEvents(pager.identifier(), date, 1);
-        } else if (const CHistoryList* day = m_doc.dayEvents(pager.identifier(), date, 0)) {
+        } else if (const CHistoryList* day = m_doc.dayEvents(pager.identifier(), date, QueryMode::AllEvents)) {
             sorted = *day;
         }
         sorted.sort();
@@ -321,10 +322,7 @@ private:
     int importFile()
     {
         int added = 0;
-        HistoryFiles::ImportHooks hooks;
-        hooks.addAndShow = [this](CPager& pager, const ChistoryRec& r) { m_doc.addAndShowEvent(pager, r); };
-        if (!HistoryFiles::importFile(m_context.messenger(), m_args.positional[0], m_doc.pagers(),
-                *m_context.store().current(), hooks, &added))
+        if (!m_doc.importHistory(m_args.positional[0], &added))
             return Failed;
         out(QStringLiteral("imported %1 new events").arg(added));
         return Ok;

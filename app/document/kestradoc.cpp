@@ -11,11 +11,13 @@
 #include "history/historytext.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
+#include "history/querymode.h"
 #include "history/viewflags.h"
 
 #include <KESTRAdrv.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <algorithm>
@@ -97,7 +99,12 @@ void CKESTRADoc::runDeferred()
 }
 
 DocumentHost::~DocumentHost() = default;
-void DocumentHost::keepAlive() { }
+void DocumentHost::keepAlive(int ms)
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 DocumentViews::~DocumentViews() = default;
 
 void DocumentViews::refreshEvent(const ChistoryRec&) { }
@@ -147,22 +154,31 @@ void CKESTRADoc::tellError(const QString& text)
 
 void CKESTRADoc::waitWhile(const std::function<bool()>& busy, int periodMs)
 {
+    // The job is looked at every few milliseconds (what it holds up is never kept waiting a
+    // whole period); the bar steps once a period.
+    constexpr int TurnMs = 5;
+    QElapsedTimer step;
+    step.start();
     while (busy()) {
         if (m_host)
-            m_host->keepAlive();
-        sleepMs(periodMs);
-        messenger().progressStep();
+            m_host->keepAlive(TurnMs);
+        else
+            sleepMs(TurnMs);
+        if (step.elapsed() >= periodMs) {
+            messenger().progressStep();
+            step.restart();
+        }
     }
 }
 
-bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText)
+bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText, Messenger::ProgressKind kind)
 {
     if (m_jobRunning)
         return false;
     const Operation operation(*this);
     m_jobRunning = true;
     worker.setPortName(state().portName());
-    messenger().progressStart(progressText, 100);
+    messenger().progressStart(progressText, 100, kind);
     worker.setBusy(true);
     worker.start();
     if (worker.command() != DevWorker::ReadHistory)
@@ -193,13 +209,6 @@ bool CKESTRADoc::runJob(const QString& progressText, const std::function<void()>
     thread.join();
     messenger().progressStop();
     m_jobRunning = false;
-    return true;
-}
-
-bool CKESTRADoc::newDocument()
-{
-    initialise();
-    updateTitle();
     return true;
 }
 
@@ -285,6 +294,7 @@ void CKESTRADoc::updateTitle()
     QString name;
     const bool connected = source->instrumentName(name);
     state().setConnected(connected);
+    state().setAttachedInstrument(connected ? name : QString());
     const QString text = source->title(connected, name);
     {
         std::lock_guard guard(m_textLock);
@@ -297,8 +307,13 @@ void CKESTRADoc::updateTitle()
 CPagerList* CKESTRADoc::loadInstrumentList()
 {
     const Operation operation(*this);
-    if (!m_source.load()->loadInstrumentList(m_pagers))
+    // Read in a job into a list of its own (a large store or a slow station takes a while);
+    // the document's list is replaced here, on its own thread.
+    CPagerList incoming;
+    bool loaded = false;
+    if (!runJob(tr("Data reading"), [&] { loaded = m_source.load()->loadInstrumentList(incoming); }) || !loaded)
         return nullptr;
+    m_pagers = std::move(incoming);
     for (int i = 0; i < m_pagers.count(); ++i)
         m_pagers.instrumentAt(i)->setIndex(i);
     return &m_pagers;
@@ -306,7 +321,7 @@ CPagerList* CKESTRADoc::loadInstrumentList()
 
 CHistoryList* CKESTRADoc::dayEvents(const QString& pagerId, qint64 date, int queryMode)
 {
-    if (queryMode & 1)
+    if (QueryMode::alarmsOnly(queryMode))
         return nullptr; // alarm events only: alarmEvents, which keeps them apart
     const Operation operation(*this);
     const QString dateText = LocalTime::format(date, "%Y-%m-%d");
@@ -531,8 +546,24 @@ bool CKESTRADoc::updateComment(const ChistoryRec& record)
         return false;
     }
     DocumentSource* source = m_source.load();
-    if (source->updateComment(record))
+    // This computer's store may wait for another writer's lock: in a job, not on this thread.
+    // A station's road may ask the person for its password, so it stays here.
+    bool stored = false;
+    if (source == &m_local) {
+        if (!runJob(tr("Data writing"), [&] { stored = source->updateComment(record); }))
+            return false;
+    } else {
+        stored = source->updateComment(record);
+    }
+    if (stored) {
+        if (CPager* pager = m_pagers.find(record.hPagerID)) {
+            if (ChistoryRec* mine = pager->findEvent(record))
+                mine->hComment = record.hComment;
+        }
+        if (m_views)
+            m_views->refreshEvent(record);
         return true;
+    }
     // This computer's store has told why; a station answers only yes or no.
     if (source == &m_station)
         messenger().tell(tr("Error!"),
@@ -572,12 +603,10 @@ void CKESTRADoc::addAndShowEvent(CPager& pager, const ChistoryRec& record)
 
 bool CKESTRADoc::fileEvent(CPager& pager, const ChistoryRec& record)
 {
-    qint64 day = 0;
-    try {
-        day = LocalTime::dayKey(record.hDateTime);
-    } catch (const std::invalid_argument&) {
+    const std::optional<qint64> key = LocalTime::dayKey(record.hDateTime);
+    if (!key)
         return false; // no local day to file it under; the database refused it as well
-    }
+    const qint64 day = *key;
     CHistoryList* list = pager.dayList(day);
     if (!list) {
         list = &pager.ensureDay(day);
@@ -597,9 +626,5 @@ bool CKESTRADoc::fileEvent(CPager& pager, const ChistoryRec& record)
     const DocState& s = state();
     if (pager.identifier() != s.currentInstrument() || s.currentDate() == 0)
         return false;
-    try {
-        return LocalTime::dayKey(s.currentDate()) == day;
-    } catch (const std::invalid_argument&) {
-        return false;
-    }
+    return LocalTime::dayKey(s.currentDate()) == day;
 }

@@ -79,8 +79,11 @@ public:
     // work queued before it. Call on the document's thread.
     void whenIdle(std::function<void()> work);
 
-    // Initialise, then the title.
-    bool newDocument();
+    // A read of a store that may be long (a span: range view, dose report) as a job: on a
+    // thread of its own while this thread waits with the "Data reading" bar. The read must not
+    // touch the instrument list. False without running it when another job runs.
+    bool readJob(const std::function<void()>& read) { return runJob(tr("Data reading"), read); }
+
     // Opens the database, stores downloads left by an earlier run, decides the mode, finds
     // the port, archives when due and sets the title. False when the database cannot be opened
     // (the document goes on without one).
@@ -122,7 +125,15 @@ public:
     bool writeUserParams(const CUserParams& params);
     bool instrumentName(QString& name);
     bool units();
+    // Stores the comment of the event (instrument, time and key as in record); on success the
+    // document's own copy of the event carries it and the views are told (refreshEvent).
     bool updateComment(const ChistoryRec& record);
+    // Names an instrument: the list and, in a job, the open store; false when the instrument is
+    // unknown or the store refused the name (the person is told).
+    bool renameInstrument(const QString& pagerId, const QString& name);
+    // Imports an export file: read and stored in a job, then filed into the instrument list
+    // (new instruments get their tree node) and shown. added: events new to the store.
+    bool importHistory(const QString& path, int* added = nullptr);
     // Commits the events of an instrument, waiting with the "Data writing" bar. False
     // when nothing could be stored; added receives the number of events new to the store.
     bool storeEvents(const QString& pagerId, std::span<const ChistoryRec> events, int* added = nullptr);
@@ -148,6 +159,9 @@ public:
     void startWatcher();
     // One probe, as the watcher makes it; public so that a station can probe on demand.
     void watcherProbe();
+    // The same probe as a job: on a thread of its own while this thread waits with the
+    // "Connecting to the instrument" bar. False when another job runs.
+    bool probeJob();
     // Remote poll thread (remote mode).
     void startPoll();
     // Sets both stop flags and waits, in 50 ms sleeps, for both threads to end.
@@ -199,7 +213,8 @@ private:
     void waitWhile(const std::function<bool()>& busy, int periodMs);
     // Runs a device-worker job on its thread on the port name, waiting with a progress bar.
     // False without running it when another job runs.
-    bool runWorker(DevWorker& worker, const QString& progressText);
+    bool runWorker(
+        DevWorker& worker, const QString& progressText, Messenger::ProgressKind kind = Messenger::ProgressKind::Bar);
     // Runs a database or remote job on a thread of its own, waiting with a progress bar. The
     // job must not touch the instrument list. False without running it when another job runs.
     bool runJob(const QString& progressText, const std::function<void()>& job);

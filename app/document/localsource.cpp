@@ -116,7 +116,8 @@ bool LocalSource::readUserParams(CUserParams& params)
     worker.setCommand(DevWorker::ReadUserParams);
     worker.setUserParams(&params);
     AppLog::write("Doc:: DataWorker ready.");
-    const bool ok = m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"));
+    const bool ok
+        = m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"), Messenger::ProgressKind::Window);
     AppLog::write(QStringLiteral("Doc::User Params request end. Result:%1\n").arg(ok ? "true" : "false"));
     return ok;
 }
@@ -127,7 +128,7 @@ bool LocalSource::writeUserParams(const CUserParams& params)
     DevWorker worker(m_doc.context().device());
     worker.setCommand(DevWorker::WriteUserParams);
     worker.setUserParams(&input);
-    return m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"));
+    return m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"), Messenger::ProgressKind::Window);
 }
 
 bool LocalSource::instrumentName(QString& name)

@@ -26,9 +26,9 @@ constexpr const char* KindNames[DoseReport::AlarmKinds] = {
     QT_TRANSLATE_NOOP("DoseReport", "Warning γ"),
 };
 
-constexpr qint32 KindBits[DoseReport::AlarmKinds] = { ChistoryRec::DetectorError, ChistoryRec::DoseThreshold,
-    ChistoryRec::DoseOverload, ChistoryRec::BetaDanger, ChistoryRec::GammaDanger, ChistoryRec::BetaWarning,
-    ChistoryRec::GammaWarning };
+constexpr qint32 KindBits[DoseReport::AlarmKinds]
+    = { ChistoryRec::DetectorError, ChistoryRec::DoseThreshold, ChistoryRec::DoseOverload, ChistoryRec::BetaDanger,
+          ChistoryRec::GammaDanger, ChistoryRec::BetaWarning, ChistoryRec::GammaWarning };
 
 } // namespace
 
@@ -82,15 +82,17 @@ double DoseReport::toUnit(double instrumentValue) const
     return HistoryExport::valueInUnit(probe, m_roentgen).value_or(0);
 }
 
-DoseReport::Day& DoseReport::dayOf(qint64 time)
+DoseReport::Day* DoseReport::dayOf(qint64 time)
 {
-    const qint64 key = LocalTime::dayKey(time);
-    if (m_days.empty() || m_days.back().day != key) {
+    const std::optional<qint64> key = LocalTime::dayKey(time);
+    if (!key)
+        return nullptr;
+    if (m_days.empty() || m_days.back().day != *key) {
         Day day;
-        day.day = key;
+        day.day = *key;
         m_days.push_back(day);
     }
-    return m_days.back();
+    return &m_days.back();
 }
 
 void DoseReport::closeMeasurement(qint64 until)
@@ -111,12 +113,9 @@ void DoseReport::add(const ChistoryRec& r)
 {
     if (r.hPagerID != m_instrument || r.hDateTime < m_from || r.hDateTime >= m_to)
         return;
-    Day* day = nullptr;
-    try {
-        day = &dayOf(r.hDateTime);
-    } catch (const std::invalid_argument&) {
+    Day* day = dayOf(r.hDateTime);
+    if (!day)
         return; // a moment without a local day belongs to no day of the report
-    }
     if (const int kind = alarmKind(r.hAlarm); kind >= 0)
         ++day->alarms[static_cast<size_t>(kind)];
     if (r.hType == DoseCleared)
@@ -161,8 +160,8 @@ DoseReport::Day DoseReport::total() const
     return all;
 }
 
-DoseReport DoseReport::fromStore(HistoryDb& db, const QString& instrument, qint64 from, qint64 to,
-    bool unitsRoentgen, std::optional<CUserParams> thresholds)
+DoseReport DoseReport::fromStore(HistoryDb& db, const QString& instrument, qint64 from, qint64 to, bool unitsRoentgen,
+    std::optional<CUserParams> thresholds)
 {
     DoseReport report(instrument, from, to, unitsRoentgen, thresholds);
     if (!instrument.isEmpty()) {

@@ -74,7 +74,7 @@ public:
 
 private:
     double toUnit(double instrumentValue) const;
-    Day& dayOf(qint64 time);
+    Day* dayOf(qint64 time); // nullptr for a moment without a local day
     void closeMeasurement(qint64 until);
 
     QString m_instrument;

@@ -327,14 +327,7 @@ bool HistoryDb::canStoreTime(qint64 seconds)
     if constexpr (sizeof(time_t) >= 8)
         return true;
     const auto when = LocalTime::toAutomation(seconds);
-    if (!when || !LocalTime::fromAutomation(when->first + when->second))
-        return false;
-    try {
-        LocalTime::dayKey(seconds);
-    } catch (const std::invalid_argument&) {
-        return false;
-    }
-    return true;
+    return when && LocalTime::fromAutomation(when->first + when->second) && LocalTime::dayKey(seconds);
 }
 
 double HistoryDb::dayNumber(const QString& dateText)

@@ -3,6 +3,7 @@
 #include "history/historytext.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
+#include "history/querymode.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -270,7 +271,7 @@ bool HistoryDb::loadDayEvents(CPagerList& list, const QString& id, const QString
         condition = QStringLiteral("WHERE hPagerID = :id");
         if (!dateText.isEmpty())
             condition += QStringLiteral(" AND hDate = :date");
-        if (queryMode & 1)
+        if (QueryMode::alarmsOnly(queryMode))
             condition += QStringLiteral(" AND hAlarm > 0");
     }
     // Read whole before anything is filed: a run that fails leaves the list as it was.
@@ -566,12 +567,8 @@ bool HistoryDb::loadDaySummary(CPagerList& list, Messenger& messenger)
         auto known = dayKeys.find(date);
         if (known == dayKeys.end()) {
             std::optional<qint64> key;
-            if (const auto day = LocalTime::fromAutomation(date)) {
-                try {
-                    key = LocalTime::dayKey(*day);
-                } catch (const std::invalid_argument&) {
-                }
-            }
+            if (const auto day = LocalTime::fromAutomation(date))
+                key = LocalTime::dayKey(*day);
             known = dayKeys.insert(date, key);
         }
         if (!*known) {

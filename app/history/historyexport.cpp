@@ -271,18 +271,6 @@ std::optional<Format> formatNamed(const QString& name)
     return std::nullopt;
 }
 
-QString suffix(Format format)
-{
-    return format == Format::Csv ? QStringLiteral("csv") : QStringLiteral("jsonl");
-}
-
-QString isoLocalTime(qint64 seconds)
-{
-    QByteArray text;
-    appendIsoTime(text, seconds);
-    return QString::fromLatin1(text);
-}
-
 std::optional<double> valueInUnit(const ChistoryRec& record, bool unitsRoentgen)
 {
     const double v = record.hValue;

@@ -75,6 +75,26 @@ void addImported(CPager& pager, const ChistoryRec& record)
 bool importFile(
     Messenger& messenger, const QString& path, CPagerList& list, HistoryDb& db, const ImportHooks& hooks, int* added)
 {
+    std::vector<ChistoryRec> stored;
+    if (!readAndStore(messenger, path, db, stored, added))
+        return false;
+    for (const ChistoryRec& r : stored) {
+        const bool known = list.contains(r.hPagerID);
+        CPager& pager = list.findOrCreate(r.hPagerID);
+        if (!known && hooks.instrumentCreated)
+            hooks.instrumentCreated(pager);
+        if (hooks.addAndShow)
+            hooks.addAndShow(pager, r);
+        else
+            addImported(pager, r);
+    }
+    return true;
+}
+
+bool readAndStore(
+    Messenger& messenger, const QString& path, HistoryDb& db, std::vector<ChistoryRec>& stored, int* added)
+{
+    stored.clear();
     if (added)
         *added = 0;
     QFile file(path);
@@ -115,17 +135,7 @@ bool importFile(
         messenger.tell(HistoryDb::errorCaption(), error, Messenger::Icon::Error);
         return false;
     }
-
-    for (const ChistoryRec& r : incoming.records()) {
-        const bool known = list.contains(r.hPagerID);
-        CPager& pager = list.findOrCreate(r.hPagerID);
-        if (!known && hooks.instrumentCreated)
-            hooks.instrumentCreated(pager);
-        if (hooks.addAndShow)
-            hooks.addAndShow(pager, r);
-        else
-            addImported(pager, r);
-    }
+    stored = std::move(batch);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class HistoryDb;
 class Messenger;
@@ -36,6 +37,11 @@ struct ImportHooks {
 // be read or stored imports nothing. added receives the number of events new to the store.
 bool importFile(Messenger& messenger, const QString& path, CPagerList& list, HistoryDb& db,
     const ImportHooks& hooks = {}, int* added = nullptr);
+// The first half of importFile, which touches no instrument list (a job may run it): reads the
+// stream and stores it; stored receives the records, grouped per instrument in the order the
+// instruments first appear.
+bool readAndStore(
+    Messenger& messenger, const QString& path, HistoryDb& db, std::vector<ChistoryRec>& stored, int* added = nullptr);
 // The default in-memory filing of one imported record.
 void addImported(CPager& pager, const ChistoryRec& record);
 

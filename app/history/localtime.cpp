@@ -84,15 +84,12 @@ std::optional<qint64> fromLocal(int year, int month, int day, int hour, int minu
     return static_cast<qint64>(t);
 }
 
-qint64 dayKey(qint64 seconds)
+std::optional<qint64> dayKey(qint64 seconds)
 {
     const auto tm = toLocal(seconds);
     if (!tm)
-        throw std::invalid_argument("time cannot be converted to local time");
-    const auto key = fromLocal(tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday);
-    if (!key)
-        throw std::invalid_argument("local midnight cannot be represented");
-    return *key;
+        return std::nullopt;
+    return fromLocal(tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday);
 }
 
 double automationDay(int year, int month, int day)

@@ -20,9 +20,8 @@ QString format(qint64 seconds, const char* pattern);
 // Nothing when the fields are out of range or the platform cannot represent the moment.
 std::optional<qint64> fromLocal(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
-// Local midnight of the day holding the moment. Throws std::invalid_argument when the moment
-// cannot be converted.
-qint64 dayKey(qint64 seconds);
+// Local midnight of the day holding the moment; nothing when the moment cannot be converted.
+std::optional<qint64> dayKey(qint64 seconds);
 
 // Automation dates: days since 1899-12-30, the time of day as a fraction.
 double automationDay(int year, int month, int day);

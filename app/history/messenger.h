@@ -12,12 +12,15 @@ public:
     enum class Icon { None, Information, Warning, Error, Question };
     // Buttons and answers; ask() takes an OR of buttons and returns the one chosen.
     enum Button { Ok = 0x1, Cancel = 0x2, Yes = 0x4, No = 0x8 };
+    // Where a progress shows: the status bar, or a small window of its own (the instrument
+    // settings' reads and writes, which keep the person in their dialog).
+    enum class ProgressKind { Bar, Window };
 
     virtual ~Messenger();
 
     virtual int ask(const QString& caption, const QString& text, int buttons, Icon icon) = 0;
     virtual void tell(const QString& caption, const QString& text, Icon icon) = 0;
-    virtual void progressStart(const QString& text, int range) = 0;
+    virtual void progressStart(const QString& text, int range, ProgressKind kind = ProgressKind::Bar) = 0;
     virtual void progressStep() = 0;
     virtual void progressStop() = 0;
 };
@@ -28,7 +31,7 @@ class LogMessenger final : public Messenger {
 public:
     int ask(const QString& caption, const QString& text, int buttons, Icon icon) override;
     void tell(const QString& caption, const QString& text, Icon icon) override;
-    void progressStart(const QString&, int) override { }
+    void progressStart(const QString&, int, ProgressKind) override { }
     void progressStep() override { }
     void progressStop() override { }
 };

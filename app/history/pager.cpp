@@ -31,21 +31,26 @@ ChistoryRec& CPager::addEvent(const ChistoryRec& record)
     return ensureDay(record.hDateTime).addRecord(record);
 }
 
-void CPager::addEvents(const CHistoryList& list)
+namespace {
+
+qint64 keyOf(qint64 time)
 {
-    for (const ChistoryRec& r : list.records())
-        addEvent(r);
+    if (const std::optional<qint64> key = LocalTime::dayKey(time))
+        return *key;
+    throw std::invalid_argument("the time has no local day");
 }
+
+} // namespace
 
 CHistoryList* CPager::dayList(qint64 time)
 {
-    const auto it = m_days.find(LocalTime::dayKey(time));
+    const auto it = m_days.find(keyOf(time));
     return it == m_days.end() ? nullptr : &it->second;
 }
 
 const CHistoryList* CPager::dayList(qint64 time) const
 {
-    const auto it = m_days.find(LocalTime::dayKey(time));
+    const auto it = m_days.find(keyOf(time));
     return it == m_days.end() ? nullptr : &it->second;
 }
 
@@ -57,7 +62,7 @@ int CPager::dayEventCount(qint64 time) const
 
 CHistoryList& CPager::ensureDay(qint64 time)
 {
-    return m_days[LocalTime::dayKey(time)];
+    return m_days[keyOf(time)];
 }
 
 void CPager::setDayAlarm(qint64 time, bool alarm)
@@ -103,13 +108,6 @@ int CPager::copyNewer(CHistoryList& target, qint64 t) const
     for (const auto& [day, list] : m_days)
         count += list.copyNewer(target, t);
     return count;
-}
-
-std::optional<qint64> CPager::latestEventTime() const
-{
-    if (m_days.empty())
-        return std::nullopt;
-    return m_days.rbegin()->second.latestTime;
 }
 
 void CPager::dayTexts(QStringList& out) const

@@ -39,7 +39,6 @@ public:
     // Files a copy under the day of its time, creating the day when new; no duplicate test.
     // Throws std::invalid_argument when the time has no local day.
     ChistoryRec& addEvent(const ChistoryRec& record);
-    void addEvents(const CHistoryList& list);
     CHistoryList* dayList(qint64 time);
     const CHistoryList* dayList(qint64 time) const;
     // Events held for the day, or -1 when the day does not exist.
@@ -55,8 +54,6 @@ public:
     bool isDuplicate(const ChistoryRec& record) const;
     ChistoryRec* findEvent(const ChistoryRec& record);
     int copyNewer(CHistoryList& target, qint64 t) const;
-    // latestTime of the latest day; nothing when the instrument has no days.
-    std::optional<qint64> latestEventTime() const;
     // "%d-%m-%Y" of every day, sorted by exact text order.
     void dayTexts(QStringList& out) const;
 

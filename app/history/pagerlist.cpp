@@ -42,15 +42,6 @@ CPager& CPagerList::findOrCreate(const QString& identifier)
     return p;
 }
 
-CPager* CPagerList::findByName(const QString& name)
-{
-    for (const auto& [identifier, entry] : m_names) {
-        if (entry == name)
-            return find(identifier);
-    }
-    return nullptr;
-}
-
 QString CPagerList::tableName(const QString& identifier) const
 {
     const auto it = m_names.find(identifier);

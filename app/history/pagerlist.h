@@ -19,8 +19,6 @@ public:
     CPager* find(const QString& identifier);
     const CPager* find(const QString& identifier) const;
     CPager& findOrCreate(const QString& identifier);
-    // The instrument whose name-table entry carries exactly that name, or nullptr.
-    CPager* findByName(const QString& name);
 
     const NameTable& nameTable() const { return m_names; }
     void clearNameTable() { m_names.clear(); }

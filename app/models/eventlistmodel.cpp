@@ -94,16 +94,14 @@ void EventListModel::showDay(const QString& pagerId, qint64 day, std::vector<Chi
     makeTypeTexts();
     m_filter = m_flags.filterIndex();
     m_unitsRoentgen = m_flags.unitsRoentgen();
-    try {
-        // 1970-01-01 is what an unset or unreadable date comes out as; it shows nothing.
-        const qint64 key = day == 0 ? 0 : LocalTime::dayKey(day);
-        if (key != 0 && LocalTime::format(key, "%Y-%m-%d") != QLatin1String("1970-01-01")) {
-            // 36 hours after midnight is always within the next day, whatever daylight saving does.
-            m_dayEnd = LocalTime::dayKey(key + 36 * 3600);
-            m_day = key;
+    // 1970-01-01 is what an unset or unreadable date comes out as; it shows nothing.
+    const std::optional<qint64> key = day == 0 ? std::nullopt : LocalTime::dayKey(day);
+    if (key && LocalTime::format(*key, "%Y-%m-%d") != QLatin1String("1970-01-01")) {
+        // 36 hours after midnight is always within the next day, whatever daylight saving does.
+        if (const std::optional<qint64> end = LocalTime::dayKey(*key + 36 * 3600)) {
+            m_dayEnd = *end;
+            m_day = *key;
         }
-    } catch (const std::invalid_argument&) {
-        m_day = 0;
     }
     if (m_day == 0) {
         m_records.clear();

@@ -94,14 +94,11 @@ QModelIndex InstrumentTreeModel::addDay(const QString& identifier, qint64 day, b
     const QModelIndex existing = indexOf(identifier, day);
     if (existing.isValid())
         return existing;
-    qint64 key;
-    try {
-        key = LocalTime::dayKey(day);
-    } catch (const std::invalid_argument&) {
+    const std::optional<qint64> key = LocalTime::dayKey(day);
+    if (!key)
         return {};
-    }
     beginInsertRows(createIndex(node->row, 0, nullptr), 0, 0);
-    node->days.insert(node->days.begin(), makeDay(key, hasAlarms));
+    node->days.insert(node->days.begin(), makeDay(*key, hasAlarms));
     endInsertRows();
     return createIndex(0, 0, node);
 }

@@ -122,6 +122,14 @@
 <context>
     <name>CKESTRADoc</name>
     <message>
+        <source>No event database is open.</source>
+        <translation>База данных событий не открыта.</translation>
+    </message>
+    <message>
+        <source>Connecting to the instrument</source>
+        <translation>Подключение к прибору</translation>
+    </message>
+    <message>
         <source>Reading instrument settings</source>
         <translation>Чтение настроек прибора</translation>
     </message>
@@ -211,6 +219,10 @@ Check program settings</source>
 </context>
 <context>
     <name>CMainFrame</name>
+    <message>
+        <source>another operation is in progress</source>
+        <translation>выполняется другая операция</translation>
+    </message>
     <message>
         <source>The list could not be printed to %1.</source>
         <translation>Не удалось напечатать список на %1.</translation>
@@ -839,6 +851,10 @@ Check program settings</source>
 </context>
 <context>
     <name>DeviceConfig</name>
+    <message>
+        <source>Waiting for the history download to end...</source>
+        <translation>Ожидание окончания загрузки истории...</translation>
+    </message>
     <message>
         <source>1/(min*cm²)</source>
         <translation>1/(мин*см²)</translation>
@@ -1566,6 +1582,10 @@ Error:%1</source>
 </context>
 <context>
     <name>RangeView</name>
+    <message>
+        <source>another operation is in progress</source>
+        <translation>выполняется другая операция</translation>
+    </message>
     <message>
         <source>%1 d</source>
         <translation>%1 сут</translation>

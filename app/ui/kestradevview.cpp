@@ -53,8 +53,10 @@ void CKESTRADevView::addDayNode(const QString& pagerId, qint64 day)
 {
     bool alarms = false;
     if (const CPager* pager = m_doc.pagers().find(pagerId)) {
-        if (const auto it = pager->days().find(LocalTime::dayKey(day)); it != pager->days().end())
-            alarms = it->second.hasAlarms;
+        if (const auto key = LocalTime::dayKey(day)) {
+            if (const auto it = pager->days().find(*key); it != pager->days().end())
+                alarms = it->second.hasAlarms;
+        }
     }
     m_model->addDay(pagerId, day, alarms);
 }
@@ -110,19 +112,7 @@ bool CKESTRADevView::confirmDuplicate(const QString&, const QString&)
 
 void CKESTRADevView::storeName(const QString& identifier, const QString& name)
 {
-    CPager* pager = m_doc.pagers().find(identifier);
-    if (!pager)
-        return;
-    pager->setName(name);
-    m_doc.pagers().setTableName(identifier, name);
-    HistoryDb* db = m_doc.context().store().current();
-    if (!db)
-        return;
-    try {
-        db->saveInstrumentName(*pager);
-    } catch (const DbError& e) {
-        m_doc.messenger().tell(tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
-    }
+    m_doc.renameInstrument(identifier, name);
 }
 
 QMenu* CKESTRADevView::contextMenuFor(const QModelIndex& index)

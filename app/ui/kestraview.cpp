@@ -3,6 +3,7 @@
 #include "document/kestradoc.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
+#include "history/querymode.h"
 #include "history/viewflags.h"
 #include "models/eventlistmodel.h"
 #include "ui/editcomment.h"
@@ -70,7 +71,7 @@ void CKESTRAView::showDay(const QString& pagerId, const QString& dateText)
     } catch (const std::exception&) {
         return;
     }
-    const CHistoryList* list = m_doc.dayEvents(pagerId, day, 0);
+    const CHistoryList* list = m_doc.dayEvents(pagerId, day, QueryMode::AllEvents);
     // The units are what the document knows; the instrument is not asked on this thread.
     m_model->setUnitsRoentgen(m_doc.context().viewFlags().unitsRoentgen());
     if (!list)
@@ -82,12 +83,6 @@ void CKESTRAView::showDay(const QString& pagerId, const QString& dateText)
     m_model->showDay(pagerId, day, *list);
     messenger.progressStep();
     messenger.progressStop();
-}
-
-void CKESTRAView::showCurrentDay()
-{
-    const qint64 day = m_doc.state().currentDate();
-    showDay(m_doc.state().currentInstrument(), day == 0 ? QString() : LocalTime::format(day, "%Y-%m-%d"));
 }
 
 bool CKESTRAView::insertEvent(const ChistoryRec& record, int row)
@@ -167,16 +162,9 @@ bool CKESTRAView::editComment()
     if (dialog.exec() != QDialog::Accepted)
         return false;
     record.hComment = dialog.comment();
-    // A comment the store did not take stays off the list too (the document said why).
-    if (!m_doc.updateComment(record))
-        return false;
-    // The document's copy of the event carries the comment too, for export and printing.
-    if (CPager* pager = m_doc.pagers().find(record.hPagerID)) {
-        if (ChistoryRec* mine = pager->findEvent(record))
-            mine->hComment = record.hComment;
-    }
-    m_model->refreshRow(record);
-    return true;
+    // The document stores it, keeps it in its copy and refreshes the row; a comment the store
+    // did not take stays off the list too (the document said why).
+    return m_doc.updateComment(record);
 }
 
 void CKESTRAView::listRefilled()

@@ -23,8 +23,6 @@ public:
 
     // Shows one day of an instrument; an empty date text or "1970-01-01" only clears the list.
     void showDay(const QString& pagerId, const QString& dateText);
-    // Shows the current day again (after a filter change).
-    void showCurrentDay();
     // A new event of the shown day as the top row; false when the filter hides it.
     bool insertEvent(const ChistoryRec& record, int row = 0);
     // New events of the shown day from one download, as one insertion.

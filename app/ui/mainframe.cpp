@@ -61,10 +61,9 @@ public:
     // Without a database the window goes on (another can be chosen); it keeps its one-copy
     // lock until it ends, so that a second copy cannot start beside it.
     void exitApplication() override { }
-    // The window stays painted while the document waits for a job. Commands that would start
-    // a second job are off meanwhile (updateCommands), and what touches the document waits
-    // for the operation to end (whenIdle).
-    void keepAlive() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
+    // The window stays painted while the document waits for a job (the default keepAlive runs
+    // the event loop). Commands that would start a second job are off meanwhile
+    // (updateCommands), and what touches the document waits for the operation to end (whenIdle).
 
 private:
     CMainFrame& m_frame;
@@ -406,10 +405,11 @@ void CMainFrame::reinitialise()
     m_tree->databaseChanged();
     m_tree->rebuild();
     const ProgramConfig& config = m_doc.context().config();
-    // The link comes up with the watcher's first probe; made here before the watcher runs, it
-    // lets the first read below reach the instrument instead of waiting a whole interval.
+    // The link comes up with the watcher's first probe; made here (as a job: the window does
+    // not wait for the instrument) before the watcher runs, it lets the first read below reach
+    // the instrument instead of waiting a whole interval.
     if (!m_doc.state().watcherRunning.load() && m_doc.state().localMode.load() && m_doc.mainDatabaseShown())
-        m_doc.watcherProbe();
+        m_doc.probeJob();
     m_scheduler->restart(config.downloadingInterval);
     if (!m_doc.state().watcherRunning.load() && config.localMode)
         m_doc.startWatcher();

@@ -10,6 +10,7 @@
 #include "history/historyfiles.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
+#include "history/querymode.h"
 #include "history/viewflags.h"
 #include "models/instrumenttreemodel.h"
 #include "ui/kestradevview.h"
@@ -71,7 +72,7 @@ const CHistoryList* CMainFrame::currentDay()
     const qint64 date = m_doc.state().currentDate();
     if (id.isEmpty() || date == 0)
         return nullptr;
-    return m_doc.dayEvents(id, date, 0);
+    return m_doc.dayEvents(id, date, QueryMode::AllEvents);
 }
 
 void CMainFrame::importHistory()
@@ -81,15 +82,7 @@ void CMainFrame::importHistory()
         archivesFolder() + QStringLiteral("/*.ksexp"), tr("Export files") + QStringLiteral(" (*.ksexp)"));
     if (path.isEmpty())
         return;
-    HistoryDb* db = m_doc.context().store().current();
-    if (!db) {
-        m_doc.messenger().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
-        return;
-    }
-    HistoryFiles::ImportHooks hooks;
-    hooks.instrumentCreated = [this](CPager& pager) { m_tree->addInstrumentNode(pager); };
-    hooks.addAndShow = [this](CPager& pager, const ChistoryRec& record) { m_doc.addAndShowEvent(pager, record); };
-    HistoryFiles::importFile(m_doc.messenger(), path, m_doc.pagers(), *db, hooks);
+    m_doc.importHistory(path);
 }
 
 void CMainFrame::exportHistory()
@@ -284,8 +277,8 @@ void CMainFrame::openDeviceConfig()
     DeviceConfig dialog(m_doc, m_doc.context().config(), this);
     dialog.exec();
     // The thresholds the dialog read are the charts' lines for that instrument from now on.
-    QString id;
-    if (dialog.loaded() && !m_doc.busy() && m_doc.instrumentName(id) && !id.isEmpty())
+    const QString id = m_doc.state().attachedInstrument();
+    if (dialog.loaded() && !id.isEmpty())
         setKnownThresholds(id, dialog.parametersAsRead());
 }
 
@@ -315,6 +308,9 @@ void CMainFrame::openOnlineMode()
 {
     emit dialogOpened(QStringLiteral("COnlineMode"));
     COnlineMode dialog(m_doc, this);
+    const auto known = m_thresholds.find(m_doc.state().attachedInstrument());
+    if (known != m_thresholds.end())
+        dialog.setThresholds(known->second);
     dialog.exec();
 }
 

@@ -11,6 +11,7 @@
 #include "history/historyrange.h"
 #include "history/localtime.h"
 #include "history/messenger.h"
+#include "history/querymode.h"
 #include "history/viewflags.h"
 #include "ui/dosereportdialog.h"
 #include "ui/dosereportprinter.h"
@@ -39,8 +40,23 @@ DoseReport CMainFrame::buildDoseReport(
     const bool roentgen = m_doc.context().viewFlags().unitsRoentgen();
     // This computer's store (or an archive viewed here) is read in batches; through a server
     // the days come one at a time as the event list gets them.
-    if (HistoryDb* db = shownStore())
-        return DoseReport::fromStore(*db, id, from, to, roentgen, thresholds);
+    if (HistoryDb* db = shownStore()) {
+        // Read in a job: a long span of a large store takes a while.
+        std::optional<DoseReport> read;
+        std::optional<DbError> failed;
+        const bool ran = m_doc.readJob([&] {
+            try {
+                read = DoseReport::fromStore(*db, id, from, to, roentgen, thresholds);
+            } catch (const DbError& e) {
+                failed = e;
+            }
+        });
+        if (failed)
+            throw *failed;
+        if (!ran || !read)
+            throw DbError(tr("another operation is in progress"));
+        return std::move(*read);
+    }
     DoseReport report(id, from, to, roentgen, thresholds);
     std::vector<qint64> days;
     if (const CPager* pager = m_doc.pagers().find(id)) {
@@ -50,7 +66,7 @@ DoseReport CMainFrame::buildDoseReport(
         }
     }
     for (const qint64 day : days) {
-        const CHistoryList* list = m_doc.dayEvents(id, day, 0);
+        const CHistoryList* list = m_doc.dayEvents(id, day, QueryMode::AllEvents);
         if (!list)
             continue;
         std::vector<ChistoryRec> records(list->records().begin(), list->records().end());
@@ -106,8 +122,15 @@ void CMainFrame::doseReport()
     if (HistoryDb* db = shownStore()) {
         const RangeRequest request { id, span->first, span->second,
             HistoryRange::bucketWidthFor(span->second - span->first) };
-        try {
-            auto summary = std::make_shared<const RangeSummary>(db->rangeSummary(request));
+        std::shared_ptr<const RangeSummary> summary;
+        m_doc.readJob([&] {
+            try {
+                summary = std::make_shared<const RangeSummary>(db->rangeSummary(request));
+            } catch (const std::exception&) {
+                // The daily bars drawn from the report's own figures stand in for it.
+            }
+        });
+        if (summary) {
             const bool roentgen = printer.report().unitsRoentgen();
             printer.setChartPainter(
                 [summary, roentgen, thresholds](QPainter& painter, const QRect& area, const DoseReport&) {
@@ -124,8 +147,6 @@ void CMainFrame::doseReport()
                         *summary, roentgen, thresholds);
                     painter.restore();
                 });
-        } catch (const std::exception&) {
-            // The daily bars drawn from the report's own figures stand in for it.
         }
     }
     if (dialog.action() == CDoseReportDialog::Preview) {

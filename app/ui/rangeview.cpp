@@ -249,8 +249,22 @@ bool RangeView::refresh()
         return false;
     }
     RangeRequest request { id, from, to, HistoryRange::bucketWidthFor(to - from) };
-    try {
-        const RangeSummary summary = db->rangeSummary(request);
+    // A year of a large store takes a while: read in a job, the window kept alive meanwhile.
+    std::optional<RangeSummary> read;
+    QString error;
+    const bool ran = m_doc.readJob([&] {
+        try {
+            read = db->rangeSummary(request);
+        } catch (const std::exception& e) {
+            error = QString::fromStdString(e.what());
+        }
+    });
+    if (!ran) {
+        m_status->setText(tr("The events cannot be read: %1").arg(tr("another operation is in progress")));
+        return false;
+    }
+    if (read) {
+        const RangeSummary& summary = *read;
         qint64 alarms = 0;
         for (const auto& [bucket, count] : summary.alarms)
             alarms += count;
@@ -262,9 +276,8 @@ bool RangeView::refresh()
         m_chart->setSummary(summary, m_roentgen,
             known == m_thresholds.end() ? std::nullopt : std::optional<CUserParams>(known->second));
         return true;
-    } catch (const std::exception& e) {
-        m_status->setText(tr("The events cannot be read: %1").arg(QString::fromStdString(e.what())));
-        m_chart->setSummary(empty, m_roentgen, std::nullopt);
-        return false;
     }
+    m_status->setText(tr("The events cannot be read: %1").arg(error));
+    m_chart->setSummary(empty, m_roentgen, std::nullopt);
+    return false;
 }

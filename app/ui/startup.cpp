@@ -1,13 +1,25 @@
 #include "ui/startup.h"
 
+#include "config/applog.h"
+#include "document/appcontext.h"
+#include "document/kestradoc.h"
+#include "ui/mainframe.h"
+#include "ui/widgetmessenger.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTranslator>
+
+#include <cstdio>
 
 #ifndef KESTRA_VERSION
 #define KESTRA_VERSION "0.0.0"
@@ -106,6 +118,79 @@ void InstanceLock::release()
     if (m_lock && m_held)
         m_lock->unlock();
     m_held = false;
+}
+
+int runWindow(QApplication& app, const QList<QCommandLineOption>& extra,
+    const std::function<void(CMainFrame&, const QCommandLineParser&)>& started)
+{
+    QApplication::setApplicationName(QStringLiteral("KESTRA"));
+    QApplication::setApplicationVersion(version());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("KESTRA Software"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("The program folder."), QStringLiteral("DIR"));
+    const QCommandLineOption unattended(QStringLiteral("unattended"),
+        QStringLiteral("Message boxes close themselves after MS milliseconds (for runs without a person)."),
+        QStringLiteral("MS"));
+    parser.addOptions(QList<QCommandLineOption> { home, unattended } + extra);
+    // A usage error is one line and exit code 2, as with the other programs of the project.
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "%s: %s (%s --help shows the options)\n", qPrintable(program),
+            qPrintable(parser.errorText()), qPrintable(program));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "%s: unexpected argument %s (%s --help shows the options)\n", qPrintable(program),
+            qPrintable(parser.positionalArguments().constFirst()), qPrintable(program));
+        return 2;
+    }
+    const int unattendedMs = parser.isSet(unattended) ? std::max(1, parser.value(unattended).toInt()) : 0;
+
+    QString error;
+    const ProgramFolder folder = ProgramFolder::fromArguments(app.arguments());
+    if (!folder.make(&error)) {
+        WidgetMessenger::runBox(nullptr, QStringLiteral("Error!"),
+            QStringLiteral("The program folder cannot be used: %1").arg(error), Messenger::Ok, Messenger::Icon::Error,
+            0, unattendedMs);
+        return 1;
+    }
+    AppContext context(folder);
+    QTranslator translator;
+    loadTranslation(app, context.config().language, translator, folder.path());
+
+    // The one-copy check comes before the log is started (which empties it): a second copy
+    // must not empty the log of the copy that runs. The lock is held until the program ends.
+    InstanceLock lock;
+    if (!lock.acquire(2000)) {
+        WidgetMessenger::runBox(nullptr, QString::fromLatin1(CKESTRADoc::ApplicationName),
+            QCoreApplication::translate("Startup", "Software is already running."), Messenger::Ok,
+            Messenger::Icon::Warning, 0, unattendedMs);
+        return 1;
+    }
+    AppLog::start(folder.logPath());
+    for (const QString& problem : context.configProblems())
+        AppLog::write(QStringLiteral("Configuration: ") + problem);
+
+    CKESTRADoc doc(context);
+    CMainFrame frame(doc);
+    frame.setUnattended(unattendedMs);
+    // Without a window manager (a virtual screen) maximising does nothing; the size is set first.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        frame.resize(screen->availableSize());
+    frame.showMaximized();
+    QTimer::singleShot(0, &frame, [&frame, &parser, started] {
+        frame.start();
+        if (started)
+            started(frame, parser);
+    });
+    return QApplication::exec();
 }
 
 } // namespace Startup

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QLockFile>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
+class CMainFrame;
+class QApplication;
+class QCommandLineParser;
 class QCoreApplication;
 class QTranslator;
 class QWidget;
@@ -44,5 +50,13 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     bool m_held = false;
 };
+
+// The start of a window program, KESTRA's and its demo's: the options --home DIR and
+// --unattended MS (with the extra ones given), the program folder, the translation, the
+// one-copy lock, the log, the document and the window, maximised. started runs once the window
+// has started (its first download made); then the event loop runs until the program ends.
+// Returns the exit code: 2 for a usage error, 1 when another copy runs or the folder is unusable.
+int runWindow(QApplication& app, const QList<QCommandLineOption>& extra = {},
+    const std::function<void(CMainFrame&, const QCommandLineParser&)>& started = {});
 
 } // namespace Startup

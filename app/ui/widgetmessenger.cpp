@@ -57,11 +57,6 @@ WidgetMessenger::~WidgetMessenger()
         m_context->setMessenger(m_previous == this ? nullptr : m_previous);
 }
 
-QString WidgetMessenger::deviceSettingsProgressText()
-{
-    return QCoreApplication::translate("CKESTRADoc", "Reading instrument settings");
-}
-
 bool WidgetMessenger::onOtherThread() const
 {
     return QThread::currentThread() != thread();
@@ -120,16 +115,16 @@ void WidgetMessenger::tell(const QString& caption, const QString& text, Icon ico
     runBox(m_frame, caption, text, Ok, icon, 0, m_unattendedMs);
 }
 
-void WidgetMessenger::progressStart(const QString& text, int range)
+void WidgetMessenger::progressStart(const QString& text, int range, ProgressKind kind)
 {
     if (onOtherThread()) {
         QMetaObject::invokeMethod(
-            this, [this, text, range] { progressStart(text, range); }, Qt::QueuedConnection);
+            this, [this, text, range, kind] { progressStart(text, range, kind); }, Qt::QueuedConnection);
         return;
     }
     m_bar.reset();
     m_dialog.reset();
-    if (text == deviceSettingsProgressText()) {
+    if (kind == ProgressKind::Window) {
         m_dialog = std::make_unique<CProgressDialog>(text, m_frame);
         m_dialog->show();
     } else if (m_frame) {

@@ -26,7 +26,7 @@ public:
 
     int ask(const QString& caption, const QString& text, int buttons, Icon icon) override;
     void tell(const QString& caption, const QString& text, Icon icon) override;
-    void progressStart(const QString& text, int range) override;
+    void progressStart(const QString& text, int range, ProgressKind kind = ProgressKind::Bar) override;
     void progressStep() override;
     void progressStop() override;
 
@@ -34,9 +34,6 @@ public:
     // ms milliseconds with its default button, and its text also goes to the standard error.
     // 0 turns it off.
     void setUnattended(int ms) { m_unattendedMs = ms; }
-
-    // The text of the progress that uses the small window instead of the status bar.
-    static QString deviceSettingsProgressText();
 
     bool progressShown() const;
     CProgressBar* progressBar() const;

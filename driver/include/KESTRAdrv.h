@@ -65,12 +65,12 @@ extern "C" {
 
 /** One decoded history event, 48 bytes, owned by the library until the next download. */
 typedef struct KESTRAdrv_EventRecord {
-    char type;       /* the raw record's type character (offset 0) */
+    char type; /* the raw record's type character (offset 0) */
     SYSTEMTIME time; /* event time as the instrument's calendar time (offset 2) */
-    double value1;   /* first value or -1.0 (offset 24) */
-    double value2;   /* second value or -1.0 (offset 32) */
-    int32_t param1;  /* first small parameter or -1 (offset 40) */
-    int32_t param2;  /* second small parameter or -1 (offset 44) */
+    double value1; /* first value or -1.0 (offset 24) */
+    double value2; /* second value or -1.0 (offset 32) */
+    int32_t param1; /* first small parameter or -1 (offset 40) */
+    int32_t param2; /* second small parameter or -1 (offset 44) */
 } KESTRAdrv_EventRecord;
 
 /**
@@ -382,8 +382,8 @@ KESTRADRV_API uint8_t KESTRAdrv_SetDetBkg(double background);
  * @param status optional out: status byte of beta readings (3 when the instrument sends none)
  * @returns 1 on success
  */
-KESTRADRV_API uint8_t KESTRAdrv_GetMeasurementValue(int32_t* mode, double* value, int32_t* precision, uint16_t* alarm,
-                                                    uint8_t* status);
+KESTRADRV_API uint8_t KESTRAdrv_GetMeasurementValue(
+    int32_t* mode, double* value, int32_t* precision, uint16_t* alarm, uint8_t* status);
 
 /**
  * @ordinal 43

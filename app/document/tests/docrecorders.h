@@ -23,7 +23,7 @@ public:
         std::lock_guard guard(m_lock);
         messages << caption + u'|' + text;
     }
-    void progressStart(const QString& text, int) override
+    void progressStart(const QString& text, int, ProgressKind) override
     {
         std::lock_guard guard(m_lock);
         progress << text;

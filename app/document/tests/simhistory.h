@@ -17,8 +17,8 @@ inline const QString Id = QStringLiteral("KESTRA #123456");
 inline qint64 at(int daysAgo, int seconds)
 {
     // Noon of today less whole days lies in the wanted day across month ends and summer time.
-    const qint64 today = LocalTime::dayKey(std::time(nullptr));
-    return LocalTime::dayKey(today + 12 * 3600 - qint64(daysAgo) * 86400) + seconds;
+    const qint64 today = LocalTime::dayKey(std::time(nullptr)).value();
+    return LocalTime::dayKey(today + 12 * 3600 - qint64(daysAgo) * 86400).value() + seconds;
 }
 
 inline kestra::sim::RawRecord record(char type, qint64 t, double rate = 1e-6)

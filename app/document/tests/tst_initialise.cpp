@@ -176,7 +176,7 @@ private slots:
             QVERIFY(c.lastArchivingTime >= now);
             ProgramConfig reread;
             QVERIFY(reread.load(c.iniPath));
-            QCOMPARE(reread.lastArchivingTime, LocalTime::dayKey(now)); // saved as a date
+            QCOMPARE(reread.lastArchivingTime, LocalTime::dayKey(now).value()); // saved as a date
         } else if (archived) {
             QVERIFY(c.lastArchivingTime >= now);
         } else {

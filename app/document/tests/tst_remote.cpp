@@ -166,11 +166,11 @@ private slots:
     void dayEventsThroughTheLoadDayJob()
     {
         QVERIFY(m_doc.loadInstrumentList());
-        const CHistoryList* yesterday = m_doc.dayEvents(Id, LocalTime::dayKey(at(1, 0)), 0);
+        const CHistoryList* yesterday = m_doc.dayEvents(Id, LocalTime::dayKey(at(1, 0)).value(), 0);
         QVERIFY(yesterday);
         QCOMPARE(yesterday->size(), qsizetype(10));
         QVERIFY(m_msg.progress.contains(QStringLiteral("Data reading")));
-        QVERIFY(!m_doc.dayEvents(QStringLiteral("nobody"), LocalTime::dayKey(at(1, 0)), 0));
+        QVERIFY(!m_doc.dayEvents(QStringLiteral("nobody"), LocalTime::dayKey(at(1, 0)).value(), 0));
     }
 
     void measurementsAndUserParametersBehindThePassword()
@@ -201,7 +201,7 @@ private slots:
     void newEventsReachThePollAndTheViews()
     {
         QVERIFY(m_doc.loadInstrumentList());
-        const qint64 today = LocalTime::dayKey(std::time(nullptr));
+        const qint64 today = LocalTime::dayKey(std::time(nullptr)).value();
         QVERIFY(m_doc.dayEvents(Id, today, 0));
         m_doc.state().setCurrentInstrument(Id);
         m_doc.state().setCurrentDate(today);
@@ -228,7 +228,7 @@ private slots:
     void commentsAndDownloadFromTheStation()
     {
         QVERIFY(m_doc.loadInstrumentList());
-        const qint64 yesterday = LocalTime::dayKey(at(1, 0));
+        const qint64 yesterday = LocalTime::dayKey(at(1, 0)).value();
         CHistoryList* day = m_doc.dayEvents(Id, yesterday, 0);
         QVERIFY(day && day->size() > 0);
         ChistoryRec record = day->at(0);
@@ -295,7 +295,7 @@ private slots:
 
         // A Load-day job finds the server gone on its own thread: told once, after the job.
         other.pagers().findOrCreate(Id);
-        QVERIFY(!other.dayEvents(Id, LocalTime::dayKey(at(1, 0)), 0));
+        QVERIFY(!other.dayEvents(Id, LocalTime::dayKey(at(1, 0)).value(), 0));
         QTRY_COMPARE(m_msg.messages.size(), 2);
         QCOMPARE(host.settingsOpened, 2);
         QTest::qWait(200);

@@ -39,7 +39,7 @@ public:
     std::optional<QString> promptPassword() override { return std::nullopt; }
     bool openProgramSettings() override { return false; }
     void exitApplication() override { }
-    void keepAlive() override
+    void keepAlive(int ms) override
     {
         ++waits;
         if (duringWait) {
@@ -47,7 +47,7 @@ public:
             duringWait = nullptr;
             action();
         }
-        QCoreApplication::processEvents();
+        DocumentHost::keepAlive(ms);
     }
 
     int waits = 0;
@@ -230,7 +230,7 @@ private slots:
     {
         const QString id = QStringLiteral("KESTRA #000730");
         std::vector<ChistoryRec> events;
-        const qint64 first = LocalTime::dayKey(at(0, 0) - 730 * qint64(86400) + 43200);
+        const qint64 first = LocalTime::dayKey(at(0, 0) - 730 * qint64(86400) + 43200).value();
         for (int d = 0; d < 730; ++d) {
             for (int k = 0; k < 20; ++k)
                 events.push_back(makeEvent(id, first + d * 86400 + 3600 + k * 120, k == 7 ? 2 : 0));
@@ -352,7 +352,7 @@ private slots:
 
         // The shown day and a day with a new event are kept however old.
         m_doc.state().setCurrentInstrument(id);
-        m_doc.state().setCurrentDate(LocalTime::dayKey(at(10, 0)));
+        m_doc.state().setCurrentDate(LocalTime::dayKey(at(10, 0)).value());
         m_doc.pagers().find(id)->dayList(at(11, 0))->addRecord(makeEvent(id, at(11, 120)));
         for (int d = 14; d < 18; ++d)
             QCOMPARE(ask(d), qsizetype(1));

@@ -115,7 +115,7 @@ std::set<qint64> timesOf(const std::vector<ChistoryRec>& events, qint64 day)
 {
     std::set<qint64> times;
     for (const ChistoryRec& r : events) {
-        if (LocalTime::dayKey(r.hDateTime) == day)
+        if (LocalTime::dayKey(r.hDateTime).value() == day)
             times.insert(r.hDateTime);
     }
     return times;
@@ -196,7 +196,7 @@ private slots:
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->instrumentAt(0)->identifier(), Id);
 
-        const qint64 yesterday = LocalTime::dayKey(at(1, 0));
+        const qint64 yesterday = LocalTime::dayKey(at(1, 0)).value();
         const CHistoryList* day = m_doc->dayEvents(Id, yesterday, 0);
         QVERIFY(day);
         const std::vector<ChistoryRec> loaded(day->records().begin(), day->records().end());
@@ -210,7 +210,7 @@ private slots:
     void aCommentReachesTheStationsStore()
     {
         QVERIFY(m_doc->loadInstrumentList());
-        const qint64 yesterday = LocalTime::dayKey(at(1, 0));
+        const qint64 yesterday = LocalTime::dayKey(at(1, 0)).value();
         CHistoryList* day = m_doc->dayEvents(Id, yesterday, 0);
         QVERIFY(day && day->size() > 0);
         ChistoryRec record = day->at(0);

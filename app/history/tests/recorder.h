@@ -16,7 +16,7 @@ public:
     {
         messages << caption + QLatin1Char('|') + text;
     }
-    void progressStart(const QString&, int) override { }
+    void progressStart(const QString&, int, ProgressKind) override { }
     void progressStep() override { }
     void progressStop() override { }
 

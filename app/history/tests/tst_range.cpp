@@ -220,7 +220,8 @@ private slots:
         };
         const QVariant none;
         const std::vector<Partial> partial {
-            { from + hour, 3, ChistoryRec::GammaDanger, none, rec(pager, from + hour, 3, -1, ChistoryRec::GammaDanger) },
+            { from + hour, 3, ChistoryRec::GammaDanger, none,
+                rec(pager, from + hour, 3, -1, ChistoryRec::GammaDanger) },
             { from + hour + 500, none, 0, 4.0, rec(pager, from + hour + 500, 0, 4) },
             { from + 2 * hour, 3, ChistoryRec::DoseOverload, none,
                 rec(pager, from + 2 * hour, 3, -1, ChistoryRec::DoseOverload) },

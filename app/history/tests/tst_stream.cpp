@@ -300,7 +300,7 @@ private slots:
         QCOMPARE(d.remaining(), tail.size());
 
         CPager pager("P");
-        pager.ensureDay(LocalTime::dayKey(0));
+        pager.ensureDay(LocalTime::dayKey(0).value());
         const QByteArray pagerBytes = bytesOf(CPager("Q")).left(10) + minusOne + tail;
         StreamReader p(pagerBytes);
         pager.read(p);

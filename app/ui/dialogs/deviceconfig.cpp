@@ -129,6 +129,8 @@ void DeviceConfig::buildControls()
     m_readButton = new QPushButton(tr("Read"), this);
     m_close = new QPushButton(tr("Close"), this);
     m_close->setDefault(true);
+    m_waiting = new QLabel(this);
+    m_waiting->hide();
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_write);
     buttons->addWidget(m_readButton);
@@ -141,6 +143,7 @@ void DeviceConfig::buildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(timing);
+    layout->addWidget(m_waiting);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -184,8 +187,29 @@ void DeviceConfig::setButtonsEnabled(bool enabled)
     m_clearHistory->setEnabled(enabled && m_doc.state().localMode);
 }
 
+bool DeviceConfig::waitForDocument(const std::function<void()>& step)
+{
+    if (!m_doc.busy())
+        return false;
+    // A download holds the instrument: the step runs once it has ended, not instead of it.
+    setButtonsEnabled(false);
+    m_close->setEnabled(true);
+    m_waiting->setText(tr("Waiting for the history download to end..."));
+    m_waiting->show();
+    m_doc.whenIdle([self = QPointer<DeviceConfig>(this), step] {
+        if (!self)
+            return;
+        self->m_waiting->hide();
+        self->setButtonsEnabled(true);
+        step();
+    });
+    return true;
+}
+
 bool DeviceConfig::readFromInstrument()
 {
+    if (waitForDocument([this] { readFromInstrument(); }))
+        return false;
     CUserParams params = m_read;
     // The read waits with the window alive: no second job may start from here meanwhile.
     setButtonsEnabled(false);
@@ -213,8 +237,13 @@ void DeviceConfig::display()
     m_interval->setText(QString::number(m_read.historyInterval));
     m_beta1->setText(QString::number(m_read.betaThreshold1));
     m_beta2->setText(QString::number(m_read.betaThreshold2));
-    m_search->setText(QString::asprintf("%.1f", m_read.searchBetaThreshold));
+    m_search->setText(searchText(m_read.searchBetaThreshold));
     showUnits(m_read.units != 0);
+}
+
+QString DeviceConfig::searchText(double threshold)
+{
+    return QString::asprintf("%.1f", threshold);
 }
 
 QString DeviceConfig::derText(qint32 instrumentUnits, bool roentgen)
@@ -297,6 +326,8 @@ void DeviceConfig::paintWrongLabels()
 
 bool DeviceConfig::write()
 {
+    if (waitForDocument([this] { write(); }))
+        return false;
     if (!validate()) {
         QString text = tr("Some values are wrong!");
         if (m_wrong.contains(m_intervalLabel) && NumberText::leadingInt(m_interval->text()) > MaxHistoryInterval) {
@@ -315,15 +346,13 @@ bool DeviceConfig::write()
     m_toWrite.historyInterval = NumberText::leadingInt(m_interval->text());
     m_toWrite.betaThreshold1 = NumberText::leadingInt(m_beta1->text());
     m_toWrite.betaThreshold2 = NumberText::leadingInt(m_beta2->text());
-    m_toWrite.searchBetaThreshold = NumberText::leadingReal(m_search->text());
+    // An untouched search threshold keeps the instrument's value, not its rounded text.
+    m_toWrite.searchBetaThreshold = m_search->text() == searchText(m_read.searchBetaThreshold)
+        ? m_read.searchBetaThreshold
+        : NumberText::leadingReal(m_search->text());
     m_toWrite.units = roentgen ? 1 : 0;
     m_toWrite.derThreshold1 = derUnits(NumberText::leadingReal(m_der1->text()), roentgen);
     m_toWrite.derThreshold2 = derUnits(NumberText::leadingReal(m_der2->text()), roentgen);
-
-    m_config.timeSynchronize = m_toWrite.timeSync;
-    QString error;
-    if (!m_config.save(&error))
-        m_doc.messenger().tell(tr("Error!"), error, Messenger::Icon::Error);
 
     setButtonsEnabled(false);
     const bool written = m_doc.writeUserParams(m_toWrite);
@@ -333,6 +362,11 @@ bool DeviceConfig::write()
             tr("Error!"), tr("Can't write instrument settings!") + QLatin1Char('"'), Messenger::Icon::Error);
         return false;
     }
+    // The program's own choice is kept with the rest, once the instrument took its values.
+    m_config.timeSynchronize = m_toWrite.timeSync;
+    QString error;
+    if (!m_config.save(&error))
+        m_doc.messenger().tell(tr("Error!"), error, Messenger::Icon::Error);
     // The instrument holds these now: a change of the shown units starts from them.
     m_read = m_toWrite;
     m_doc.messenger().tell(applicationName(), tr("Data saved!"), Messenger::Icon::Information);

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QList>
 
+#include <functional>
+
 class CKESTRADoc;
 class ProgramConfig;
 class QCheckBox;
@@ -27,11 +29,13 @@ public:
     ~DeviceConfig() override;
 
     // Reads the parameters, as on opening; on failure tells the person and closes the dialog.
+    // While the document is busy (a download) the read waits for it and false is returned.
     bool readFromInstrument();
     // Runs the opening read first; Rejected without showing the dialog when it fails.
     int exec() override;
 
-    // Validates and writes; true when the instrument took the values.
+    // Validates and writes; true when the instrument took the values. While the document is
+    // busy the write waits for it (the buttons off meanwhile) and false is returned.
     bool write();
     void deleteHistory();
     // Labels of the values that failed the last validation; empty when all are valid.
@@ -44,6 +48,8 @@ public:
 
     // DER threshold as shown: roentgen "%.3f" mR/h, sievert "%.5f" mSv/h of instrument units.
     static QString derText(qint32 instrumentUnits, bool roentgen);
+    // The search threshold as shown: "%.1f" cps.
+    static QString searchText(double threshold);
     // The instrument units of a DER value typed in mR/h or mSv/h.
     static qint32 derUnits(double value, bool roentgen);
 
@@ -79,6 +85,8 @@ private:
     void onEdited();
     void setButtonsEnabled(bool enabled);
     void clearInstrumentHistory();
+    // True when the document is busy: step runs once it is idle, while this dialog lives.
+    bool waitForDocument(const std::function<void()>& step);
 
     CKESTRADoc& m_doc;
     ProgramConfig& m_config;
@@ -111,4 +119,5 @@ private:
     QPushButton* m_readButton = nullptr;
     QPushButton* m_close = nullptr;
     QPushButton* m_clearHistory = nullptr;
+    QLabel* m_waiting = nullptr;
 };

@@ -39,6 +39,7 @@ public:
     void addSample(Quantity quantity, qint64 ms, double value);
     void setRoentgen(bool roentgen);
     void setThresholds(const std::optional<CUserParams>& params);
+    const std::optional<CUserParams>& thresholds() const { return m_thresholds; }
     void clear();
 
     int sampleCount(Quantity quantity) const { return int(series(quantity).size()); }

@@ -90,6 +90,13 @@ COnlineMode::COnlineMode(CKESTRADoc& doc, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+COnlineMode::~COnlineMode()
+{
+    m_running = false;
+    if (m_reader.joinable())
+        m_reader.join();
+}
+
 void COnlineMode::setThresholds(const std::optional<CUserParams>& params)
 {
     m_chart->setThresholds(params);
@@ -113,20 +120,30 @@ void COnlineMode::showEvent(QShowEvent* event)
 
 void COnlineMode::start()
 {
-    QString name;
-    if (m_doc.instrumentName(name))
+    // The name the document learnt with the link: nothing is asked here.
+    const QString name = m_doc.state().attachedInstrument();
+    if (!name.isEmpty())
         setWindowTitle(tr("Online Mode") + QStringLiteral(" (%1)").arg(name));
+    m_opening = true;
     refresh();
-    m_failures = 0;
-    if (m_running)
-        m_timer->start(m_intervalMs);
 }
 
-bool COnlineMode::refresh()
+void COnlineMode::refresh()
 {
     emit refreshStarted();
-    CMeasurements reading;
-    const bool ok = m_doc.units() && m_doc.readMeasurements(reading);
+    if (m_reader.joinable())
+        m_reader.join(); // ended: its result is what called this
+    m_reader = std::thread([this] {
+        CMeasurements reading;
+        const bool ok = m_doc.units() && m_doc.readMeasurements(reading);
+        // Dropped unless the window still lives: it joins this thread before it goes.
+        QMetaObject::invokeMethod(
+            this, [this, ok, reading] { showReading(ok, reading); }, Qt::QueuedConnection);
+    });
+}
+
+void COnlineMode::showReading(bool ok, const CMeasurements& reading)
+{
     if (ok) {
         m_reading = reading;
         m_value->setText(reading.value);
@@ -146,7 +163,18 @@ bool COnlineMode::refresh()
         }
     }
     emit refreshFinished(ok);
-    return ok;
+    if (m_opening) {
+        m_opening = false;
+        m_failures = 0;
+    } else if (!ok && m_failures++ > 10) {
+        // The counter is never reset while the window is open.
+        m_running = false;
+        m_doc.messenger().tell(applicationName(), tr("Error during connection to instrument"), Messenger::Icon::Error);
+        done(QDialog::Accepted);
+        return;
+    }
+    if (m_running)
+        m_timer->start(m_intervalMs);
 }
 
 void COnlineMode::onTimer()
@@ -160,18 +188,7 @@ void COnlineMode::onTimer()
 void COnlineMode::tick()
 {
     m_timer->stop();
-    if (!refresh()) {
-        // The counter is never reset while the window is open.
-        if (m_failures++ > 10) {
-            m_running = false;
-            m_doc.messenger().tell(
-                applicationName(), tr("Error during connection to instrument"), Messenger::Icon::Error);
-            done(QDialog::Accepted);
-            return;
-        }
-    }
-    if (m_running)
-        m_timer->start(m_intervalMs);
+    refresh();
 }
 
 void COnlineMode::done(int result)

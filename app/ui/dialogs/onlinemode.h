@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <thread>
 
 class CKESTRADoc;
 class DoseChart;
@@ -16,13 +17,15 @@ class QTimer;
 // "Online Mode": the instrument's current reading in large type, refreshed every 2 s, and a
 // chart of the readings since the window opened. The next refresh is timed from the end of the
 // previous one, so a slow instrument is never asked twice at once. The twelfth failed refresh
-// of one opening ends the window.
+// of one opening ends the window. The instrument is asked on a thread of its own: the window
+// never waits for it.
 class COnlineMode : public QDialog {
     Q_OBJECT
 public:
     static constexpr int RefreshIntervalMs = 2000;
 
     explicit COnlineMode(CKESTRADoc& doc, QWidget* parent = nullptr);
+    ~COnlineMode() override; // waits for a reading under way
 
     // Tests shorten the pause between refreshes and give a clock of their own (milliseconds).
     void setRefreshInterval(int ms) { m_intervalMs = ms; }
@@ -31,8 +34,9 @@ public:
     // The instrument's settings, when known, for the chart's threshold lines.
     void setThresholds(const std::optional<CUserParams>& params);
 
-    // One refresh: the units, then the reading; the texts stay as they were on failure.
-    bool refresh();
+    // One refresh: the units, then the reading, asked off the window's thread; refreshFinished
+    // tells when its texts are shown. The texts stay as they were on failure.
+    void refresh();
     int failures() const { return m_failures; }
     const CMeasurements& reading() const { return m_reading; }
 
@@ -59,6 +63,7 @@ private:
     void start();
     void onTimer();
     void tick();
+    void showReading(bool ok, const CMeasurements& reading);
 
     CKESTRADoc& m_doc;
     CMeasurements m_reading;
@@ -75,6 +80,8 @@ private:
     int m_failures = 0;
     bool m_started = false;
     bool m_running = false;
+    bool m_opening = false; // the opening refresh, whose failure does not count
+    std::thread m_reader;
     std::function<qint64()> m_clock;
     qint64 m_openedMs = 0;
 };

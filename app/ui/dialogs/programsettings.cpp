@@ -232,17 +232,11 @@ void CProgramSettings::selectPort(const QString& portName)
 {
     if (portName.isEmpty())
         return;
-    // As the port list's own search: the first entry that begins with the text, ignoring case.
-    for (int i = 0; i < m_portList->count(); ++i) {
-        if (m_portList->itemData(i, PortNameRole).toString().startsWith(portName, Qt::CaseInsensitive)) {
-            m_portList->setCurrentIndex(i);
-            return;
-        }
-    }
-    // "COM1" and the like name a device path of their own.
-    const QString path = m_discovery.devicePath(portName);
-    for (int i = 0; i < m_portList->count(); ++i) {
-        if (m_portList->itemData(i, PortNameRole).toString() == path) {
+    // The port of that very name (/dev/ttyUSB1 is not /dev/ttyUSB10); "COM1" and the like name
+    // a device path of their own.
+    for (const QString& name : { portName, m_discovery.devicePath(portName) }) {
+        const int i = m_portList->findData(name, PortNameRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (i >= 0) {
             m_portList->setCurrentIndex(i);
             return;
         }

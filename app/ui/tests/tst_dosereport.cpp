@@ -132,15 +132,16 @@ private slots:
         QVERIFY2(row >= 0, qPrintable(first.join(u'\n')));
         QCOMPARE(first[row], QString("2026-10-25 2.00 0.86 Detector error: 1 0:25 0:15 12:00"));
         QCOMPARE(first.mid(row + 1, 3), QStringList({ "Danger γ: 1", "Warning β: 1", "Warning γ: 1" }));
-        QCOMPARE(first.filter(QRegularExpression("^2026-10-26 ")), QStringList { "2026-10-26 0.11 0.11 0 0:00 0:00 0" });
+        QCOMPARE(
+            first.filter(QRegularExpression("^2026-10-26 ")), QStringList { "2026-10-26 0.11 0.11 0 0:00 0:00 0" });
 
         // Every day exactly once, in order, over both pages; column titles and footers on each.
         QStringList dates;
         for (int p = 0; p < pages.size(); ++p) {
             QVERIFY2(pages[p].filter(QRegularExpression("^Date Highest Mean Alarms Above Above Dose$")).size() == 1,
                 qPrintable(pages[p].join(u'\n')));
-            QCOMPARE(pages[p].last(), QString("KESTRA software. Instrument: A1 (Van 3) Page %1/02").arg(p + 1, 2, 10,
-                QLatin1Char('0')));
+            QCOMPARE(pages[p].last(),
+                QString("KESTRA software. Instrument: A1 (Van 3) Page %1/02").arg(p + 1, 2, 10, QLatin1Char('0')));
             for (const QString& line : pages[p]) {
                 if (QRegularExpression("^\\d{4}-\\d\\d-\\d\\d ").match(line).hasMatch())
                     dates << line.left(10);

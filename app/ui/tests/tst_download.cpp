@@ -10,6 +10,10 @@
 #include "document/kestradoc.h"
 #include "models/eventlistmodel.h"
 #include "models/instrumenttreemodel.h"
+#include "config/password.h"
+#include "ui/dialogs/deviceconfig.h"
+#include "ui/dialogs/dosechart.h"
+#include "ui/dialogs/onlinemode.h"
 #include "ui/kestradevview.h"
 #include "ui/kestraview.h"
 #include "ui/mainframe.h"
@@ -18,6 +22,8 @@
 
 #include "kestrasim/simulator.h"
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 
@@ -130,6 +136,80 @@ private slots:
         QTRY_COMPARE(m_frame->listView().model()->rowCount(), 4);
         QCOMPARE(unitReads(), 1);
         AppLog::stop();
+    }
+
+    // Instrument Settings' Write and Read pressed while a download holds the instrument wait
+    // for it and then run: neither fails for the instrument being busy.
+    void settingsDuringADownload()
+    {
+        m_frame->setUnattended(1);
+        DeviceConfig dialog(*m_doc, m_context->config(), m_frame.get());
+        QVERIFY(dialog.readFromInstrument());
+        dialog.show();
+        const auto pressDuringDownload = [&](QPushButton* button) {
+            std::vector<RawRecord> records;
+            for (int i = 0; i < 50; ++i)
+                records.push_back(simhistory::record('F', simhistory::at(1, 20000 + 60 * i)));
+            m_sim->setHistory(records);
+            bool pressed = false;
+            const auto connection
+                = connect(&m_frame->messenger(), &WidgetMessenger::progressChanged, this, [&](bool shown) {
+                      if (shown && !pressed && m_doc->busy()) {
+                          pressed = true;
+                          QTest::mouseClick(button, Qt::LeftButton);
+                          QVERIFY(!button->isEnabled()); // waiting, not failed
+                      }
+                  });
+            QVERIFY(m_frame->runCommand(Command::ReadHistory));
+            disconnect(connection);
+            QVERIFY(pressed);
+            QVERIFY(m_sim->history().empty());
+            QTRY_VERIFY(button->isEnabled());
+        };
+
+        dialog.beta1Edit()->setText(QStringLiteral("25"));
+        pressDuringDownload(dialog.writeButton());
+        QCOMPARE(m_sim->settings().betaThreshold1, 25);
+
+        Settings changed = m_sim->settings();
+        changed.betaThreshold2 = 300;
+        m_sim->setSettings(changed);
+        pressDuringDownload(dialog.readButton());
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.beta2Edit()->text(), QStringLiteral("300"));
+        dialog.close();
+        m_frame->setUnattended(0);
+    }
+
+    // The thresholds Instrument Settings read are the online chart's lines for the instrument
+    // on the link, which the document learnt with the link (neither window asks for it).
+    void onlineChartHasTheThresholds()
+    {
+        QCOMPARE(m_doc->state().attachedInstrument(), simhistory::Id);
+        Settings settings = m_sim->settings();
+        settings.derThreshold1 = 4.0e-4;
+        m_sim->setSettings(settings);
+        Password::setAuthorised();
+        ModalAnswerer answerer;
+        answerer.then([](QWidget* w) {
+            QVERIFY(qobject_cast<DeviceConfig*>(w));
+            static_cast<QDialog*>(w)->accept();
+        });
+        QVERIFY(m_frame->runCommand(Command::InstrumentSettings));
+        std::optional<CUserParams> lines;
+        QString title;
+        answerer.then([&](QWidget* w) {
+            auto* online = qobject_cast<COnlineMode*>(w);
+            QVERIFY(online);
+            lines = online->chart()->thresholds();
+            QTRY_VERIFY(online->windowTitle().contains(simhistory::Id));
+            online->reject();
+        });
+        QVERIFY(m_frame->runCommand(Command::OnlineMode));
+        QVERIFY(answerer.done());
+        QVERIFY(answerer.unexpected.isEmpty());
+        QVERIFY(lines);
+        QCOMPARE(lines->derThreshold1, 40000);
     }
 };
 

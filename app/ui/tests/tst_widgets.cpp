@@ -56,7 +56,7 @@ private slots:
         WidgetMessenger& messenger = *owned;
         // The window's messenger is the program's while it lives.
         QCOMPARE(&context.messenger(), static_cast<Messenger*>(&messenger));
-        messenger.progressStart(WidgetMessenger::deviceSettingsProgressText(), 100);
+        messenger.progressStart(QStringLiteral("Reading instrument settings"), 100, Messenger::ProgressKind::Window);
         QVERIFY(messenger.progressDialog());
         QVERIFY(!messenger.progressBar());
         QCOMPARE(messenger.progressDialog()->windowTitle(), QStringLiteral("Reading instrument settings"));

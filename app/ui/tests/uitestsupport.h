@@ -105,8 +105,8 @@ inline const QString Id2 = QStringLiteral("KESTRA #100002");
 inline qint64 at(int daysAgo, int seconds)
 {
     // Noon of today less whole days lies in the wanted day across month ends and summer time.
-    const qint64 today = LocalTime::dayKey(std::time(nullptr));
-    return LocalTime::dayKey(today + 12 * 3600 - qint64(daysAgo) * 86400) + seconds;
+    const qint64 today = LocalTime::dayKey(std::time(nullptr)).value();
+    return LocalTime::dayKey(today + 12 * 3600 - qint64(daysAgo) * 86400).value() + seconds;
 }
 
 inline ChistoryRec makeEvent(const QString& id, qint64 t, qint32 alarm = 0, const QString& comment = {})

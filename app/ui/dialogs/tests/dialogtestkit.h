@@ -24,7 +24,7 @@ public:
         std::lock_guard guard(m_lock);
         messages << caption + u'|' + text;
     }
-    void progressStart(const QString&, int) override { }
+    void progressStart(const QString&, int, ProgressKind) override { }
     void progressStep() override { }
     void progressStop() override { }
 

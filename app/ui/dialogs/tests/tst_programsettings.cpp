@@ -280,6 +280,15 @@ private slots:
             dialog.accept();
             QCOMPARE(m_config.port, QStringLiteral("/dev/pts/77"));
         }
+        {
+            // A name is matched whole: the unplugged ttyUSB1 is not the listed ttyUSB10.
+            sysfs.addPort(QStringLiteral("ttyUSB10"), QStringLiteral("cp210x"), "Silicon Labs", "CP2102");
+            m_config.port = sysfs.dev() + QStringLiteral("/ttyUSB1");
+            CProgramSettings dialog(m_config, m_messenger, nullptr, sysfs.discovery());
+            QCOMPARE(dialog.portList()->currentData().toString(), sysfs.dev() + QStringLiteral("/ttyUSB1"));
+            dialog.accept();
+            QCOMPARE(m_config.port, sysfs.dev() + QStringLiteral("/ttyUSB1"));
+        }
         if (::geteuid() == 0)
             QSKIP("root may open every node; the no-access mark cannot be seen");
         ::chown(QFile::encodeName(sysfs.dev() + "/ttyUSB0").constData(), 0, 0);

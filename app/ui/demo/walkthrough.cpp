@@ -1,4 +1,4 @@
-#include "ui/walkthrough.h"
+#include "ui/demo/walkthrough.h"
 
 #include "document/kestradoc.h"
 #include "models/eventlistmodel.h"
