@@ -176,11 +176,11 @@ int main(int argc, char** argv)
         return 1;
     }
     {
-        RangeView view(doc, [year] { return year; }, false, {}, &frame);
+        RangeView view(
+            doc, [year] { return year; }, false, {}, &frame);
         view.show();
-        measure("range view, a year of 1,000,000 events", [&] {
-            view.choose(StoreId, RangeView::Year, QDateTime::fromSecsSinceEpoch(midnight(0)).date());
-        });
+        measure("range view, a year of 1,000,000 events",
+            [&] { view.choose(StoreId, RangeView::Year, QDateTime::fromSecsSinceEpoch(midnight(0)).date()); });
     }
 
     measure("Instrument Settings opening (read)", [&] {

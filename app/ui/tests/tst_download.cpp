@@ -6,11 +6,11 @@
 #include "../../document/tests/simhistory.h"
 
 #include "config/applog.h"
+#include "config/password.h"
 #include "device/driverlock.h"
 #include "document/kestradoc.h"
 #include "models/eventlistmodel.h"
 #include "models/instrumenttreemodel.h"
-#include "config/password.h"
 #include "ui/dialogs/deviceconfig.h"
 #include "ui/dialogs/dosechart.h"
 #include "ui/dialogs/onlinemode.h"
