@@ -4,12 +4,16 @@
 #include "history/viewflags.h"
 
 #include "device/devworker.h"
+#include "device/driverlock.h"
 #include "history/messenger.h"
+
+#include <KESTRAdrv.h>
 
 #include <QThread>
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -156,6 +160,16 @@ void CKESTRADoc::watcherProbe()
             emit historyTimerRestartRequested(100);
         }
     }
+}
+
+void CKESTRADoc::closeDriver()
+{
+    const auto close = [this] {
+        std::lock_guard lock(m_context.device().driverLock());
+        KESTRAdrv_Close();
+    };
+    if (!runJob(tr("Closing the instrument's port"), close))
+        close();
 }
 
 bool CKESTRADoc::probeJob()

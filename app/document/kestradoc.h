@@ -83,6 +83,9 @@ public:
     // thread of its own while this thread waits with the "Data reading" bar. The read must not
     // touch the instrument list. False without running it when another job runs.
     bool readJob(const std::function<void()>& read) { return runJob(tr("Data reading"), read); }
+    // Closes the instrument's port (the next device operation opens it again) in a job, since
+    // the driver pauses after a close; at once on this thread when another job runs.
+    void closeDriver();
 
     // Opens the database, stores downloads left by an earlier run, decides the mode, finds
     // the port, archives when due and sets the title. False when the database cannot be opened

@@ -122,6 +122,10 @@
 <context>
     <name>CKESTRADoc</name>
     <message>
+        <source>Closing the instrument&apos;s port</source>
+        <translation>Закрытие порта прибора</translation>
+    </message>
+    <message>
         <source>No event database is open.</source>
         <translation>База данных событий не открыта.</translation>
     </message>

@@ -2,13 +2,10 @@
 
 #include "config/programconfig.h"
 #include "device/devworker.h"
-#include "device/driverlock.h"
 #include "document/kestradoc.h"
 #include "history/messenger.h"
 #include "ui/dialogs/dialogtexts.h"
 #include "ui/dialogs/numbertext.h"
-
-#include <KESTRAdrv.h>
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -22,7 +19,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <mutex>
 
 namespace {
 
@@ -67,8 +63,9 @@ DeviceConfig::DeviceConfig(CKESTRADoc& doc, ProgramConfig& config, QWidget* pare
 
 DeviceConfig::~DeviceConfig()
 {
-    std::lock_guard lock(m_doc.context().device().driverLock());
-    KESTRAdrv_Close();
+    // Closing the port pauses a second: a job, and after whatever runs now.
+    CKESTRADoc& doc = m_doc;
+    doc.whenIdle([&doc] { doc.closeDriver(); });
 }
 
 void DeviceConfig::buildControls()
