@@ -192,9 +192,8 @@ int main(int argc, char** argv)
         RangeView view(
             yearDoc, [&yearContext] { return yearContext.store().current(); }, false, {}, &frame);
         view.show();
-        measure("range view, a year of 1,000,000 events", [&] {
-            view.choose(StoreId, RangeView::Year, QDateTime::fromSecsSinceEpoch(midnight(0)).date());
-        });
+        measure("range view, a year of 1,000,000 events",
+            [&] { view.choose(StoreId, RangeView::Year, QDateTime::fromSecsSinceEpoch(midnight(0)).date()); });
         std::printf("%-42s %s\n", "", qPrintable(view.statusLabel()->text()));
     }
     yearDoc.setHost(nullptr);
