@@ -188,6 +188,32 @@ private slots:
         m_env.context->config().timeSynchronize = false;
     }
 
+    // A search threshold the person left alone is written back as the instrument holds it, not
+    // as its one-decimal text; the time synchronisation is saved only with a written instrument.
+    void untouchedSearchThresholdAndFailedWrite()
+    {
+        kestra::sim::Settings settings = m_env.sim->settings();
+        settings.searchBetaThreshold = 123.45;
+        m_env.sim->setSettings(settings);
+        {
+            DeviceConfig dialog(*m_env.doc, m_env.context->config());
+            QVERIFY(dialog.readFromInstrument());
+            QCOMPARE(dialog.searchEdit()->text(), QStringLiteral("123.5"));
+            dialog.beta1Edit()->setText(QStringLiteral("30"));
+            QVERIFY(dialog.write());
+        }
+        QCOMPARE(m_env.sim->settings().betaThreshold1, 30);
+        QVERIFY(std::abs(m_env.sim->settings().searchBetaThreshold - 123.45) < 1e-3);
+
+        DeviceConfig dialog(*m_env.doc, m_env.context->config());
+        QVERIFY(dialog.readFromInstrument());
+        dialog.timeSyncBox()->setChecked(true);
+        m_env.sim->injectFault(FaultKind::ErrorReply, 100);
+        QVERIFY(!dialog.write());
+        m_env.sim->clearFaults();
+        QVERIFY(!m_env.context->config().timeSynchronize);
+    }
+
     // A write the instrument does not take keeps the dialog and the typed values.
     void failedWrite()
     {
