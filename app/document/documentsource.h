@@ -1,8 +1,11 @@
 #pragma once
 
+#include "history/messenger.h"
+
 #include <QString>
 
 class CHistoryList;
+class DevWorker;
 class CMeasurements;
 class CPagerList;
 class CUserParams;
@@ -17,7 +20,7 @@ public:
 
     // The window title for a link that is up (name: the instrument's) or down.
     virtual QString title(bool connected, const QString& name) const = 0;
-    // Fills the instrument list without events. Called on the document's thread.
+    // Fills a list of the job's own with the instruments, without events. Called on a job thread.
     virtual bool loadInstrumentList(CPagerList& list) = 0;
     // Files one day's events into a list of the job's own. Called on a job thread.
     virtual bool loadDay(const QString& pagerId, const QString& dateText, int queryMode, CPagerList& out) = 0;
@@ -31,4 +34,21 @@ public:
     // Reads the measurement units into the units flag.
     virtual bool units() = 0;
     virtual bool updateComment(const ChistoryRec& record) = 0;
+};
+
+// What a source asks of the document beyond its public operations. The document implements it
+// privately and hands it to its sources; nothing else reaches these.
+class SourceSupport {
+public:
+    // The instrument of that identifier, created with its tree node when new.
+    virtual void ensureInstrument(const QString& pagerId) = 0;
+    // Runs a device-worker job on its thread, waiting with a progress; false without running it
+    // when another job runs.
+    virtual bool runWorker(DevWorker& worker, const QString& progressText, Messenger::ProgressKind kind) = 0;
+    virtual void tellError(const QString& text) = 0;
+    // Files a download's events of an instrument and shows the shown day's new ones.
+    virtual void addAndShowEvents(const QString& pagerId, CHistoryList& events) = 0;
+
+protected:
+    ~SourceSupport() = default;
 };

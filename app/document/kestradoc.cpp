@@ -120,8 +120,8 @@ void DocumentViews::insertEvents(const std::vector<ChistoryRec>& oldestFirst)
 CKESTRADoc::CKESTRADoc(AppContext& context, QObject* parent)
     : QObject(parent)
     , m_context(context)
-    , m_local(*this)
-    , m_station(*this)
+    , m_local(*this, *this)
+    , m_station(*this, *this)
     , m_source(&m_local)
 {
     // Events from the poll thread are filed on the document's own thread, once it is idle.

@@ -39,7 +39,7 @@ class QIODevice;
 // events delivered by the poll thread that arrive while an operation waits for its job are
 // queued (whenIdle) and run, in order, once it has ended. Job threads never touch the
 // instrument list; what they load is filed on the document's thread after they end.
-class CKESTRADoc : public QObject {
+class CKESTRADoc : public QObject, private SourceSupport {
     Q_OBJECT
 public:
     static constexpr const char* ApplicationName = "KESTRA Software";
@@ -184,9 +184,6 @@ signals:
     void unitsChanged(bool roentgen);
 
 private:
-    friend class LocalSource;
-    friend class StationSource;
-
     // Marks an operation in progress for its lifetime; work queued meanwhile runs after it.
     class Operation {
     public:
@@ -203,21 +200,18 @@ private:
     void refreshUnits();
     void tellUnreachable(int error);
 
-    void tellError(const QString& text);
-    // The instrument of that identifier, created with its tree node when new.
-    void ensureInstrument(const QString& pagerId);
-    // Files a download's events of an instrument, oldest first; the shown day's new events go
-    // to the event list as one batch.
-    void addAndShowEvents(const QString& pagerId, CHistoryList& events);
+    // What the sources ask of the document (SourceSupport).
+    void tellError(const QString& text) override;
+    void ensureInstrument(const QString& pagerId) override;
+    // Files oldest first; the shown day's new events go to the event list as one batch.
+    void addAndShowEvents(const QString& pagerId, CHistoryList& events) override;
+    // On the port name, from the worker's own thread.
+    bool runWorker(DevWorker& worker, const QString& progressText, Messenger::ProgressKind kind) override;
     // Files an event into its day (created with its tree node when new) when the day is
     // loaded and lacks it; true when it joined the day the event list shows.
     bool fileEvent(CPager& pager, const ChistoryRec& record);
     // Polls busy every periodMs until it drops, stepping the progress bar.
     void waitWhile(const std::function<bool()>& busy, int periodMs);
-    // Runs a device-worker job on its thread on the port name, waiting with a progress bar.
-    // False without running it when another job runs.
-    bool runWorker(
-        DevWorker& worker, const QString& progressText, Messenger::ProgressKind kind = Messenger::ProgressKind::Bar);
     // Runs a database or remote job on a thread of its own, waiting with a progress bar. The
     // job must not touch the instrument list. False without running it when another job runs.
     bool runJob(const QString& progressText, const std::function<void()>& job);

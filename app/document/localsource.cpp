@@ -56,7 +56,7 @@ bool LocalSource::readHistory()
     QString name;
     if (!instrumentName(name))
         return false;
-    m_doc.ensureInstrument(name);
+    m_support.ensureInstrument(name);
 
     // The download on a worker thread. The worker gets its own copy of the instrument (for
     // the duplicate test) so that nothing it reads can change under it.
@@ -70,13 +70,13 @@ bool LocalSource::readHistory()
         worker.setCommand(DevWorker::ReadHistory);
         worker.setPager(&snapshot);
         worker.setOutputList(&downloaded);
-        ok = m_doc.runWorker(worker, CKESTRADoc::tr("History reading"));
+        ok = m_support.runWorker(worker, CKESTRADoc::tr("History reading"), Messenger::ProgressKind::Bar);
         spoolPath = worker.spoolPath();
         spoolError = worker.spoolError();
     }
     // The records could not be kept on disk, so the instrument still holds them.
     if (!spoolError.isEmpty())
-        m_doc.tellError(spoolError);
+        m_support.tellError(spoolError);
     s.setConnected(ok);
     if (!ok)
         return false;
@@ -100,7 +100,7 @@ bool LocalSource::readHistory()
         AppLog::write(QStringLiteral("Doc::Downloaded events could not be stored; the instrument keeps them"));
     }
     emit m_doc.historyStored(name, static_cast<int>(events.size()), added, committed);
-    m_doc.addAndShowEvents(name, downloaded);
+    m_support.addAndShowEvents(name, downloaded);
     return true;
 }
 
@@ -117,7 +117,7 @@ bool LocalSource::readUserParams(CUserParams& params)
     worker.setUserParams(&params);
     AppLog::write("Doc:: DataWorker ready.");
     const bool ok
-        = m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"), Messenger::ProgressKind::Window);
+        = m_support.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"), Messenger::ProgressKind::Window);
     AppLog::write(QStringLiteral("Doc::User Params request end. Result:%1\n").arg(ok ? "true" : "false"));
     return ok;
 }
@@ -128,7 +128,7 @@ bool LocalSource::writeUserParams(const CUserParams& params)
     DevWorker worker(m_doc.context().device());
     worker.setCommand(DevWorker::WriteUserParams);
     worker.setUserParams(&input);
-    return m_doc.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"), Messenger::ProgressKind::Window);
+    return m_support.runWorker(worker, CKESTRADoc::tr("Reading instrument settings"), Messenger::ProgressKind::Window);
 }
 
 bool LocalSource::instrumentName(QString& name)

@@ -9,8 +9,9 @@ class DevWorker;
 // the event database.
 class LocalSource final : public DocumentSource {
 public:
-    explicit LocalSource(CKESTRADoc& doc)
+    LocalSource(CKESTRADoc& doc, SourceSupport& support)
         : m_doc(doc)
+        , m_support(support)
     {
     }
 
@@ -27,4 +28,5 @@ public:
 
 private:
     CKESTRADoc& m_doc;
+    SourceSupport& m_support;
 };

@@ -73,7 +73,7 @@ bool StationSource::readHistory()
     QString name;
     if (!instrumentName(name))
         return false;
-    m_doc.ensureInstrument(name);
+    m_support.ensureInstrument(name);
     m_doc.messenger().progressStart(CKESTRADoc::tr("History reading"), 100);
     const bool ok = run([](RemoteClient& c) { return c.readHistory(); });
     m_doc.messenger().progressStop();

@@ -17,8 +17,9 @@ class RemoteClient;
 // is reported to the document, which tells the person.
 class StationSource final : public DocumentSource {
 public:
-    explicit StationSource(CKESTRADoc& doc)
+    StationSource(CKESTRADoc& doc, SourceSupport& support)
         : m_doc(doc)
+        , m_support(support)
     {
     }
 
@@ -49,6 +50,7 @@ private:
     bool password(QString& value);
 
     CKESTRADoc& m_doc;
+    SourceSupport& m_support;
     mutable std::mutex m_lock;
     QString m_serverText;
     QString m_host;
