@@ -118,18 +118,32 @@ bool CKESTRADoc::autoArchiveCheck(qint64 now)
     return false;
 }
 
-bool CKESTRADoc::autoArchive()
+bool CKESTRADoc::archiveTo(const QString& destination, qint64 now)
 {
     const Operation operation(*this);
     HistoryDb* db = m_context.store().current();
-    if (!db)
+    if (!db) {
+        tellError(tr("No event database is open."));
         return false;
-    const qint64 now = static_cast<qint64>(std::time(nullptr));
-    const QString destination = m_context.folder().path() + HistoryFiles::archiveFileName(now);
-    if (!HistoryFiles::archive(messenger(), *db, destination, now))
+    }
+    // A copy of a large store takes a while: a job, whose words are told once it has ended.
+    HeldMessenger held;
+    bool archived = false;
+    const bool ran = runJob(tr("Archiving"), [&] { archived = HistoryFiles::archive(held, *db, destination, now); });
+    held.tellAll(messenger());
+    if (!ran || !archived)
         return false;
     if (m_views)
         m_views->rebuildTree();
+    return true;
+}
+
+bool CKESTRADoc::autoArchive()
+{
+    const Operation operation(*this);
+    const qint64 now = static_cast<qint64>(std::time(nullptr));
+    if (!archiveTo(m_context.folder().path() + HistoryFiles::archiveFileName(now), now))
+        return false;
     ProgramConfig& config = m_context.config();
     config.lastArchivingTime = now;
     QString error;

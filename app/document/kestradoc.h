@@ -147,6 +147,9 @@ public:
     bool storeTo(QIODevice* device);
     // Archives the open database beside the program and removes its old events.
     bool autoArchive();
+    // The archive step (HistoryFiles::archive) on the open database, in a job; the tree is
+    // rebuilt after it.
+    bool archiveTo(const QString& destination, qint64 now);
     // Files an event that arrived after its day may have been shown.
     void addAndShowEvent(CPager& pager, const ChistoryRec& record);
 

@@ -18,3 +18,28 @@ void LogMessenger::tell(const QString& caption, const QString& text, Icon)
 {
     qWarning().noquote() << caption << ":" << text;
 }
+
+int HeldMessenger::ask(const QString& caption, const QString& text, int buttons, Icon)
+{
+    qWarning().noquote() << caption << ":" << text << "(asked in a job: no one to ask)";
+    if (buttons & Cancel)
+        return Cancel;
+    return (buttons & No) ? No : Ok;
+}
+
+void HeldMessenger::tell(const QString& caption, const QString& text, Icon icon)
+{
+    std::lock_guard guard(m_lock);
+    m_held.push_back({ caption, text, icon });
+}
+
+void HeldMessenger::tellAll(Messenger& to)
+{
+    std::vector<Held> held;
+    {
+        std::lock_guard guard(m_lock);
+        held.swap(m_held);
+    }
+    for (const Held& h : held)
+        to.tell(h.caption, h.text, h.icon);
+}

@@ -122,6 +122,10 @@
 <context>
     <name>CKESTRADoc</name>
     <message>
+        <source>Archiving</source>
+        <translation>Архивирование</translation>
+    </message>
+    <message>
         <source>Closing the instrument&apos;s port</source>
         <translation>Закрытие порта прибора</translation>
     </message>

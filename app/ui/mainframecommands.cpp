@@ -198,14 +198,7 @@ void CMainFrame::archiveDatabase()
     dialog.setDefaultSuffix(QStringLiteral("db"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    HistoryDb* db = m_doc.context().store().current();
-    if (!db) {
-        m_doc.messenger().tell(tr("Error!"), tr("No event database is open."), Messenger::Icon::Error);
-        return;
-    }
-    if (HistoryFiles::archive(
-            m_doc.messenger(), *db, withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("db")), now))
-        m_tree->rebuild();
+    m_doc.archiveTo(withSuffix(dialog.selectedFiles().constFirst(), QStringLiteral("db")), now);
 }
 
 void CMainFrame::viewArchive()
