@@ -271,6 +271,13 @@ std::optional<Format> formatNamed(const QString& name)
     return std::nullopt;
 }
 
+QString isoLocalTime(qint64 seconds)
+{
+    QByteArray text;
+    appendIsoTime(text, seconds);
+    return QString::fromLatin1(text);
+}
+
 std::optional<double> valueInUnit(const ChistoryRec& record, bool unitsRoentgen)
 {
     const double v = record.hValue;

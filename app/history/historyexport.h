@@ -42,6 +42,10 @@ enum class Format { Csv, JsonLines };
 // "csv", "json" or "jsonl" (any case); nothing for another name.
 std::optional<Format> formatNamed(const QString& name);
 
+// "2026-03-29T03:00:00+02:00"; with seconds in the offset when the zone's offset has them.
+// Empty when the moment has no local time.
+QString isoLocalTime(qint64 seconds);
+
 // The value of an event in the unit the export states, or nothing (no value, a negative or
 // non-finite number, a type without a unit).
 std::optional<double> valueInUnit(const ChistoryRec& record, bool unitsRoentgen);
