@@ -6,6 +6,8 @@
 #include "remote/remoteclient.h"
 #include "remote/remoteprotocol.h"
 
+#include <QThread>
+
 bool StationSource::setServer(const QString& serverText)
 {
     QString host;
@@ -47,6 +49,16 @@ bool StationSource::run(const std::function<bool(RemoteClient&)>& request)
     return ok;
 }
 
+bool StationSource::runAside(const QString& progressText, const std::function<bool(RemoteClient&)>& request)
+{
+    if (QThread::currentThread() != m_doc.thread())
+        return run(request);
+    bool ok = false;
+    if (!m_support.runJob(progressText, [&] { ok = run(request); }))
+        return run(request);
+    return ok;
+}
+
 bool StationSource::loadInstrumentList(CPagerList& list)
 {
     CPagerList incoming;
@@ -74,10 +86,7 @@ bool StationSource::readHistory()
     if (!instrumentName(name))
         return false;
     m_support.ensureInstrument(name);
-    m_doc.messenger().progressStart(CKESTRADoc::tr("History reading"), 100);
-    const bool ok = run([](RemoteClient& c) { return c.readHistory(); });
-    m_doc.messenger().progressStop();
-    return ok;
+    return runAside(CKESTRADoc::tr("History reading"), [](RemoteClient& c) { return c.readHistory(); });
 }
 
 bool StationSource::readMeasurements(CMeasurements& out)
@@ -98,7 +107,7 @@ bool StationSource::password(QString& value)
             m_password = *entered;
         }
         RemoteClient::PasswordCheck check = RemoteClient::PasswordCheck::NoAnswer;
-        run([&](RemoteClient& c) {
+        runAside(CKESTRADoc::tr("Checking the password"), [&](RemoteClient& c) {
             check = c.checkPassword(m_password);
             return check != RemoteClient::PasswordCheck::NoAnswer;
         });
@@ -121,13 +130,17 @@ bool StationSource::password(QString& value)
 bool StationSource::readUserParams(CUserParams& params)
 {
     QString value;
-    return password(value) && run([&](RemoteClient& c) { return c.readUserParams(value, params); });
+    return password(value) && runAside(CKESTRADoc::tr("Reading instrument settings"), [&](RemoteClient& c) {
+        return c.readUserParams(value, params);
+    });
 }
 
 bool StationSource::writeUserParams(const CUserParams& params)
 {
     QString value;
-    return password(value) && run([&](RemoteClient& c) { return c.writeUserParams(value, params); });
+    return password(value) && runAside(CKESTRADoc::tr("Writing instrument settings"), [&](RemoteClient& c) {
+        return c.writeUserParams(value, params);
+    });
 }
 
 bool StationSource::instrumentName(QString& name)
@@ -150,7 +163,7 @@ bool StationSource::updateComment(const ChistoryRec& record)
     // with the password this run already knows, else, when the station wants one, with the
     // person's. A station without a password passes the check at once.
     RemoteClient::PasswordCheck check = RemoteClient::PasswordCheck::NoAnswer;
-    run([&](RemoteClient& c) {
+    runAside(CKESTRADoc::tr("Checking the password"), [&](RemoteClient& c) {
         check = c.checkPassword(m_password);
         return check != RemoteClient::PasswordCheck::NoAnswer;
     });
@@ -162,7 +175,7 @@ bool StationSource::updateComment(const ChistoryRec& record)
         if (!password(value))
             return false;
     }
-    return run([&](RemoteClient& c) { return c.updateComment(record); });
+    return runAside(CKESTRADoc::tr("Data writing"), [&](RemoteClient& c) { return c.updateComment(record); });
 }
 
 bool StationSource::eventsSince(qint64 since, CHistoryList& out, bool& busy)

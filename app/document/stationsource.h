@@ -45,6 +45,9 @@ public:
 private:
     // Runs one request on a client of its own; a failure to connect is reported.
     bool run(const std::function<bool(RemoteClient&)>& request);
+    // run, as a job when made on the document's thread (the window does not wait for the
+    // station); from another thread, or while another job runs, at once.
+    bool runAside(const QString& progressText, const std::function<bool(RemoteClient&)>& request);
     // The password the station accepts, asking the person until it does; false when they
     // cancel or the station cannot be reached.
     bool password(QString& value);

@@ -122,6 +122,14 @@
 <context>
     <name>CKESTRADoc</name>
     <message>
+        <source>Checking the password</source>
+        <translation>Проверка пароля</translation>
+    </message>
+    <message>
+        <source>Writing instrument settings</source>
+        <translation>Запись настроек прибора</translation>
+    </message>
+    <message>
         <source>Archiving</source>
         <translation>Архивирование</translation>
     </message>
