@@ -590,19 +590,14 @@ private:
 } // namespace
 
 // serve --http draws charts, which needs the fonts of a GUI application; a station has no
-// display, so it draws off screen.
+// display, so it draws off screen. Only a line that will serve makes one.
 bool wantsCharts(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            return false;
-        const char* arg = argv[i];
-        while (*arg == '-')
-            ++arg;
-        if (arg != argv[i] && (std::strcmp(arg, "http") == 0 || std::strncmp(arg, "http=", 5) == 0))
-            return true;
-    }
-    return false;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CliArgs args = CliArgs::parse(arguments);
+    return args.error.isEmpty() && !args.help && !args.version && args.command == u"serve" && args.http >= 0;
 }
 
 int main(int argc, char** argv)
