@@ -19,6 +19,7 @@ StationWeb::StationWeb(CKESTRADoc& doc, QObject* parent)
     m_clock.start();
     connect(&m_doc, &CKESTRADoc::historyStored, this, [this](const QString&, int count, int added, bool committed) {
         m_pages->downloaded(std::time(nullptr), count, added, committed);
+        m_cache.clear();
     });
 }
 
@@ -29,6 +30,7 @@ StationWeb::~StationWeb()
 
 void StationWeb::setStationPool(const CPool* pool)
 {
+    m_pool = pool;
     m_pages->setStationPool(pool);
 }
 
@@ -119,11 +121,26 @@ void StationWeb::takeInput(Connection* c)
     c->answering = true;
     c->input.clear();
     c->deadline.start(m_limits.replyDeadlineMs);
-    // Served once the document is idle, which may be after the peer has gone.
+    schedule(c, request, 0);
+}
+
+void StationWeb::schedule(Connection* c, const HttpRequest::Request& request, int yields)
+{
+    // Served once the document is idle, which may be after the peer has gone. The station's own
+    // requests go first: while its TCP server has requests waiting, a web request waits a
+    // moment, a bounded number of times, so that browsers never starve it nor it them.
     QPointer<StationWeb> self = this;
-    m_doc.whenIdle([self, c, request] {
-        if (self && self->alive(c))
-            self->serve(c, request);
+    m_doc.whenIdle([self, c, request, yields] {
+        if (!self || !self->alive(c))
+            return;
+        if (self->m_pool && self->m_pool->requestsWaiting() > 0 && yields < MaxYields) {
+            QTimer::singleShot(1, self, [self, c, request, yields] {
+                if (self && self->alive(c))
+                    self->schedule(c, request, yields + 1);
+            });
+            return;
+        }
+        self->serve(c, request);
     });
 }
 
@@ -134,7 +151,27 @@ bool StationWeb::alive(const Connection* connection) const
 
 void StationWeb::serve(Connection* c, const HttpRequest::Request& request)
 {
-    const WebReply reply = m_pages->answer(request, m_served, m_refused);
+    QString key = request.path;
+    for (const auto& [name, value] : request.query)
+        key += u'\x1f' + name + u'=' + value;
+    const qint64 now = m_clock.elapsed();
+    auto cached = m_cache.constFind(key);
+    if (cached == m_cache.cend() || now - cached->madeMs >= CacheMs) {
+        WebReply fresh = m_pages->answer(request, m_served, m_refused);
+        // The metrics and the reading are cheap and their counters must be current.
+        if (fresh.status != 200 || fresh.body.size() > CacheMaxBytes || fresh.kind == u"metrics"
+            || request.path == u"/api/v1/reading") {
+            ++m_served[fresh.kind];
+            send(c, fresh.status, fresh.type, fresh.body, request.head, fresh.headers);
+            return;
+        }
+        if (m_cache.size() >= CacheEntries)
+            m_cache.removeIf([now](const auto& entry) { return now - entry.value().madeMs >= CacheMs; });
+        if (m_cache.size() >= CacheEntries)
+            m_cache.clear();
+        cached = m_cache.insert(key, { std::move(fresh), now });
+    }
+    const WebReply& reply = cached->reply;
     ++m_served[reply.kind];
     send(c, reply.status, reply.type, reply.body, request.head, reply.headers);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "web/httprequest.h"
+#include "web/stationpages.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -17,7 +18,6 @@
 class CKESTRADoc;
 class CPool;
 class QTcpSocket;
-class StationPages;
 
 // The station's read-only web server: a page per station, charts, a JSON API, CSV and
 // Prometheus metrics, over HTTP/1.1 (GET and HEAD, one request per connection).
@@ -88,6 +88,7 @@ private:
 
     void accept(qintptr descriptor);
     void takeInput(Connection* connection);
+    void schedule(Connection* connection, const HttpRequest::Request& request, int yields);
     void serve(Connection* connection, const HttpRequest::Request& request);
     void refuse(Connection* connection, int status, const QString& reason, const QString& logText);
     void send(Connection* connection, int status, const QByteArray& type, const QByteArray& body, bool headOnly,
@@ -96,7 +97,20 @@ private:
     bool alive(const Connection* connection) const;
     void logRefusal(const QString& group, const QString& text);
 
+    // Replies made in the last moments, by request target: twenty browsers reloading a page cost
+    // the document's thread one page, and the station's own requests do not wait behind them.
+    struct Cached {
+        WebReply reply;
+        qint64 madeMs = 0;
+    };
+    static constexpr int CacheEntries = 64;
+    static constexpr qsizetype CacheMaxBytes = 1024 * 1024; // per reply
+    static constexpr qint64 CacheMs = 2000;
+
+    static constexpr int MaxYields = 200;
+
     CKESTRADoc& m_doc;
+    const CPool* m_pool = nullptr;
     Server m_server;
     std::unique_ptr<StationPages> m_pages;
     Limits m_limits;
@@ -105,6 +119,7 @@ private:
     QHash<QString, qint64> m_lastLog;
     QMap<QString, qint64> m_served;
     QMap<QString, qint64> m_refused;
+    QHash<QString, Cached> m_cache;
     QElapsedTimer m_clock;
     QString m_lastError;
 };
