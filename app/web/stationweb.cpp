@@ -53,6 +53,7 @@ void StationWeb::stop()
 void StationWeb::accept(qintptr descriptor)
 {
     auto* c = new Connection;
+    c->serial = ++m_serials;
     c->socket = new QTcpSocket(this);
     if (!c->socket->setSocketDescriptor(descriptor)) {
         delete c->socket;
@@ -130,12 +131,13 @@ void StationWeb::schedule(Connection* c, const HttpRequest::Request& request, in
     // requests go first: while its TCP server has requests waiting, a web request waits a
     // moment, a bounded number of times, so that browsers never starve it nor it them.
     QPointer<StationWeb> self = this;
-    m_doc.whenIdle([self, c, request, yields] {
-        if (!self || !self->alive(c))
+    const quint64 serial = c->serial;
+    m_doc.whenIdle([self, c, serial, request, yields] {
+        if (!self || !self->alive(c, serial))
             return;
         if (self->m_pool && self->m_pool->requestsWaiting() > 0 && yields < MaxYields) {
-            QTimer::singleShot(1, self, [self, c, request, yields] {
-                if (self && self->alive(c))
+            QTimer::singleShot(1, self, [self, c, serial, request, yields] {
+                if (self && self->alive(c, serial))
                     self->schedule(c, request, yields + 1);
             });
             return;
@@ -144,9 +146,10 @@ void StationWeb::schedule(Connection* c, const HttpRequest::Request& request, in
     });
 }
 
-bool StationWeb::alive(const Connection* connection) const
+bool StationWeb::alive(const Connection* connection, quint64 serial) const
 {
-    return m_connections.contains(const_cast<Connection*>(connection));
+    // The serial tells a connection from a later one that got the same address.
+    return m_connections.contains(const_cast<Connection*>(connection)) && connection->serial == serial;
 }
 
 void StationWeb::serve(Connection* c, const HttpRequest::Request& request)

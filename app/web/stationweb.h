@@ -78,6 +78,7 @@ private:
     };
 
     struct Connection {
+        quint64 serial = 0;
         QTcpSocket* socket = nullptr;
         QHostAddress peer;
         QString group;
@@ -94,7 +95,7 @@ private:
     void send(Connection* connection, int status, const QByteArray& type, const QByteArray& body, bool headOnly,
         const QByteArray& extraHeaders = {});
     void drop(Connection* connection);
-    bool alive(const Connection* connection) const;
+    bool alive(const Connection* connection, quint64 serial) const;
     void logRefusal(const QString& group, const QString& text);
 
     // Replies made in the last moments, by request target: twenty browsers reloading a page cost
@@ -115,6 +116,7 @@ private:
     std::unique_ptr<StationPages> m_pages;
     Limits m_limits;
     QList<Connection*> m_connections;
+    quint64 m_serials = 0;
     QHash<QString, int> m_perGroup;
     QHash<QString, qint64> m_lastLog;
     QMap<QString, qint64> m_served;
