@@ -211,13 +211,36 @@ int main(int argc, char** argv)
         t.join();
     threads.clear();
 
+    // Each target once, made afresh (nothing cached yet), one at a time.
+    const QByteArray idQuery = "KESTRA%20%23" + QByteArray::fromStdString(options.number);
+    const QByteArray yearAgo = LocalTime::format(std::time(nullptr) - 364 * 86400LL, "%Y-%m-%d").toLatin1();
+    const QByteArray monthAgo = LocalTime::format(std::time(nullptr) - 30 * 86400LL, "%Y-%m-%d").toLatin1();
+    std::printf("single requests, made afresh:\n");
+    for (const QByteArray& target :
+        { QByteArray("/"), QByteArray("/metrics"), "/chart/day.png?instrument=" + idQuery + "&day=" + today.toLatin1(),
+            "/chart/range.png?instrument=" + idQuery + "&from=" + yearAgo,
+            "/api/v1/events?instrument=" + idQuery + "&day=" + today.toLatin1(),
+            "/api/v1/events.csv?instrument=" + idQuery + "&from=" + monthAgo }) {
+        std::atomic<bool> ok { false };
+        std::atomic<bool> finished { false };
+        const auto begin = Clock::now();
+        std::thread client([&] {
+            ok = httpGet(webPort, target);
+            finished = true;
+        });
+        // The station's thread serves while this one waits.
+        while (!finished.load())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        client.join();
+        std::printf("  %-60s %8.1f ms%s\n", target.left(60).constData(), msSince(begin), ok.load() ? "" : " (failed)");
+    }
+
     // Phase 2: the same, with 20 web clients loading the page, the metrics and the charts.
     Figures withList;
     Figures withDay;
     Figures page;
     Figures metrics;
     Figures chart;
-    const QByteArray idQuery = "KESTRA%20%23" + QByteArray::fromStdString(options.number);
     runPhase([&] {
         threads.emplace_back(tcpClient, &withList, &withDay);
         for (int c = 0; c < 20; ++c) {
@@ -252,10 +275,13 @@ int main(int argc, char** argv)
     print("web page /", page, seconds);
     print("web /metrics", metrics, seconds);
     print("web /chart/range.png (30 days)", chart, seconds);
-    const double before = median(aloneList.ms) + median(aloneDay.ms);
-    const double after = median(withList.ms) + median(withDay.ms);
-    std::printf("station TCP median latency with web clients: %+.1f %% (target: at most +10 %%)\n",
-        before > 0 ? (after / before - 1) * 100 : 0);
+    const auto change = [](const Figures& alone, const Figures& with) {
+        const double before = median(alone.ms);
+        return before > 0 ? (median(with.ms) / before - 1) * 100 : 0;
+    };
+    std::printf("station TCP median latency with web clients: request 0 %+.1f %%, request 1 %+.1f %% (target: at most "
+                "+10 %%)\n",
+        change(aloneList, withList), change(aloneDay, withDay));
     web.stop();
     pool.stop();
     doc.stopBackground();
