@@ -499,6 +499,10 @@ Check program settings</source>
         <source>Range view</source>
         <translation>Обзор за период</translation>
     </message>
+    <message>
+        <source>The web page cannot be served on %1: %2</source>
+        <translation>Веб-страницу нельзя открыть на %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>COnlineMode</name>
@@ -664,6 +668,22 @@ Check program settings</source>
     <message>
         <source>Event database</source>
         <translation>База событий</translation>
+    </message>
+    <message>
+        <source>&amp;Web page:</source>
+        <translation>&amp;Веб-страница:</translation>
+    </message>
+    <message>
+        <source>[address:]port; empty: none</source>
+        <translation>[адрес:]порт; пусто: нет</translation>
+    </message>
+    <message>
+        <source>A read-only web page, JSON and Prometheus metrics of this station, on this computer only unless an address is given</source>
+        <translation>Веб-страница только для чтения, JSON и метрики Prometheus этой станции; только на этом компьютере, если адрес не указан</translation>
+    </message>
+    <message>
+        <source>The web page needs a port (0-65535), or an IP address and a port: 8080, 192.0.2.10:8080, [2001:db8::5]:8080.</source>
+        <translation>Для веб-страницы нужен порт (0-65535) или IP-адрес и порт: 8080, 192.0.2.10:8080, [2001:db8::5]:8080.</translation>
     </message>
 </context>
 <context>

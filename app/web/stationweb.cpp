@@ -34,6 +34,25 @@ void StationWeb::setStationPool(const CPool* pool)
     m_pages->setStationPool(pool);
 }
 
+std::optional<std::pair<QHostAddress, quint16>> StationWeb::parseListen(const QString& text)
+{
+    const QString value = text.trimmed();
+    const qsizetype colon = value.lastIndexOf(u':');
+    QString address = colon < 0 ? QString() : value.left(colon);
+    if (address.startsWith(u'[') && address.endsWith(u']'))
+        address = address.mid(1, address.size() - 2);
+    else if (address.contains(u':'))
+        return std::nullopt; // an IPv6 address needs its brackets before the port
+    bool ok = false;
+    const int port = value.mid(colon + 1).toInt(&ok);
+    if (!ok || port < 0 || port > 65535)
+        return std::nullopt;
+    const QHostAddress host = colon < 0 ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(address);
+    if (host.isNull())
+        return std::nullopt;
+    return std::pair { host, quint16(port) };
+}
+
 bool StationWeb::start(const QHostAddress& address, quint16 port)
 {
     if (!m_server.listen(address, port)) {

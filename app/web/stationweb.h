@@ -14,6 +14,8 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 class CKESTRADoc;
 class CPool;
@@ -48,6 +50,10 @@ public:
     // The station's TCP server, whose figures the metrics show; may be null.
     void setStationPool(const CPool* pool);
     void setLimits(const Limits& limits) { m_limits = limits; }
+
+    // "PORT", "ADDRESS:PORT" or "[IPv6 ADDRESS]:PORT" (the web server setting); the loopback
+    // address when none is given. Nothing for text that is none of these.
+    static std::optional<std::pair<QHostAddress, quint16>> parseListen(const QString& text);
 
     bool start(const QHostAddress& address, quint16 port);
     void stop();
