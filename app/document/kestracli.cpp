@@ -449,6 +449,9 @@ private:
         }
         StationWeb web(m_doc);
         web.setStationPool(&pool);
+        // A service's standard error goes to its journal.
+        QObject::connect(
+            &web, &StationWeb::refused, [](const QString& text) { err(QStringLiteral("web: refused ") + text); });
         QTranslator translator;
         if (m_args.http >= 0) {
             // The page follows the language setting of the station's program.

@@ -90,7 +90,7 @@ void StationWeb::accept(qintptr descriptor)
         if (c->answering) {
             // The peer does not take its reply.
             ++m_refused[QStringLiteral("deadline")];
-            logRefusal(c->group, QStringLiteral("%1 did not take its reply in time").arg(c->peer.toString()));
+            logRefusal(c->group, QStringLiteral("the reply to %1 did not end in time").arg(c->peer.toString()));
             drop(c);
         } else {
             refuse(c, 408, QStringLiteral("deadline"),
@@ -249,4 +249,5 @@ void StationWeb::logRefusal(const QString& group, const QString& text)
         return;
     m_lastLog.insert(group, now);
     AppLog::write(QStringLiteral("Web: refused %1").arg(text));
+    emit refused(text);
 }

@@ -68,6 +68,11 @@ public:
     // Requests refused, by reason ("bad-request", "too-large", "deadline", "peer-limit", ...).
     const QMap<QString, qint64>& requestsRefused() const { return m_refused; }
 
+signals:
+    // A request or a peer was refused (at most one line a minute for each peer); the text says
+    // who and why. Also written to the application log.
+    void refused(const QString& text);
+
 private:
     class Server final : public QTcpServer {
     public:

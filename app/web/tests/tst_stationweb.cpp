@@ -91,6 +91,12 @@ public:
         m_process.waitForFinished(30000);
     }
     const QString& said() const { return m_said; }
+    // What the station wrote to its standard error so far.
+    QString errors()
+    {
+        m_errors += QString::fromLocal8Bit(m_process.readAllStandardError());
+        return m_errors;
+    }
     Reply get(const QString& target) const
     {
         return exchange(httpPort, "GET " + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -116,6 +122,7 @@ public:
 private:
     QProcess m_process;
     QString m_said;
+    QString m_errors;
 };
 
 constexpr double DoseRate = 2e-6; // Sv/h
@@ -241,6 +248,9 @@ private slots:
         QVERIFY(m_station.metric(QStringLiteral("kestra_http_refused_total{reason=\"too-large\"}")) >= 2);
         QVERIFY(m_station.metric(QStringLiteral("kestra_http_refused_total{reason=\"method\"}")) >= 2);
         QCOMPARE(m_station.metric(QStringLiteral("kestra_events_stored")), storedBefore);
+        // Refusals are logged, one line a minute for a peer however many it sends.
+        QTRY_VERIFY(m_station.errors().contains(QStringLiteral("web: refused 127.0.0.1")));
+        QCOMPARE(m_station.errors().count(QStringLiteral("web: refused")), 1);
         QCOMPARE(m_station.get(QStringLiteral("/api/v1/instruments")).status, 200);
     }
 
