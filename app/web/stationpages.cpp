@@ -20,8 +20,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QSize>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -99,6 +101,26 @@ img{max-width:100%;height:auto;border:1px solid #ddd}ul.days{columns:9em;padding
 dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}dt{color:#555}dd{margin:0}
 .scroll{overflow-x:auto}form input{margin:.2em}
 )";
+
+// The size a chart request asks for (w, h in pixels), within bounds; 900 x 360 by default.
+QSize chartSize(const HttpRequest::Request& request)
+{
+    const auto bounded = [&](const char* name, int fallback, int min, int max) {
+        bool ok = false;
+        const int n = request.value(QString::fromLatin1(name)).value_or(QString()).toInt(&ok);
+        return ok ? std::clamp(n, min, max) : fallback;
+    };
+    return { bounded("w", 900, 200, 1600), bounded("h", 360, 150, 1200) };
+}
+
+// A chart at the page's width, and on a narrow screen one drawn for it, taller, so that its
+// texts stay readable; no script needed.
+QString chartImage(const QString& src, const QString& alt)
+{
+    return QStringLiteral("<picture><source media=\"(max-width: 600px)\" srcset=\"%1&amp;w=420&amp;h=440\">"
+                          "<img src=\"%1\" width=\"900\" height=\"360\" alt=\"%2\"></picture>")
+        .arg(src, alt);
+}
 
 } // namespace
 
@@ -307,8 +329,9 @@ WebReply StationPages::dayChart(const HttpRequest::Request& request)
         return error;
     const bool units = roentgen();
     WebReply r;
+    const QSize size = chartSize(request);
     r.body = png(
-        900, 360,
+        size.width(), size.height(),
         [&](QPainter& painter, const QRect& area) { DayChart::paint(painter, area, span->from, *events, units); },
         &error);
     if (r.body.isEmpty())
@@ -345,9 +368,10 @@ WebReply StationPages::rangeChart(const HttpRequest::Request& request)
     }
     const bool units = roentgen();
     WebReply r;
+    const QSize size = chartSize(request);
     r.body = png(
-        900, 360, [&](QPainter& painter, const QRect& area) { RangeChart::paint(painter, area, summary, units); },
-        &error);
+        size.width(), size.height(),
+        [&](QPainter& painter, const QRect& area) { RangeChart::paint(painter, area, summary, units); }, &error);
     if (r.body.isEmpty())
         return error;
     r.type = "image/png";
@@ -651,10 +675,9 @@ WebReply StationPages::page(const HttpRequest::Request& request)
         if (day > 0) {
             const QString date = dateText(day);
             h += QStringLiteral("<section id=\"day\"><h2>%1</h2>").arg(esc(tr("Events of %1").arg(date)));
-            h += QStringLiteral("<img src=\"%1\" width=\"900\" height=\"360\" alt=\"%2\">")
-                     .arg(apiLink(QStringLiteral("/chart/day.png"),
-                              { { QStringLiteral("instrument"), id }, { QStringLiteral("day"), date } }),
-                         esc(tr("Chart of %1").arg(date)));
+            h += chartImage(apiLink(QStringLiteral("/chart/day.png"),
+                                { { QStringLiteral("instrument"), id }, { QStringLiteral("day"), date } }),
+                esc(tr("Chart of %1").arg(date)));
             Span span { id, day, 0 };
             const auto whole = HistoryExport::daySpan(date, date);
             span.to = whole ? whole->second : day + 86400;
@@ -721,11 +744,11 @@ WebReply StationPages::page(const HttpRequest::Request& request)
                      pageLink({ { QStringLiteral("instrument"), id }, { QStringLiteral("to"), toText },
                          { QStringLiteral("from"), dateText(toMidnight - 364 * 86400 + 43200) } }),
                      esc(tr("Year")));
-        h += QStringLiteral("<img src=\"%1\" width=\"900\" height=\"360\" alt=\"%2\"></section>\n")
-                 .arg(apiLink(QStringLiteral("/chart/range.png"),
-                          { { QStringLiteral("instrument"), id }, { QStringLiteral("from"), fromText },
-                              { QStringLiteral("to"), toText } }),
-                     esc(tr("Dose rate from %1 to %2").arg(fromText, toText)));
+        h += chartImage(apiLink(QStringLiteral("/chart/range.png"),
+                            { { QStringLiteral("instrument"), id }, { QStringLiteral("from"), fromText },
+                                { QStringLiteral("to"), toText } }),
+                 esc(tr("Dose rate from %1 to %2").arg(fromText, toText)))
+            + QStringLiteral("</section>\n");
     }
 
     // For programs.

@@ -6,6 +6,7 @@
 #include "kestrasim/simulator.h"
 
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -238,6 +239,12 @@ private slots:
             const Reply r = exchange(m_station.httpPort, c.request);
             QVERIFY2(r.status == c.status, c.request.left(60).constData());
         }
+        // A chart's size is asked for within bounds.
+        const Reply chart = m_station.get(QStringLiteral("/chart/day.png?instrument=%1&day=%2&w=99999&h=5")
+                                              .arg(InstrumentQuery, QDate::currentDate().toString(Qt::ISODate)));
+        QCOMPARE(chart.status, 200);
+        QCOMPARE(QImage::fromData(chart.body, "PNG").size(), QSize(1600, 150));
+
         // A HEAD gets the length of what a GET would get, without it.
         const Reply head = exchange(m_station.httpPort, "HEAD /api/v1/instruments HTTP/1.1\r\n\r\n");
         QCOMPARE(head.status, 200);
