@@ -54,6 +54,7 @@ test-asan: build-asan
 
 test-fuzz: deps
 	./scripts/fuzz-stream $(FUZZ_SECONDS)
+	./scripts/fuzz-http $(FUZZ_SECONDS)
 
 # KESTRAdrv.dll with its import library KESTRAdrv.lib and KESTRAdrv.def, cross-built for 64-bit
 # Windows, and the test program that binds it by ordinal.
