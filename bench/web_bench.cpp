@@ -1,8 +1,10 @@
 // The station's web server: a station (the document in local mode on the simulated instrument)
-// with a 1,000,000-event store, its TCP server and its web server on its own thread. Prints the
-// latency of the station's TCP requests (instrument list, a day's events) alone, then while 20
-// web clients load the page and the metrics in a loop, and the web latencies.
-// Usage: bench_web [seconds per phase] (default 10).
+// with a 1,000,000-event store, its TCP server and its web server, both on the document's thread
+// (this program's main thread). Prints single fresh web requests, then the latency of the
+// station's TCP requests (instrument list, a day's events) alone, then while 20 web clients load
+// the page, the metrics and a chart in a loop, and the web latencies.
+// Usage: bench_web [seconds per phase] [pause in ms between a web client's requests]
+// (defaults 10 and 0: every client asks again as soon as it has its answer).
 #include "config/programconfig.h"
 #include "config/programfolder.h"
 #include "document/documentrequesthandler.h"
@@ -97,6 +99,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    const int pauseMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
     QTemporaryDir home;
     AppContext context { ProgramFolder(home.path()) };
     context.device().setDriverLogFolder(home.path());
@@ -143,8 +146,8 @@ int main(int argc, char** argv)
             }
         }
     }
-    std::printf("web bench: store of %lld events filled in %.1f s; %d s per phase\n",
-        context.store().current()->eventCount(), fill.elapsed() / 1000.0, seconds);
+    std::printf("web bench: store of %lld events filled in %.1f s; %d s per phase; web clients pause %d ms\n",
+        context.store().current()->eventCount(), fill.elapsed() / 1000.0, seconds, pauseMs);
 
     doc.watcherProbe();
     doc.loadInstrumentList();
@@ -254,10 +257,14 @@ int main(int argc, char** argv)
                     const auto begin = Clock::now();
                     const bool ok = httpGet(webPort, target);
                     const double ms = msSince(begin);
-                    std::lock_guard guard(lock);
-                    Figures& f = kind == 0 ? page : kind == 1 ? metrics : chart;
-                    f.ms.push_back(ms);
-                    f.failed += ok ? 0 : 1;
+                    {
+                        std::lock_guard guard(lock);
+                        Figures& f = kind == 0 ? page : kind == 1 ? metrics : chart;
+                        f.ms.push_back(ms);
+                        f.failed += ok ? 0 : 1;
+                    }
+                    if (pauseMs > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
                 }
                 --running;
             });
