@@ -103,6 +103,13 @@ void StationWeb::accept(qintptr descriptor)
         if (c->answering && c->socket->bytesToWrite() == 0)
             c->socket->disconnectFromHost();
     });
+    if (m_connections.size() > 2 * m_limits.connections) {
+        // A flood: not even a refusal is written, so that it holds nothing here.
+        ++m_refused[QStringLiteral("peer-limit")];
+        logRefusal(c->group, QStringLiteral("%1: too many connections open").arg(c->peer.toString()));
+        drop(c);
+        return;
+    }
     if (fromPeer > m_limits.connectionsPerPeer || m_connections.size() > m_limits.connections) {
         refuse(c, 503, QStringLiteral("peer-limit"),
             QStringLiteral("%1 has too many connections open").arg(c->peer.toString()));
