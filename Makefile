@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest
             qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql postgresql qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n libgl-dev sqlite3 locales \
             libcli11-dev nlohmann-json3-dev python3 \
             fonts-liberation poppler-utils \
-            libqt6svg6 xvfb xauth \
+            libqt6svg6 xvfb xauth chromium prometheus \
             debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream systemd udev help2man pkgconf
 
 # The Windows DLL (make windows) and its stage of make test: Debian's MinGW-w64 cross compiler
@@ -58,6 +58,7 @@ test-asan: build-asan
 
 test-fuzz: deps
 	./scripts/fuzz-stream $(FUZZ_SECONDS)
+	./scripts/fuzz-http $(FUZZ_SECONDS)
 
 # KESTRAdrv.dll with its import library KESTRAdrv.lib and KESTRAdrv.def, cross-built for 64-bit
 # Windows, and the test program that binds it by ordinal.

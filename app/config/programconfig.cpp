@@ -82,6 +82,7 @@ bool ProgramConfig::load(const QString& path, QStringList* problems)
     else
         serverPort = readPort;
     downloadingInterval = ini.readInt(Local, QStringLiteral("on-line timeout"), downloadingInterval);
+    webServer = ini.readString(Local, QStringLiteral("web server"));
 
     remoteServer = ini.readString(Remote, QStringLiteral("remote server"));
     int count = ini.readInt(Remote, QStringLiteral("size of list"), 0);
@@ -121,6 +122,7 @@ bool ProgramConfig::save(QString* error) const
     ini.writeInt(Local, QStringLiteral("is Server"), operateAsServer);
     ini.writeInt(Local, QStringLiteral("server port"), serverPort);
     ini.writeInt(Local, QStringLiteral("on-line timeout"), downloadingInterval);
+    ini.writeString(Local, QStringLiteral("web server"), webServer);
 
     ini.writeString(Remote, QStringLiteral("remote Server"), remoteServer);
     ini.writeInt(Remote, QStringLiteral("size of list"), int(servers.size()));

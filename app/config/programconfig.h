@@ -25,6 +25,9 @@ public:
     bool operateAsServer = true;
     QString remoteServer; // "<servername>:<port>" used in remote mode
     int serverPort = DefaultServerPort;
+    // Where the station's read-only web server listens: "[ADDRESS:]PORT" (loopback without an
+    // address); empty: no web server.
+    QString webServer;
     QString databasePath = QStringLiteral("DB/DataBase.db"); // below the program folder
     int archivingInterval = 0; // months, 0 = off
     qint64 lastArchivingTime; // seconds since 1970; local midnight of the day

@@ -149,6 +149,15 @@ bool DevWorker::readStatus(DeviceState& device, quint32& status)
 
 bool DevWorker::readMeasurements(DeviceState& device, CMeasurements& measurements, bool unitsRoentgen)
 {
+    MeasurementTexts::Reading reading;
+    if (!readReading(device, reading))
+        return false;
+    MeasurementTexts::fill(measurements, reading, unitsRoentgen);
+    return true;
+}
+
+bool DevWorker::readReading(DeviceState& device, MeasurementTexts::Reading& reading)
+{
     log(QStringLiteral("Begin getting measurenment data."));
     if (!initDevice(device, device.portName(), false))
         return false;
@@ -165,7 +174,19 @@ bool DevWorker::readMeasurements(DeviceState& device, CMeasurements& measurement
     }
     lock.unlock();
     log(QStringLiteral("End getting measurenment data.\n"));
-    MeasurementTexts::fill(measurements, { mode, value, error, alarm, betaState }, unitsRoentgen);
+    reading = { mode, value, error, alarm, betaState };
+    return true;
+}
+
+bool DevWorker::readBattery(DeviceState& device, int& percent)
+{
+    if (!initDevice(device, device.portName(), false))
+        return false;
+    Lock lock(device.driverLock());
+    int32_t value = 0;
+    if (!KESTRAdrv_GetBattery(&value))
+        return false;
+    percent = value;
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/measurementtexts.h"
+
 #include "history/historylist.h"
 #include "history/measurements.h"
 #include "history/pager.h"
@@ -63,6 +65,9 @@ public:
     // Short operations on the device state's port name.
     static bool readStatus(DeviceState& device, quint32& status); // forces the port check; status is the alarm word
     static bool readMeasurements(DeviceState& device, CMeasurements& measurements, bool unitsRoentgen);
+    // The reading as figures (the station's web page and metrics), and the battery charge in percent.
+    static bool readReading(DeviceState& device, MeasurementTexts::Reading& reading);
+    static bool readBattery(DeviceState& device, int& percent);
     static bool readUnits(DeviceState& device, ViewFlags& flags); // into the units flag
     static bool instrumentName(DeviceState& device, QString& name); // clears the connected flag on failure
     static bool synchronizeClock(DeviceState& device);

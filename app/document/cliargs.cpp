@@ -42,6 +42,7 @@ constexpr std::array ValueOptions {
     ValueOption { "port", "PORT" },
     ValueOption { "remote", "HOST:PORT" },
     ValueOption { "listen", "[ADDR:]PORT" },
+    ValueOption { "http", "[ADDR:]PORT" },
     ValueOption { "for", "SECONDS" },
     ValueOption { "format", "FORMAT" },
     ValueOption { "from", "DATE" },
@@ -100,6 +101,21 @@ std::optional<int> boundedNumber(const QString& text, int min, int max)
     return n;
 }
 
+// PORT, ADDRESS:PORT or [IPv6 ADDRESS]:PORT; the address is empty when not given.
+std::optional<std::pair<QString, int>> addressAndPort(const QString& value)
+{
+    const qsizetype colon = value.lastIndexOf(u':');
+    QString address = colon < 0 ? QString() : value.left(colon);
+    if (address.startsWith(u'[') && address.endsWith(u']'))
+        address = address.mid(1, address.size() - 2);
+    else if (address.contains(u':'))
+        return std::nullopt; // an IPv6 address needs its brackets before the port
+    const std::optional<int> port = boundedNumber(value.mid(colon + 1), 0, 65535);
+    if (!port || (colon >= 0 && QHostAddress(address).isNull()))
+        return std::nullopt;
+    return std::pair { address, *port };
+}
+
 } // namespace
 
 CliArgs CliArgs::parse(const QStringList& arguments)
@@ -135,23 +151,19 @@ CliArgs CliArgs::parse(const QStringList& arguments)
     if (!text("home", "a directory", &a.home) || !text("port", "a port name", &a.port)
         || !text("remote", "HOST:PORT", &a.remote))
         return a;
-    if (parser.isSet(QStringLiteral("listen"))) {
-        // PORT, ADDRESS:PORT or [IPv6 ADDRESS]:PORT.
-        const QString value = parser.value(QStringLiteral("listen"));
-        const qsizetype colon = value.lastIndexOf(u':');
-        QString address = colon < 0 ? QString() : value.left(colon);
-        if (address.startsWith(u'[') && address.endsWith(u']'))
-            address = address.mid(1, address.size() - 2);
-        else if (address.contains(u':'))
-            address = QStringLiteral("-"); // an IPv6 address needs its brackets before the port
-        const std::optional<int> port = boundedNumber(value.mid(colon + 1), 0, 65535);
-        if (!port || (colon >= 0 && QHostAddress(address).isNull())) {
-            a.error = QStringLiteral("--listen needs [ADDRESS:]PORT (a port number 0-65535, an IP address, [...] "
-                                     "around an IPv6 address)");
+    for (const char* name : { "listen", "http" }) {
+        const QString option = QString::fromLatin1(name);
+        if (!parser.isSet(option))
+            continue;
+        const std::optional<std::pair<QString, int>> where = addressAndPort(parser.value(option));
+        if (!where) {
+            a.error = QStringLiteral("--%1 needs [ADDRESS:]PORT (a port number 0-65535, an IP address, [...] "
+                                     "around an IPv6 address)")
+                          .arg(option);
             return a;
         }
-        a.listen = *port;
-        a.listenAddress = address;
+        (option == u"http" ? a.httpAddress : a.listenAddress) = where->first;
+        (option == u"http" ? a.http : a.listen) = where->second;
     }
     if (parser.isSet(QStringLiteral("for"))) {
         const std::optional<int> seconds = boundedNumber(parser.value(QStringLiteral("for")), 0, MaxSeconds);
@@ -201,6 +213,8 @@ CliArgs CliArgs::parse(const QStringList& arguments)
         a.error = QStringLiteral("'%1' takes at most %2 argument%3")
                       .arg(a.command, QString::number(command->maxArgs),
                           command->maxArgs == 1 ? QString() : QStringLiteral("s"));
+    else if (a.http >= 0 && a.command != u"serve")
+        a.error = QStringLiteral("--http belongs to serve");
     else if ((!a.format.isEmpty() || !a.from.isEmpty() || !a.to.isEmpty()) && a.command != u"export")
         a.error = QStringLiteral("--format, --from and --to belong to export");
     else if (a.command == u"export" && a.format.isEmpty() && (!a.from.isEmpty() || !a.to.isEmpty()))
@@ -239,13 +253,16 @@ commands:
                                     and check every instrument-day on both sides; each is
                                     a file or postgresql://USER@HOST:PORT/DATABASE. Run it
                                     again after an interruption: it goes on where it stopped
-  serve [--listen [ADDR:]PORT] [--for SECONDS]
+  serve [--listen [ADDR:]PORT] [--http [ADDR:]PORT] [--for SECONDS]
                                     watch the instrument as "watch" does and serve it and
                                     the database to other computers (PORT: the configured
                                     server port; 0 picks a free one; ADDR: the one local
                                     address to listen on, else every address). Other
                                     computers may change the instrument's settings and
-                                    comments only when the station has a password
+                                    comments only when the station has a password.
+                                    --http also serves a read-only web page, a JSON API
+                                    (/api/v1/...), CSV and Prometheus metrics (/metrics)
+                                    on PORT of ADDR (loopback unless given)
   password                          set the station's password: asked twice on a terminal,
                                     else one line read from the standard input
   help                              this text

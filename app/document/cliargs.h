@@ -11,6 +11,8 @@ struct CliArgs {
     QString remote; // HOST:PORT of a station to read through
     int listen = -1; // serve's port; -1: the configured one
     QString listenAddress; // serve's one local address; empty: every address
+    int http = -1; // serve's web server port; -1: none
+    QString httpAddress; // the web server's local address; empty: loopback
     int forSeconds = -1; // how long watch and serve run; -1: until interrupted
     QString format; // export's --format: csv, json or ksexp (the export file); empty: ksexp
     QString from; // export's span of dates; empty: from the first or to the last event

@@ -17,17 +17,23 @@
 #include "history/querymode.h"
 #include "history/viewflags.h"
 #include "remote/remoteserver.h"
+#include "web/stationweb.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <termios.h>
 #include <unistd.h>
 
@@ -439,6 +445,39 @@ private:
                     m_doc.state().setCurrentInstrument(id);
             });
         }
+        StationWeb web(m_doc);
+        web.setStationPool(&pool);
+        // A service's standard error goes to its journal.
+        QObject::connect(
+            &web, &StationWeb::refused, [](const QString& text) { err(QStringLiteral("web: refused ") + text); });
+        QTranslator translator;
+        if (m_args.http >= 0) {
+            // The page follows the language setting of the station's program.
+            if (m_context.config().language == 1) {
+                const QString appFolder = QCoreApplication::applicationDirPath();
+                for (const QString& folder : { m_context.folder().path(), appFolder,
+                         appFolder + QStringLiteral("/../share/kestra/translations") }) {
+                    if (translator.load(QStringLiteral("kestra_ru"), folder)) {
+                        QCoreApplication::installTranslator(&translator);
+                        break;
+                    }
+                }
+            }
+            const QHostAddress address = m_args.httpAddress.isEmpty() ? QHostAddress(QHostAddress::LocalHost)
+                                                                      : QHostAddress(m_args.httpAddress);
+            if (!web.start(address, static_cast<quint16>(m_args.http))) {
+                err(QStringLiteral("the web server cannot listen on %1 port %2: %3")
+                        .arg(address.toString(), QString::number(m_args.http), web.lastErrorText()));
+                pool.stop();
+                m_doc.stopBackground();
+                return Failed;
+            }
+            out(QStringLiteral("web server on http://%1:%2/")
+                    .arg(web.address().protocol() == QAbstractSocket::IPv6Protocol
+                            ? u'[' + web.address().toString() + u']'
+                            : web.address().toString(),
+                        QString::number(web.port())));
+        }
         ConsoleViews views;
         m_doc.setViews(&views);
         QObject::connect(
@@ -468,6 +507,7 @@ private:
         if (!g_stop)
             QCoreApplication::exec();
         scheduler.stop();
+        web.stop();
         pool.stop();
         m_doc.stopBackground();
         m_doc.setViews(nullptr);
@@ -550,9 +590,28 @@ private:
 
 } // namespace
 
+// serve --http draws charts, which needs the fonts of a GUI application; a station has no
+// display, so it draws off screen. Only a line that will serve makes one.
+bool wantsCharts(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CliArgs args = CliArgs::parse(arguments);
+    return args.error.isEmpty() && !args.help && !args.version && args.command == u"serve" && args.http >= 0;
+}
+
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> application;
+    if (wantsCharts(argc, argv)) {
+        if (!std::getenv("QT_QPA_PLATFORM"))
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication& app = *application;
     const CliArgs args = CliArgs::parse(app.arguments());
     if (!args.error.isEmpty())
         return Cli::usage(args.error);

@@ -150,6 +150,9 @@ public:
     // the query fails.
     std::vector<ChistoryRec> eventsAfter(const QString& id, qint64 since);
 
+    // The number of events stored, of every instrument. Throws DbError when the query fails.
+    qint64 eventCount();
+
     // Hands the instrument's events with from <= time < to to sink, oldest first, in batches of
     // at most batchSize records (all instruments, one after the other in identifier order, when
     // id is empty). One forward cursor over the exact-time index: a span of any length costs

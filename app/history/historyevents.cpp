@@ -612,6 +612,19 @@ std::vector<ChistoryRec> HistoryDb::eventsAfter(const QString& id, qint64 since)
     return events;
 }
 
+qint64 HistoryDb::eventCount()
+{
+    qint64 count = 0;
+    retrying([&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM History")) || !q.next())
+            fail(q);
+        count = q.value(0).toLongLong();
+    });
+    return count;
+}
+
 void HistoryDb::forEachEvent(const QString& id, qint64 from, qint64 to, int batchSize,
     const std::function<bool(std::span<const ChistoryRec>)>& sink)
 {

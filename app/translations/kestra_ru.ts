@@ -527,6 +527,10 @@ Check program settings</source>
         <source>Range view</source>
         <translation>Обзор за период</translation>
     </message>
+    <message>
+        <source>The web page cannot be served on %1: %2</source>
+        <translation>Веб-страницу нельзя открыть на %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>COnlineMode</name>
@@ -692,6 +696,22 @@ Check program settings</source>
     <message>
         <source>Event database</source>
         <translation>База событий</translation>
+    </message>
+    <message>
+        <source>&amp;Web page:</source>
+        <translation>&amp;Веб-страница:</translation>
+    </message>
+    <message>
+        <source>[address:]port; empty: none</source>
+        <translation>[адрес:]порт; пусто: нет</translation>
+    </message>
+    <message>
+        <source>A read-only web page, JSON and Prometheus metrics of this station, on this computer only unless an address is given</source>
+        <translation>Веб-страница только для чтения, JSON и метрики Prometheus этой станции; только на этом компьютере, если адрес не указан</translation>
+    </message>
+    <message>
+        <source>The web page needs a port (0-65535), or an IP address and a port: 8080, 192.0.2.10:8080, [2001:db8::5]:8080.</source>
+        <translation>Для веб-страницы нужен порт (0-65535) или IP-адрес и порт: 8080, 192.0.2.10:8080, [2001:db8::5]:8080.</translation>
     </message>
 </context>
 <context>
@@ -1708,6 +1728,149 @@ values: %7</source>
     <message>
         <source>Software is already running.</source>
         <translation>Программа уже запущена.</translation>
+    </message>
+</context>
+<context>
+    <name>StationPages</name>
+    <message>
+        <source>KESTRA station</source>
+        <translation>Станция KESTRA</translation>
+    </message>
+    <message>
+        <source>Current reading</source>
+        <translation>Текущее измерение</translation>
+    </message>
+    <message>
+        <source>Instrument</source>
+        <translation>Прибор</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>Режим</translation>
+    </message>
+    <message>
+        <source>Precision</source>
+        <translation>Точность</translation>
+    </message>
+    <message>
+        <source>Measured at</source>
+        <translation>Время измерения</translation>
+    </message>
+    <message>
+        <source>No reading</source>
+        <translation>Нет измерения</translation>
+    </message>
+    <message>
+        <source>No instrument answers</source>
+        <translation>Прибор не отвечает</translation>
+    </message>
+    <message>
+        <source>Alarm</source>
+        <translation>Тревога</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Battery</source>
+        <translation>Батарея</translation>
+    </message>
+    <message>
+        <source>Last download</source>
+        <translation>Последнее считывание</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 (%n new events)</source>
+        <translation>
+            <numerusform>%1 (%n новое событие)</numerusform>
+            <numerusform>%1 (%n новых события)</numerusform>
+            <numerusform>%1 (%n новых событий)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>none since the station started</source>
+        <translation>не было с запуска станции</translation>
+    </message>
+    <message>
+        <source>Instruments</source>
+        <translation>Приборы</translation>
+    </message>
+    <message>
+        <source>No instruments in the database</source>
+        <translation>В базе данных нет приборов</translation>
+    </message>
+    <message>
+        <source>Days of %1</source>
+        <translation>Дни прибора %1</translation>
+    </message>
+    <message>
+        <source>alarm</source>
+        <translation>тревога</translation>
+    </message>
+    <message>
+        <source>Events of %1</source>
+        <translation>События за %1</translation>
+    </message>
+    <message>
+        <source>Chart of %1</source>
+        <translation>График за %1</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Время</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>Событие</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Значение</translation>
+    </message>
+    <message>
+        <source>Comment</source>
+        <translation>Комментарий</translation>
+    </message>
+    <message>
+        <source>No events on this day</source>
+        <translation>За этот день событий нет</translation>
+    </message>
+    <message>
+        <source>The newest %1 of %2 events</source>
+        <translation>Последние %1 из %2 событий</translation>
+    </message>
+    <message>
+        <source>Dose rate from %1 to %2</source>
+        <translation>Мощность дозы с %1 по %2</translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation>С</translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation>По</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Показать</translation>
+    </message>
+    <message>
+        <source>Week</source>
+        <translation>Неделя</translation>
+    </message>
+    <message>
+        <source>Year</source>
+        <translation>Год</translation>
+    </message>
+    <message>
+        <source>Data</source>
+        <translation>Данные</translation>
+    </message>
+    <message>
+        <source>CSV from %1 to %2</source>
+        <translation>CSV с %1 по %2</translation>
     </message>
 </context>
 <context>

@@ -13,6 +13,7 @@
 #include "ui/kestradevview.h"
 #include "ui/kestraview.h"
 #include "ui/widgetmessenger.h"
+#include "web/stationweb.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -201,6 +202,7 @@ CMainFrame::CMainFrame(CKESTRADoc& doc, QWidget* parent)
 CMainFrame::~CMainFrame()
 {
     m_scheduler->stop();
+    m_web.reset();
     if (m_server)
         m_server->stop();
     m_server.reset();
@@ -387,6 +389,16 @@ void CMainFrame::start()
             m_doc.messenger().tell(tr("Error!"),
                 tr("Error (%1) during server socket creating").arg(m_server->lastError()), Messenger::Icon::Error);
             m_server.reset();
+        }
+        if (const auto web = StationWeb::parseListen(config.webServer); m_server && web) {
+            m_web = std::make_unique<StationWeb>(m_doc);
+            m_web->setStationPool(m_server.get());
+            if (!m_web->start(web->first, web->second)) {
+                m_doc.messenger().tell(tr("Error!"),
+                    tr("The web page cannot be served on %1: %2").arg(config.webServer, m_web->lastErrorText()),
+                    Messenger::Icon::Error);
+                m_web.reset();
+            }
         }
     }
     reinitialise();

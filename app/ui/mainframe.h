@@ -16,6 +16,7 @@ class CKESTRADevView;
 class CKESTRADoc;
 class CKESTRAView;
 class CPool;
+class StationWeb;
 class DayChartView;
 class DoseReport;
 class EventListPrinter;
@@ -64,6 +65,7 @@ public:
     WidgetMessenger& messenger() const { return *m_messenger; }
     HistoryScheduler& scheduler() const { return *m_scheduler; }
     CPool* server() const { return m_server.get(); }
+    StationWeb* webServer() const { return m_web.get(); }
     DocumentHost& host();
 
     // Message boxes close themselves (see WidgetMessenger::setUnattended).
@@ -139,6 +141,7 @@ private:
     std::unique_ptr<HistoryScheduler> m_scheduler;
     std::unique_ptr<DocumentRequestHandler> m_backend;
     std::unique_ptr<CPool> m_server;
+    std::unique_ptr<StationWeb> m_web;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;
     DayChartView* m_chart = nullptr;

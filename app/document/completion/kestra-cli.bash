@@ -6,7 +6,7 @@ _kestra_cli()
     local cur prev
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
-    local options="--home --port --remote --listen --for --format --from --to --alarms --json --help --version -h"
+    local options="--home --port --remote --listen --http --for --format --from --to --alarms --json --help --version -h"
     local commands="download watch serve instruments days events export import save-text archive rename migrate password help"
 
     case "$prev" in
@@ -22,7 +22,7 @@ _kestra_cli()
         COMPREPLY=($(compgen -W "csv json ksexp" -- "$cur"))
         return
         ;;
-    --remote | --listen | --for | --from | --to)
+    --remote | --listen | --http | --for | --from | --to)
         COMPREPLY=()
         return
         ;;
@@ -40,7 +40,7 @@ _kestra_cli()
     for ((i = 1; i < COMP_CWORD; i++)); do
         word="${COMP_WORDS[i]}"
         case "$word" in
-        --home | --port | --remote | --listen | --for | --format | --from | --to) ((i++)) ;;
+        --home | --port | --remote | --listen | --http | --for | --format | --from | --to) ((i++)) ;;
         -*) ;;
         *)
             command="$word"

@@ -186,6 +186,9 @@ private slots:
         bad("listen on a name", { s("serve"), s("--listen=lab-pc:3133") }, listenError);
         bad("IPv6 without brackets", { s("serve"), s("--listen=::1:3133") }, listenError);
         bad("address without a port", { s("serve"), s("--listen=127.0.0.1:") }, listenError);
+        bad("web server on a name", { s("serve"), s("--http=lab-pc:8080") },
+            "--http needs [ADDRESS:]PORT (a port number 0-65535, an IP address, [...] around an IPv6 address)");
+        bad("web server without serve", { s("watch"), s("--http=8080") }, "--http belongs to serve");
         bad("--for beyond the timer", { s("watch"), s("--for"), s("2000001") },
             "--for needs a number of seconds (0-2000000)");
         bad("no command", {}, "no command given");

@@ -12,6 +12,7 @@
 #include "ui/dialogs/enterpassword.h"
 #include "ui/dialogs/intervalspinbox.h"
 #include "ui/dialogs/numbertext.h"
+#include "web/stationweb.h"
 
 #include <QCheckBox>
 #include <QCollator>
@@ -56,6 +57,7 @@ CProgramSettings::CProgramSettings(
     m_serverList->addItems(m_config.servers);
     m_selectedServer->setText(m_config.remoteServer);
     m_serverPort->setText(QString::number(m_config.serverPort));
+    m_webServer->setText(m_config.webServer);
     m_operateServer->setChecked(m_config.operateAsServer);
 
     m_language->setCurrentIndex(m_config.language == 1 ? 1 : 0);
@@ -94,6 +96,13 @@ void CProgramSettings::buildControls()
     m_serverPort = new QLineEdit(this);
     m_serverPort->setMaximumWidth(90);
     m_serverPortLabel->setBuddy(m_serverPort);
+    m_webServerLabel = new QLabel(tr("&Web page:"), this);
+    m_webServer = new QLineEdit(this);
+    m_webServer->setMaxLength(64);
+    m_webServer->setPlaceholderText(tr("[address:]port; empty: none"));
+    m_webServer->setToolTip(tr("A read-only web page, JSON and Prometheus metrics of this station, on this "
+                               "computer only unless an address is given"));
+    m_webServerLabel->setBuddy(m_webServer);
     m_portAdvice = new QLabel(this);
     m_portAdvice->setWordWrap(true);
     m_portAdvice->setStyleSheet(QStringLiteral("color: #b00000"));
@@ -113,9 +122,11 @@ void CProgramSettings::buildControls()
     local->addWidget(m_operateServer, 4, 0, 1, 3);
     local->addWidget(m_serverPortLabel, 5, 0);
     local->addWidget(m_serverPort, 5, 1);
-    local->addWidget(m_serverAdvice, 6, 0, 1, 3);
+    local->addWidget(m_webServerLabel, 6, 0);
+    local->addWidget(m_webServer, 6, 1, 1, 2);
+    local->addWidget(m_serverAdvice, 7, 0, 1, 3);
     local->setColumnStretch(2, 1);
-    local->setRowStretch(7, 1);
+    local->setRowStretch(8, 1);
 
     // Remote mode.
     m_remoteGroup = new QGroupBox(tr("Remote Mode Settings"), this);
@@ -283,7 +294,8 @@ void CProgramSettings::updateEnabling()
     const bool local = m_localMode;
     for (QWidget* w : { static_cast<QWidget*>(m_portLabel), static_cast<QWidget*>(m_portList),
              static_cast<QWidget*>(m_autoDetect), static_cast<QWidget*>(m_operateServer),
-             static_cast<QWidget*>(m_serverPortLabel), static_cast<QWidget*>(m_serverPort) })
+             static_cast<QWidget*>(m_serverPortLabel), static_cast<QWidget*>(m_serverPort),
+             static_cast<QWidget*>(m_webServerLabel), static_cast<QWidget*>(m_webServer) })
         w->setEnabled(local);
     for (QWidget* w : { static_cast<QWidget*>(m_add), static_cast<QWidget*>(m_remove), static_cast<QWidget*>(m_select),
              static_cast<QWidget*>(m_serverList), static_cast<QWidget*>(m_selectedServer) })
@@ -295,6 +307,7 @@ void CProgramSettings::updateEnabling()
     if (local) {
         m_portList->setEnabled(!m_autoDetect->isChecked());
         m_serverPort->setEnabled(m_operateServer->isChecked());
+        m_webServer->setEnabled(m_operateServer->isChecked());
         m_ok->setEnabled(true);
     } else {
         const bool selected = !m_serverList->selectedItems().isEmpty();
@@ -400,6 +413,17 @@ void CProgramSettings::accept()
         m_database->setFocus();
         return;
     }
+    // So does a web server setting that names no port.
+    const QString web = m_webServer->text().trimmed();
+    if (!web.isEmpty() && !StationWeb::parseListen(web)) {
+        m_messenger.tell(tr("Error!"),
+            tr("The web page needs a port (0-65535), or an IP address and a port: 8080, 192.0.2.10:8080, "
+               "[2001:db8::5]:8080."),
+            Messenger::Icon::Error);
+        m_webServer->setFocus();
+        return;
+    }
+    m_config.webServer = web;
     m_config.databasePath = database;
 
     m_config.localMode = m_selectLocal->isChecked();

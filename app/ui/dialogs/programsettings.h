@@ -52,6 +52,7 @@ public:
     QCheckBox* autoDetectBox() const { return m_autoDetect; }
     QCheckBox* serverBox() const { return m_operateServer; }
     QLineEdit* serverPortEdit() const { return m_serverPort; }
+    QLineEdit* webServerEdit() const { return m_webServer; }
     QLabel* portAdvice() const { return m_portAdvice; }
     QLabel* serverAdvice() const { return m_serverAdvice; }
     QListWidget* serverList() const { return m_serverList; }
@@ -98,6 +99,8 @@ private:
     QCheckBox* m_operateServer = nullptr;
     QLabel* m_serverPortLabel = nullptr;
     QLineEdit* m_serverPort = nullptr;
+    QLabel* m_webServerLabel = nullptr;
+    QLineEdit* m_webServer = nullptr;
     QLabel* m_portAdvice = nullptr;
     QLabel* m_serverAdvice = nullptr;
     QListWidget* m_serverList = nullptr;

@@ -15,6 +15,7 @@
 #include "ui/kestraview.h"
 #include "ui/mainframe.h"
 #include "ui/widgetmessenger.h"
+#include "web/stationweb.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -25,8 +26,11 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
+
+#include <atomic>
 
 #include <thread>
 
@@ -140,6 +144,7 @@ private slots:
         QVERIFY(m_context);
         m_context->config().operateAsServer = true;
         m_context->config().serverPort = 0; // any free port
+        m_context->config().webServer = QStringLiteral("127.0.0.1:0");
         // Id1: two alarm events of five two days ago, three plain ones yesterday. Id2: two
         // yesterday.
         std::vector<ChistoryRec> events { makeEvent(Id1, at(2, 3600)),
@@ -155,6 +160,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
         m_frame->start();
         QVERIFY(m_frame->server() && m_frame->server()->listening());
+        QVERIFY(m_frame->webServer() && m_frame->webServer()->listening());
         // The watcher would put the link back to "not connected" (there is no instrument);
         // the tests set the link state themselves.
         m_doc->stopBackground();
@@ -172,6 +178,29 @@ private slots:
     }
 
     void init() { resetState(); }
+
+    // With a web page set, the window serves its database's instruments to a browser.
+    void webPage()
+    {
+        const quint16 port = m_frame->webServer()->port();
+        QByteArray reply;
+        std::atomic<bool> done { false };
+        std::thread client([&] {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+            if (socket.waitForConnected(5000)) {
+                socket.write("GET /api/v1/instruments HTTP/1.1\r\nHost: x\r\n\r\n");
+                while (socket.waitForReadyRead(10000))
+                    reply += socket.readAll();
+            }
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 30000);
+        client.join();
+        QVERIFY2(reply.startsWith("HTTP/1.1 200"), reply.constData());
+        QVERIFY(reply.contains("\"instrument\":\"" + Id1.toUtf8() + '"'));
+        QVERIFY(reply.contains("\"instrument\":\"" + Id2.toUtf8() + '"'));
+    }
 
     // The tree chooses what the list shows; the filter box narrows it to alarms.
     void selectionAndFilter()

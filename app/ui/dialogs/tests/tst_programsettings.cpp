@@ -196,6 +196,37 @@ private slots:
         QVERIFY(dialog.serverAdvice()->isHidden());
     }
 
+    // The web page setting: a port, an address and a port, or nothing; anything else keeps the
+    // dialog open with the reason, and nothing is saved. It follows "Operate as server".
+    void webServerSetting()
+    {
+        m_config.operateAsServer = true;
+        for (const QString& bad : { QStringLiteral("abc"), QStringLiteral("station:8080"), QStringLiteral("::1:8080"),
+                 QStringLiteral("70000"), QStringLiteral("127.0.0.1:") }) {
+            m_messenger.clear();
+            CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
+            dialog.webServerEdit()->setText(bad);
+            dialog.accept();
+            QVERIFY2(dialog.result() != QDialog::Accepted, qPrintable(bad));
+            QCOMPARE(m_messenger.messages.size(), 1);
+            QVERIFY(m_messenger.messages.first().contains(QStringLiteral("web page needs a port")));
+            QVERIFY(!QFile::exists(m_config.iniPath));
+        }
+        for (const QString& good : { QStringLiteral(" 8080 "), QStringLiteral("[::1]:8080"), QString() }) {
+            CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
+            dialog.webServerEdit()->setText(good);
+            dialog.accept();
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            ProgramConfig saved;
+            QVERIFY(saved.load(m_config.iniPath));
+            QCOMPARE(saved.webServer, good.trimmed());
+        }
+        CProgramSettings dialog(m_config, m_messenger, nullptr, m_sysfs.discovery());
+        QVERIFY(dialog.webServerEdit()->isEnabled());
+        dialog.serverBox()->click();
+        QVERIFY(!dialog.webServerEdit()->isEnabled());
+    }
+
     // The restart message comes once, and only for a changed language.
     void languageRestartMessage()
     {
