@@ -44,7 +44,6 @@ public:
     std::optional<QString> promptPassword() override { return std::nullopt; }
     bool openProgramSettings() override { return false; }
     void exitApplication() override { }
-    void keepAlive() override { QCoreApplication::processEvents(); }
 };
 
 using Clock = std::chrono::steady_clock;
