@@ -31,11 +31,10 @@ public:
     // The application's exit step, run when the database cannot be opened at start-up. The
     // program goes on without one; it must not give up what keeps it the only running copy.
     virtual void exitApplication() = 0;
-    // Called while the document waits for a job, between two looks at it (every few
-    // milliseconds): handles what has arrived (the window painted and answering, a station
-    // serving), then lets about ms milliseconds pass. The default processes the pending events
-    // and sleeps.
-    virtual void keepAlive(int ms);
+    // Called every few milliseconds while the document waits for a job: handles what has
+    // arrived (the window painted and answering, a station serving). The default processes the
+    // pending events.
+    virtual void keepAlive();
 };
 
 // The two views as the document sees them: the instrument tree and the event list.

@@ -90,7 +90,7 @@ public:
     }
     void exitApplication() override { }
     // A station serves other computers while it waits for its own jobs (the default keepAlive
-    // runs the event loop).
+    // turns the event loop).
 
 private:
     QString m_iniPath;

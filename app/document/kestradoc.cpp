@@ -99,11 +99,10 @@ void CKESTRADoc::runDeferred()
 }
 
 DocumentHost::~DocumentHost() = default;
-void DocumentHost::keepAlive(int ms)
+void DocumentHost::keepAlive()
 {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 DocumentViews::~DocumentViews() = default;
 
@@ -154,21 +153,29 @@ void CKESTRADoc::tellError(const QString& text)
 
 void CKESTRADoc::waitWhile(const std::function<bool()>& busy, int periodMs)
 {
-    // The job is looked at every few milliseconds (what it holds up is never kept waiting a
-    // whole period); the bar steps once a period.
+    // The job is looked at every millisecond, so that what waits for it (a station's next
+    // request) is not held up; the host turns the event loop every 5 ms and the bar steps once
+    // a period.
     constexpr int TurnMs = 5;
+    QElapsedTimer turn;
     QElapsedTimer step;
+    turn.start();
     step.start();
     while (busy()) {
-        if (m_host)
-            m_host->keepAlive(TurnMs);
-        else
-            sleepMs(TurnMs);
+        if (m_host && turn.elapsed() >= TurnMs) {
+            m_host->keepAlive();
+            turn.restart();
+        }
+        sleepMs(1);
         if (step.elapsed() >= periodMs) {
             messenger().progressStep();
             step.restart();
         }
     }
+    // What the job handed over on its way out (a title, a message) is handled before the
+    // operation goes on.
+    if (m_host)
+        m_host->keepAlive();
 }
 
 bool CKESTRADoc::runWorker(DevWorker& worker, const QString& progressText, Messenger::ProgressKind kind)

@@ -62,7 +62,7 @@ public:
     // Without a database the window goes on (another can be chosen); it keeps its one-copy
     // lock until it ends, so that a second copy cannot start beside it.
     void exitApplication() override { }
-    // The window stays painted while the document waits for a job (the default keepAlive runs
+    // The window stays painted while the document waits for a job (the default keepAlive turns
     // the event loop). Commands that would start a second job are off meanwhile
     // (updateCommands), and what touches the document waits for the operation to end (whenIdle).
 

@@ -39,7 +39,7 @@ public:
     std::optional<QString> promptPassword() override { return std::nullopt; }
     bool openProgramSettings() override { return false; }
     void exitApplication() override { }
-    void keepAlive(int ms) override
+    void keepAlive() override
     {
         ++waits;
         if (duringWait) {
@@ -47,7 +47,7 @@ public:
             duringWait = nullptr;
             action();
         }
-        DocumentHost::keepAlive(ms);
+        DocumentHost::keepAlive();
     }
 
     int waits = 0;

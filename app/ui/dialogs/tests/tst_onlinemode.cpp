@@ -22,10 +22,10 @@ public:
     std::optional<QString> promptPassword() override { return std::nullopt; }
     bool openProgramSettings() override { return false; }
     void exitApplication() override { }
-    void keepAlive(int ms) override
+    void keepAlive() override
     {
         ++pumped;
-        DocumentHost::keepAlive(ms);
+        DocumentHost::keepAlive();
     }
     int pumped = 0;
 };
