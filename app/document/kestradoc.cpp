@@ -225,17 +225,18 @@ bool CKESTRADoc::initialise()
     ProgramConfig& config = m_context.config();
     DocState& s = state();
 
-    // The database: the archive being viewed, else the main one (created when absent).
+    // The database: the archive being viewed, else the main one (created when absent). Opened
+    // in a job: after an unclean end the whole file is checked, which takes a while.
     bool dbOpen = false;
     QString dbError;
-    if (!m_archivePath.isEmpty())
-        dbOpen = m_context.store().open(m_archivePath, HistoryDb::OpenMode::Existing, &dbError) != nullptr;
-    else
-        dbOpen = m_context.store().open(StoreAddress::isServerAddress(config.databasePath)
-                         ? config.databasePath
-                         : m_context.folder().filePath(config.databasePath),
-                     HistoryDb::OpenMode::Create, &dbError)
-            != nullptr;
+    const QString path = !m_archivePath.isEmpty()            ? m_archivePath
+        : StoreAddress::isServerAddress(config.databasePath) ? config.databasePath
+                                                             : m_context.folder().filePath(config.databasePath);
+    const HistoryDb::OpenMode mode
+        = m_archivePath.isEmpty() ? HistoryDb::OpenMode::Create : HistoryDb::OpenMode::Existing;
+    const auto open = [&] { dbOpen = m_context.store().open(path, mode, &dbError) != nullptr; };
+    if (!runJob(tr("Opening the event database"), open))
+        open();
     if (!dbOpen) {
         if (!dbError.isEmpty())
             messenger().tell(HistoryDb::errorCaption(), dbError, Messenger::Icon::Error);

@@ -122,6 +122,10 @@
 <context>
     <name>CKESTRADoc</name>
     <message>
+        <source>Opening the event database</source>
+        <translation>Открытие базы данных событий</translation>
+    </message>
+    <message>
         <source>Checking the password</source>
         <translation>Проверка пароля</translation>
     </message>
