@@ -273,10 +273,7 @@ bool CKESTRADoc::initialise()
         }
         // The next device operation opens the driver again on this port.
         s.setPortName(m_portOverride.isEmpty() ? config.port : m_portOverride);
-        {
-            std::lock_guard lock(m_context.device().driverLock());
-            KESTRAdrv_Close();
-        }
+        closeDriver();
         s.watcherPoke = true;
         // Archiving never runs on an archive being viewed: it would empty that file.
         if (dbOpen && mainDatabaseShown())
@@ -291,7 +288,10 @@ bool CKESTRADoc::initialise()
         startPoll();
     }
 
-    updateTitle();
+    // The title asks the instrument or the station for its name: in a job too.
+    if (!runJob(s.localMode ? tr("Connecting to the instrument") : tr("Connecting to the server"),
+            [this] { updateTitle(); }))
+        updateTitle();
     return dbOpen;
 }
 

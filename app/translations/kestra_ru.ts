@@ -122,6 +122,10 @@
 <context>
     <name>CKESTRADoc</name>
     <message>
+        <source>Connecting to the server</source>
+        <translation>Подключение к серверу</translation>
+    </message>
+    <message>
         <source>Opening the event database</source>
         <translation>Открытие базы данных событий</translation>
     </message>
