@@ -1,7 +1,8 @@
 #include "document/cliargs.h"
 
+#include "remote/remoteprotocol.h"
+
 #include <QCommandLineParser>
-#include <QHostAddress>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -101,21 +102,6 @@ std::optional<int> boundedNumber(const QString& text, int min, int max)
     return n;
 }
 
-// PORT, ADDRESS:PORT or [IPv6 ADDRESS]:PORT; the address is empty when not given.
-std::optional<std::pair<QString, int>> addressAndPort(const QString& value)
-{
-    const qsizetype colon = value.lastIndexOf(u':');
-    QString address = colon < 0 ? QString() : value.left(colon);
-    if (address.startsWith(u'[') && address.endsWith(u']'))
-        address = address.mid(1, address.size() - 2);
-    else if (address.contains(u':'))
-        return std::nullopt; // an IPv6 address needs its brackets before the port
-    const std::optional<int> port = boundedNumber(value.mid(colon + 1), 0, 65535);
-    if (!port || (colon >= 0 && QHostAddress(address).isNull()))
-        return std::nullopt;
-    return std::pair { address, *port };
-}
-
 } // namespace
 
 CliArgs CliArgs::parse(const QStringList& arguments)
@@ -155,7 +141,7 @@ CliArgs CliArgs::parse(const QStringList& arguments)
         const QString option = QString::fromLatin1(name);
         if (!parser.isSet(option))
             continue;
-        const std::optional<std::pair<QString, int>> where = addressAndPort(parser.value(option));
+        const std::optional<std::pair<QString, quint16>> where = Remote::parseListen(parser.value(option));
         if (!where) {
             a.error = QStringLiteral("--%1 needs [ADDRESS:]PORT (a port number 0-65535, an IP address, [...] "
                                      "around an IPv6 address)")

@@ -1,5 +1,7 @@
 #include "remote/remoteprotocol.h"
 
+#include <QHostAddress>
+
 namespace Remote {
 
 namespace {
@@ -49,6 +51,22 @@ bool acceptServerEntry(const QString& text, QString* listed)
         return false;
     *listed = host + QLatin1Char(':') + QString::number(port);
     return true;
+}
+
+std::optional<std::pair<QString, quint16>> parseListen(const QString& text)
+{
+    const QString value = text.trimmed();
+    const qsizetype colon = value.lastIndexOf(u':');
+    QString address = colon < 0 ? QString() : value.left(colon);
+    if (address.startsWith(u'[') && address.endsWith(u']'))
+        address = address.mid(1, address.size() - 2);
+    else if (address.contains(u':'))
+        return std::nullopt; // an IPv6 address needs its brackets before the port
+    bool ok = false;
+    const int port = value.mid(colon + 1).toInt(&ok);
+    if (!ok || port < 0 || port > 65535 || (colon >= 0 && QHostAddress(address).isNull()))
+        return std::nullopt;
+    return std::pair { address, quint16(port) };
 }
 
 } // namespace Remote

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+#include <utility>
+
 class StreamReader;
 class StreamWriter;
 
@@ -72,5 +75,9 @@ bool parseServer(const QString& text, QString* host, quint16* port);
 // The rule of the "Add Server" entry: a ":" present, the lower-cased host starting with one of
 // the allowed characters, a port other than 0. Gives the listed form "%s:%d".
 bool acceptServerEntry(const QString& text, QString* listed);
+
+// Where a server listens: "PORT", "ADDRESS:PORT" or "[IPv6 ADDRESS]:PORT", the address empty
+// when not given; nothing for another text (a port outside 0-65535, an address that is not one).
+std::optional<std::pair<QString, quint16>> parseListen(const QString& text);
 
 } // namespace Remote

@@ -2,6 +2,7 @@
 
 #include "config/applog.h"
 #include "document/kestradoc.h"
+#include "remote/remoteprotocol.h"
 #include "remote/remoteserver.h"
 #include "web/stationpages.h"
 
@@ -36,21 +37,13 @@ void StationWeb::setStationPool(const CPool* pool)
 
 std::optional<std::pair<QHostAddress, quint16>> StationWeb::parseListen(const QString& text)
 {
-    const QString value = text.trimmed();
-    const qsizetype colon = value.lastIndexOf(u':');
-    QString address = colon < 0 ? QString() : value.left(colon);
-    if (address.startsWith(u'[') && address.endsWith(u']'))
-        address = address.mid(1, address.size() - 2);
-    else if (address.contains(u':'))
-        return std::nullopt; // an IPv6 address needs its brackets before the port
-    bool ok = false;
-    const int port = value.mid(colon + 1).toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
+    const std::optional<std::pair<QString, quint16>> where = Remote::parseListen(text);
+    if (!where)
         return std::nullopt;
-    const QHostAddress host = colon < 0 ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(address);
-    if (host.isNull())
-        return std::nullopt;
-    return std::pair { host, quint16(port) };
+    // Loopback unless an address is given.
+    const QHostAddress host
+        = where->first.isEmpty() ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(where->first);
+    return std::pair { host, where->second };
 }
 
 bool StationWeb::start(const QHostAddress& address, quint16 port)
