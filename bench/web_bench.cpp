@@ -159,9 +159,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the servers do not listen\n");
         return 1;
     }
-    // The bench's clients all come from 127.0.0.1.
+    // The bench's clients all come from 127.0.0.1: they stand for twenty browsers, so the
+    // per-peer bounds are those of twenty peers.
     StationWeb::Limits limits;
     limits.connectionsPerPeer = 64;
+    limits.requestsPerSecond *= 20;
     web.setLimits(limits);
     const quint16 tcpPort = pool.port();
     const quint16 webPort = web.port();

@@ -201,6 +201,8 @@ QByteArray reasonPhrase(int status)
         return "Content Too Large";
     case 414:
         return "URI Too Long";
+    case 429:
+        return "Too Many Requests";
     case 431:
         return "Request Header Fields Too Large";
     case 500:

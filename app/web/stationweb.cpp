@@ -138,10 +138,36 @@ void StationWeb::takeInput(Connection* c)
                     QString::fromLatin1(HttpRequest::reasonPhrase(status))));
         return;
     }
+    if (!withinRate(c->group)) {
+        refuse(c, 429, QStringLiteral("rate"),
+            QStringLiteral("%1 asks more than %2 requests a second")
+                .arg(c->peer.toString())
+                .arg(m_limits.requestsPerSecond));
+        return;
+    }
     c->answering = true;
     c->input.clear();
     c->deadline.start(m_limits.replyDeadlineMs);
     schedule(c, request, 0);
+}
+
+bool StationWeb::withinRate(const QString& group)
+{
+    const qint64 now = m_clock.elapsed();
+    const double burst = 2.0 * m_limits.requestsPerSecond;
+    // Peers quiet for a minute have their whole allowance again: they need no entry.
+    if (m_allowance.size() > 4096)
+        m_allowance.removeIf([now](const auto& entry) { return now - entry.value().atMs >= 60 * 1000; });
+    auto it = m_allowance.find(group);
+    if (it == m_allowance.end())
+        it = m_allowance.insert(group, Allowance { burst, now });
+    Allowance& a = it.value();
+    a.requests = std::min(burst, a.requests + double(now - a.atMs) * m_limits.requestsPerSecond / 1000.0);
+    a.atMs = now;
+    if (a.requests < 1.0)
+        return false;
+    a.requests -= 1.0;
+    return true;
 }
 
 void StationWeb::schedule(Connection* c, const HttpRequest::Request& request, int yields)
@@ -204,7 +230,9 @@ void StationWeb::refuse(Connection* c, int status, const QString& reason, const 
     logRefusal(c->group, logText);
     c->answering = true;
     c->deadline.start(m_limits.replyDeadlineMs);
-    const QByteArray extra = status == 405 ? QByteArray("Allow: GET, HEAD\r\n") : QByteArray();
+    const QByteArray extra = status == 405 ? QByteArray("Allow: GET, HEAD\r\n")
+        : status == 429                    ? QByteArray("Retry-After: 1\r\n")
+                                           : QByteArray();
     send(c, status, "text/plain; charset=utf-8",
         QByteArray::number(status) + ' ' + HttpRequest::reasonPhrase(status) + '\n', false, extra);
 }

@@ -30,7 +30,9 @@ class QTcpSocket;
 // connections per peer) could not be kept in front of it. Here every byte is read against
 // them: a request line over 8 KiB, a header block over 16 KiB, a head not whole within the
 // deadline, or more connections from one peer (an IPv4 address, an IPv6 /64) than allowed are
-// refused with their status, closed and logged (one line a minute per peer).
+// refused with their status, closed and logged (one line a minute per peer). A peer asking
+// faster than its rate is answered 429 without work, so that it cannot take the document's
+// thread from the station's own clients.
 //
 // Requests are served on the thread that owns the document, one at a time, once it is idle
 // (CKESTRADoc::whenIdle); nothing served here writes to the instrument or the store.
@@ -42,6 +44,9 @@ public:
         int connections = 128;
         int headerDeadlineMs = 10000;
         int replyDeadlineMs = 60000;
+        // Requests a peer may make: this many a second, with a burst of twice as many; past it
+        // a request is answered 429 at once. Far above a person browsing or a scraper.
+        int requestsPerSecond = 50;
     };
 
     explicit StationWeb(CKESTRADoc& doc, QObject* parent = nullptr);
@@ -107,6 +112,8 @@ private:
         const QByteArray& extraHeaders = {});
     void drop(Connection* connection);
     bool alive(const Connection* connection, quint64 serial) const;
+    // Takes one request from the peer group's allowance; false when it has none left.
+    bool withinRate(const QString& group);
     void logRefusal(const QString& group, const QString& text);
 
     // Replies made in the last moments, by request target: twenty browsers reloading a page cost
@@ -129,6 +136,11 @@ private:
     QList<Connection*> m_connections;
     quint64 m_serials = 0;
     QHash<QString, int> m_perGroup;
+    struct Allowance {
+        double requests = 0;
+        qint64 atMs = 0;
+    };
+    QHash<QString, Allowance> m_allowance;
     QHash<QString, qint64> m_lastLog;
     QMap<QString, qint64> m_served;
     QMap<QString, qint64> m_refused;

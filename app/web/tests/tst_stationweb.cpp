@@ -293,6 +293,28 @@ private slots:
         QVERIFY(m_station.metric(QStringLiteral("kestra_http_refused_total{reason=\"peer-limit\"}")) >= 1);
     }
 
+    // A peer asking back to back past its allowance (100 at once, then 50 a second; the tests
+    // before took some) is answered 429 without work, is told when to come back, and is served
+    // again after a pause.
+    void greedyPeerIsThrottled()
+    {
+        int served = 0;
+        Reply refused;
+        for (int i = 0; i < 400 && refused.status == 0; ++i) {
+            const Reply r = m_station.get(QStringLiteral("/api/v1/instruments"));
+            if (r.status == 200)
+                ++served;
+            else
+                refused = r;
+        }
+        QCOMPARE(refused.status, 429);
+        QVERIFY2(served >= 50, qPrintable(QStringLiteral("served %1").arg(served)));
+        QVERIFY(refused.head.contains("Retry-After: 1"));
+        QTest::qWait(2500); // the whole allowance back, for the tests that follow
+        QCOMPARE(m_station.get(QStringLiteral("/api/v1/instruments")).status, 200);
+        QVERIFY(m_station.metric(QStringLiteral("kestra_http_refused_total{reason=\"rate\"}")) >= 1);
+    }
+
     // A real browser loads the page: the text read from its DOM, the charts it fetched, and a
     // screenshot at a phone's width (saved beside the test for a person to look at).
     void browser()
