@@ -555,7 +555,7 @@ bool CKESTRADoc::updateComment(const ChistoryRec& record)
     }
     DocumentSource* source = m_source.load();
     // This computer's store may wait for another writer's lock: in a job, not on this thread.
-    // A station's road may ask the person for its password, so it stays here.
+    // A station's road asks the person for the password here and makes its requests in jobs.
     bool stored = false;
     if (source == &m_local) {
         if (!runJob(tr("Data writing"), [&] { stored = source->updateComment(record); }))
