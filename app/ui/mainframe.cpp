@@ -383,25 +383,42 @@ void CMainFrame::start()
         if (openProgramSettingsDialog()) {
             // The settings dialog re-initialises on OK below anyway.
         }
-    } else if (config.operateAsServer) {
-        m_server = std::make_unique<CPool>(m_backend.get());
-        if (!m_server->start(static_cast<quint16>(config.serverPort))) {
+    }
+    applyServerSettings();
+    reinitialise();
+}
+
+void CMainFrame::applyServerSettings()
+{
+    const ProgramConfig& config = m_doc.context().config();
+    const QString wanted = config.localMode && config.operateAsServer
+        ? QStringLiteral("%1|%2").arg(config.serverPort).arg(config.webServer)
+        : QString();
+    if (wanted == m_serving)
+        return;
+    m_web.reset();
+    if (m_server)
+        m_server->stop();
+    m_server.reset();
+    m_serving = wanted;
+    if (wanted.isEmpty())
+        return;
+    m_server = std::make_unique<CPool>(m_backend.get());
+    if (!m_server->start(static_cast<quint16>(config.serverPort))) {
+        m_doc.messenger().tell(tr("Error!"), tr("Error (%1) during server socket creating").arg(m_server->lastError()),
+            Messenger::Icon::Error);
+        m_server.reset();
+    }
+    if (const auto web = StationWeb::parseListen(config.webServer); m_server && web) {
+        m_web = std::make_unique<StationWeb>(m_doc);
+        m_web->setStationPool(m_server.get());
+        if (!m_web->start(web->first, web->second)) {
             m_doc.messenger().tell(tr("Error!"),
-                tr("Error (%1) during server socket creating").arg(m_server->lastError()), Messenger::Icon::Error);
-            m_server.reset();
-        }
-        if (const auto web = StationWeb::parseListen(config.webServer); m_server && web) {
-            m_web = std::make_unique<StationWeb>(m_doc);
-            m_web->setStationPool(m_server.get());
-            if (!m_web->start(web->first, web->second)) {
-                m_doc.messenger().tell(tr("Error!"),
-                    tr("The web page cannot be served on %1: %2").arg(config.webServer, m_web->lastErrorText()),
-                    Messenger::Icon::Error);
-                m_web.reset();
-            }
+                tr("The web page cannot be served on %1: %2").arg(config.webServer, m_web->lastErrorText()),
+                Messenger::Icon::Error);
+            m_web.reset();
         }
     }
-    reinitialise();
 }
 
 void CMainFrame::reinitialise()

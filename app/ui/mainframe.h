@@ -43,6 +43,9 @@ public:
     // The rest of the window's creation: the remote mode's settings, the server, the first
     // re-initialisation. Separate from the constructor so that the window shows first.
     void start();
+    // Serves this computer's instrument as the settings say (operate as server, its port, the web
+    // page); a server whose setting changed is stopped and started again, the others are kept.
+    void applyServerSettings();
     // Initialises the document again and rebuilds the tree; restarts the history timer and
     // the watcher as the mode wants.
     void reinitialise();
@@ -142,6 +145,8 @@ private:
     std::unique_ptr<DocumentRequestHandler> m_backend;
     std::unique_ptr<CPool> m_server;
     std::unique_ptr<StationWeb> m_web;
+    // The settings the servers run with: "<port>|<web page>", empty while none runs.
+    QString m_serving;
     QSplitter* m_splitter = nullptr;
     CKESTRAView* m_list = nullptr;
     DayChartView* m_chart = nullptr;

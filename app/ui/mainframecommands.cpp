@@ -252,8 +252,10 @@ void CMainFrame::instrumentSettings()
 
 void CMainFrame::programSettings()
 {
-    if (openProgramSettingsDialog())
-        reinitialise();
+    if (!openProgramSettingsDialog())
+        return;
+    applyServerSettings();
+    reinitialise();
 }
 
 void CMainFrame::about()

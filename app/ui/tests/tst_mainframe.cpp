@@ -179,6 +179,28 @@ private slots:
 
     void init() { resetState(); }
 
+    // Program Settings' server choices take effect at once: the web page off and on again, and
+    // no server at all once the computer no longer operates as one.
+    void serverSettingsApplyAtOnce()
+    {
+        ProgramConfig& config = m_context->config();
+        config.webServer.clear();
+        m_frame->applyServerSettings();
+        QVERIFY(!m_frame->webServer());
+        QVERIFY(m_frame->server() && m_frame->server()->listening());
+        config.webServer = QStringLiteral("127.0.0.1:0");
+        m_frame->applyServerSettings();
+        QVERIFY(m_frame->webServer() && m_frame->webServer()->listening());
+        config.operateAsServer = false;
+        m_frame->applyServerSettings();
+        QVERIFY(!m_frame->server());
+        QVERIFY(!m_frame->webServer());
+        config.operateAsServer = true;
+        m_frame->applyServerSettings();
+        QVERIFY(m_frame->server() && m_frame->server()->listening());
+        QVERIFY(m_frame->webServer() && m_frame->webServer()->listening());
+    }
+
     // With a web page set, the window serves its database's instruments to a browser.
     void webPage()
     {
