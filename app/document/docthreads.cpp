@@ -168,8 +168,7 @@ void CKESTRADoc::closeDriver()
         std::lock_guard lock(m_context.device().driverLock());
         KESTRAdrv_Close();
     };
-    if (!runJob(tr("Closing the instrument's port"), close))
-        close();
+    runAside(tr("Closing the instrument's port"), close);
 }
 
 bool CKESTRADoc::probeJob()

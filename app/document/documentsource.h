@@ -50,9 +50,9 @@ public:
     virtual void tellError(const QString& text) = 0;
     // Files a download's events of an instrument and shows the shown day's new ones.
     virtual void addAndShowEvents(const QString& pagerId, CHistoryList& events) = 0;
-    // Runs job on a thread of its own while the document's thread waits with a progress bar;
-    // false without running it when another job runs.
-    virtual bool runJob(const QString& progressText, const std::function<void()>& job) = 0;
+    // Runs work on a thread of its own while the document's thread waits with a progress bar;
+    // at once, on the calling thread, when another job runs.
+    virtual void runAside(const QString& progressText, const std::function<void()>& work) = 0;
 
 protected:
     ~SourceSupport() = default;

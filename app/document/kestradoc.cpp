@@ -219,6 +219,12 @@ bool CKESTRADoc::runJob(const QString& progressText, const std::function<void()>
     return true;
 }
 
+void CKESTRADoc::runAside(const QString& progressText, const std::function<void()>& work)
+{
+    if (!runJob(progressText, work))
+        work();
+}
+
 bool CKESTRADoc::initialise()
 {
     const Operation operation(*this);
@@ -235,8 +241,7 @@ bool CKESTRADoc::initialise()
     const HistoryDb::OpenMode mode
         = m_archivePath.isEmpty() ? HistoryDb::OpenMode::Create : HistoryDb::OpenMode::Existing;
     const auto open = [&] { dbOpen = m_context.store().open(path, mode, &dbError) != nullptr; };
-    if (!runJob(tr("Opening the event database"), open))
-        open();
+    runAside(tr("Opening the event database"), open);
     if (!dbOpen) {
         if (!dbError.isEmpty())
             messenger().tell(HistoryDb::errorCaption(), dbError, Messenger::Icon::Error);
@@ -289,9 +294,8 @@ bool CKESTRADoc::initialise()
     }
 
     // The title asks the instrument or the station for its name: in a job too.
-    if (!runJob(s.localMode ? tr("Connecting to the instrument") : tr("Connecting to the server"),
-            [this] { updateTitle(); }))
-        updateTitle();
+    runAside(
+        s.localMode ? tr("Connecting to the instrument") : tr("Connecting to the server"), [this] { updateTitle(); });
     return dbOpen;
 }
 
@@ -554,16 +558,7 @@ bool CKESTRADoc::updateComment(const ChistoryRec& record)
         return false;
     }
     DocumentSource* source = m_source.load();
-    // This computer's store may wait for another writer's lock: in a job, not on this thread.
-    // A station's road asks the person for the password here and makes its requests in jobs.
-    bool stored = false;
-    if (source == &m_local) {
-        if (!runJob(tr("Data writing"), [&] { stored = source->updateComment(record); }))
-            return false;
-    } else {
-        stored = source->updateComment(record);
-    }
-    if (stored) {
+    if (source->updateComment(record)) {
         if (CPager* pager = m_pagers.find(record.hPagerID)) {
             if (ChistoryRec* mine = pager->findEvent(record))
                 mine->hComment = record.hComment;

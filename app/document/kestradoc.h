@@ -217,7 +217,8 @@ private:
     void waitWhile(const std::function<bool()>& busy, int periodMs);
     // Runs a database or remote job on a thread of its own, waiting with a progress bar. The
     // job must not touch the instrument list. False without running it when another job runs.
-    bool runJob(const QString& progressText, const std::function<void()>& job) override;
+    bool runJob(const QString& progressText, const std::function<void()>& job);
+    void runAside(const QString& progressText, const std::function<void()>& work) override;
     void fileRemoteEvents(const CHistoryList& events);
     // The instrument and time the poll asks about; read on the document's thread.
     bool pollTarget(QString& pagerId, qint64& since) const;

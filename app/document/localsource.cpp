@@ -146,10 +146,15 @@ bool LocalSource::updateComment(const ChistoryRec& record)
     HistoryDb* db = m_doc.context().store().current();
     if (!db)
         return false;
-    try {
-        return db->updateComment(record);
-    } catch (const DbError& e) {
-        m_doc.messenger().tell(CKESTRADoc::tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
-        return false;
-    }
+    // The store may wait for another writer's lock: in a job, not on the document's thread.
+    bool stored = false;
+    m_support.runAside(CKESTRADoc::tr("Data writing"), [&] {
+        try {
+            stored = db->updateComment(record);
+        } catch (const DbError& e) {
+            m_doc.messenger().tell(
+                CKESTRADoc::tr("Database Error!"), QString::fromUtf8(e.what()), Messenger::Icon::Error);
+        }
+    });
+    return stored;
 }

@@ -54,8 +54,7 @@ bool StationSource::runAside(const QString& progressText, const std::function<bo
     if (QThread::currentThread() != m_doc.thread())
         return run(request);
     bool ok = false;
-    if (!m_support.runJob(progressText, [&] { ok = run(request); }))
-        return run(request);
+    m_support.runAside(progressText, [&] { ok = run(request); });
     return ok;
 }
 

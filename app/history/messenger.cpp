@@ -19,12 +19,9 @@ void LogMessenger::tell(const QString& caption, const QString& text, Icon)
     qWarning().noquote() << caption << ":" << text;
 }
 
-int HeldMessenger::ask(const QString& caption, const QString& text, int buttons, Icon)
+int HeldMessenger::ask(const QString& caption, const QString& text, int buttons, Icon icon)
 {
-    qWarning().noquote() << caption << ":" << text << "(asked in a job: no one to ask)";
-    if (buttons & Cancel)
-        return Cancel;
-    return (buttons & No) ? No : Ok;
+    return LogMessenger().ask(caption, text, buttons, icon);
 }
 
 void HeldMessenger::tell(const QString& caption, const QString& text, Icon icon)
